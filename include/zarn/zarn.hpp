@@ -1,0 +1,149 @@
+// ZarnAddressParser: splits a one-line Canadian street address, English or
+// French, into civic number, street name, street type, direction and unit.
+//
+//   zarn::ZarnAddress parser;                 // the bundled reference database
+//   zarn::AddressParts p = parser.Parse("123 Main St. N");
+//   // p.street_number == "123", p.street == "Main", p.street_type == "Street",
+//   // p.direction == "N", p.unit == ""
+//
+// Text: every address and every answer is UTF-8. An address that is not valid
+// UTF-8 is an error (number kErrorInvalidArgument), never silently repaired.
+//
+// Errors: a failing call throws zarn::Error, which carries an error number and
+// a message. The numbers are either the parser's own (the kError* constants
+// below) or the extended result code of the SQLite engine that reads the
+// reference database; the message then names the file and what failed.
+// A failed call changes nothing: the next call parses afresh.
+//
+// Thread safety: a ZarnAddress may be shared by any number of threads; every
+// const method may be called concurrently. Each call owns its parse state, and
+// connections to the reference database are never used by two threads at once.
+//
+// The reference database is opened read-only and never written. Every call
+// checks that the file is still there and still the same: a file that was
+// deleted, replaced or edited since the previous call is seen by the next one.
+#ifndef ZARN_ZARN_HPP_
+#define ZARN_ZARN_HPP_
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zarn {
+
+// Segment kinds: the values accepted by AddressSegment().
+enum SegmentKind : int {
+  kNone = 0,
+  kStreetType = 1,
+  kStreet = 2,
+  kStreetNumber = 3,
+  kUnit = 4,
+  kDirection = 5,
+  kDash = 6,
+};
+
+// Error numbers raised by the parser itself. Every other number is a SQLite
+// extended result code (for example 14, SQLITE_CANTOPEN, for a missing file).
+inline constexpr int kErrorInvalidArgument = 5;  // address is not valid UTF-8
+inline constexpr int kErrorOverflow = 6;         // address longer than 32,767 UTF-16 units
+inline constexpr int kErrorSubscriptOutOfRange = 9;
+inline constexpr int kErrorInvalidUseOfNull = 94;  // a required database value is Null
+inline constexpr int kErrorOutOfMemory = 7;
+
+// The longest address (after clean-up) that can be parsed, in UTF-16 code
+// units. Characters outside the Basic Multilingual Plane count twice.
+inline constexpr int kMaxAddressUnits = 32767;
+
+class Error : public std::runtime_error {
+ public:
+  Error(int number, const std::string& message);
+  int Number() const noexcept { return number_; }
+
+ private:
+  int number_;
+};
+
+// The five parts of one address, as the five single-part methods give them.
+struct AddressParts {
+  std::string street_number;
+  std::string street;
+  std::string street_type;
+  std::string direction;
+  std::string unit;
+
+  friend bool operator==(const AddressParts&, const AddressParts&) = default;
+};
+
+// One answer of ParseBatch(): the parts, or the error that the single-address
+// call would have thrown (error_number 0 means success).
+struct BatchResult {
+  AddressParts parts;
+  int error_number = 0;
+  std::string error_message;
+
+  bool ok() const noexcept { return error_number == 0; }
+  friend bool operator==(const BatchResult&, const BatchResult&) = default;
+};
+
+// The path of the bundled reference database as installed with the library.
+std::string ReferenceDatabasePath();
+
+namespace detail {
+class ReferenceDatabase;
+struct Access;
+}  // namespace detail
+
+class ZarnAddress {
+ public:
+  // Uses ReferenceDatabasePath(). The file is not opened until the first call.
+  ZarnAddress();
+  // Uses the reference database at `database_path`.
+  explicit ZarnAddress(std::string database_path);
+  ~ZarnAddress();
+
+  ZarnAddress(const ZarnAddress&);  // shares the database connections
+  ZarnAddress& operator=(const ZarnAddress&);
+  ZarnAddress(ZarnAddress&&) noexcept;
+  ZarnAddress& operator=(ZarnAddress&&) noexcept;
+
+  // The text of the first segment of kind `segment_type` (see SegmentKind);
+  // for kStreet, every later street word joined with single spaces. A kind
+  // that the address does not hold, or a value outside 0..6, gives "".
+  std::string AddressSegment(std::string_view address, int segment_type) const;
+
+  std::string Street(std::string_view address) const;
+  std::string StreetType(std::string_view address) const;
+  std::string StreetNumber(std::string_view address) const;
+  std::string Direction(std::string_view address) const;
+  std::string Unit(std::string_view address) const;
+
+  // Parses once and returns all five parts: the same answers as the five
+  // single-part methods, for a fifth of the work.
+  AddressParts Parse(std::string_view address) const;
+
+  // Parses many addresses against one view of the reference database, checked
+  // once for the whole batch. Never throws: an address that fails gets the
+  // error the single-address call would have thrown in its own result, and
+  // when the database cannot be used every result carries that error.
+  std::vector<BatchResult> ParseBatch(std::span<const std::string_view> addresses) const;
+  // The same, writing into `out` (out.size() must equal addresses.size()) so
+  // that a caller can reuse its result storage between batches.
+  void ParseBatch(std::span<const std::string_view> addresses, std::span<BatchResult> out) const;
+
+  const std::string& DatabasePath() const noexcept;
+
+ private:
+  friend struct detail::Access;
+  std::shared_ptr<detail::ReferenceDatabase> db_;
+};
+
+// The library version, "MAJOR.MINOR.PATCH".
+const char* Version() noexcept;
+
+}  // namespace zarn
+
+#endif  // ZARN_ZARN_HPP_

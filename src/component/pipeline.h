@@ -1,0 +1,25 @@
+// The parse pipeline: clean-up, tokenising and every classification and
+// database pass, in one fixed order.
+#ifndef ZARN_COMPONENT_PIPELINE_H_
+#define ZARN_COMPONENT_PIPELINE_H_
+
+#include <string>
+
+#include "refdb/reference_database.h"
+#include "segments/segment_table.h"
+
+namespace zarn::internal {
+
+// Parses `text` (rewritten in place to its cleaned form) into `table`.
+// Throws zarn::Error when a pass fails; the table then holds whatever the
+// failing pass left.
+void AnalyzeAddress(std::u16string& text, SegmentTable& table, DatabaseSession& db);
+
+// The answer for one kind, read from a finished table: the first segment of
+// that kind; for Street, every later street word up to the last record
+// joined with single spaces, empty words skipped. Kinds outside 0..6 give "".
+std::u16string ReadSegment(const SegmentTable& table, int kind);
+
+}  // namespace zarn::internal
+
+#endif  // ZARN_COMPONENT_PIPELINE_H_

@@ -1,0 +1,20 @@
+// Conversions between the UTF-8 of the public interface and the UTF-16 code
+// units that the parser counts positions in.
+#ifndef ZARN_COMPONENT_TEXT_H_
+#define ZARN_COMPONENT_TEXT_H_
+
+#include <string>
+#include <string_view>
+
+namespace zarn::internal {
+
+// Replaces `out` by `in` as UTF-16; invalid UTF-8 raises zarn::Error with
+// kErrorInvalidArgument and the offset of the first bad byte.
+void Utf8ToUtf16(std::string_view in, std::u16string& out);
+// `in` as UTF-8; an unpaired surrogate becomes U+FFFD.
+std::string Utf16ToUtf8(std::u16string_view in);
+void Utf16ToUtf8(std::u16string_view in, std::string& out);
+
+}  // namespace zarn::internal
+
+#endif  // ZARN_COMPONENT_TEXT_H_

@@ -1,0 +1,33 @@
+#include "refdb/database_passes.h"
+#include "zarn/zarn.hpp"
+
+namespace zarn::internal {
+
+void ApplyAlternateDeliveryAddress(SegmentTable& table, DatabaseSession& db) {
+  DatabaseSession::PassScope pass(db);
+
+  // The key: every street word in table order, one space between them (an
+  // emptied street word still adds its space).
+  std::u16string key;
+  const int16_t count = table.Count();
+  for (int i = 1; i <= count; ++i) {
+    const Segment& s = table[i];
+    if (s.type != kKindStreet) continue;
+    if (!key.empty()) key += u' ';
+    key += s.contents;
+  }
+
+  const DbText* delivery = pass.connection().AlternateDeliveryAddress(key);
+  if (delivery == nullptr) return;
+  if (delivery->is_null) {
+    throw Error(kErrorInvalidUseOfNull, "Invalid use of Null (AlternateAddress.DeliveryAddress)");
+  }
+  const int16_t s = table.FindSegmentOfKind(kKindStreet, 0);
+  if (s == 0) return;
+  table[s].contents = delivery->text;
+  for (int i = s + 1; i <= count; ++i) {
+    if (table[i].type == kKindStreet) table[i].contents.clear();
+  }
+}
+
+}  // namespace zarn::internal

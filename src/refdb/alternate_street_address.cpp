@@ -1,0 +1,68 @@
+#include "refdb/database_passes.h"
+
+namespace zarn::internal {
+
+void ApplyAlternateStreetAddress(SegmentTable& table, DatabaseSession& db) {
+  DatabaseSession::PassScope pass(db);
+
+  // Mall rule: on a Mall the civic number is a unit number.
+  const int16_t k = table.FindSegmentOfKind(kKindStreetType, 0);
+  if (table.At(k).contents == u"Mall") {
+    const int16_t n = table.FindSegmentOfKind(kKindStreetNumber, 0);
+    if (n > 0) table[n].type = kKindUnit;
+  }
+
+  // The key: number, street and street-type words in table order, each
+  // after one space once the key is not empty (empty words included).
+  std::u16string key;
+  const int16_t count = table.Count();
+  for (int i = 1; i <= count; ++i) {
+    const Segment& s = table[i];
+    if (s.type != kKindStreetNumber && s.type != kKindStreet && s.type != kKindStreetType) {
+      continue;
+    }
+    if (!key.empty()) key += u' ';
+    key += s.contents;
+  }
+
+  const DeliveryRow* row = pass.connection().AlternateStreetAddress(key);
+  if (row == nullptr) return;
+
+  bool number_done = false;
+  bool street_done = false;
+  bool type_done = false;
+  for (int i = 1; i <= count; ++i) {
+    Segment& s = table[i];
+    switch (s.type) {
+      case kKindStreetType:
+        if (!row->type.is_null) s.contents = row->type.text;
+        type_done = true;
+        break;
+      case kKindStreet:
+        if (street_done) {
+          s.contents.clear();
+        } else {
+          if (!row->street.is_null) s.contents = row->street.text;
+          street_done = true;
+        }
+        break;
+      case kKindStreetNumber:
+        if (!row->number.is_null) s.contents = row->number.text;
+        number_done = true;
+        break;
+      default: break;
+    }
+  }
+  if (!number_done) {
+    table.InsertSegment(1);
+    if (!row->number.is_null) table[1].contents = row->number.text;
+    table[1].type = kKindStreetNumber;
+  }
+  if (!type_done) {
+    table.InsertSegment(1);
+    if (!row->type.is_null) table[1].contents = row->type.text;
+    table[1].type = kKindStreetType;
+  }
+}
+
+}  // namespace zarn::internal

@@ -1,0 +1,358 @@
+#include "refdb/reference_database.h"
+
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <utility>
+
+#include "zarn/zarn.hpp"
+
+namespace zarn::internal {
+
+namespace {
+
+// Bounded wait for a writer in another process to finish.
+constexpr int kBusyTimeoutMs = 2000;
+// Look-up caches are cleared rather than allowed to grow without bound.
+constexpr size_t kMaxMemoEntries = 1 << 16;
+
+enum StatementId {
+  kStreetTypeLookup,
+  kAlternateStreetTypeLookup,
+  kAlternateStreetAddressLookup,
+  kAlternateDeliveryAddressLookup,
+  kAnyRowCheck,
+};
+
+// The look-ups, with the key bound as parameter 1 instead of pasted between
+// quotes, so that no key can change what a statement means.
+const char* const kStatements[] = {
+    "SELECT streettypeid FROM StreetType WHERE StreetTypeDesc=?1",
+    "SELECT StreetTypeDesc FROM qryAlternateStreetTypes WHERE AlternateDeliveryAddress=?1",
+    "SELECT  DeliveryStreet, DeliveryNumber, DeliveryType FROM AlternateAddress WHERE "
+    "AlternateDeliveryAddress=?1 AND AlternateAddressTypeid=4",
+    "SELECT DeliveryAddress FROM AlternateAddress WHERE AlternateDeliveryAddress=?1 AND "
+    "AlternateAddressTypeID=1",
+    nullptr,
+};
+// Whether any row of a type exists: with none, every keyed look-up of that
+// type finds nothing, and no statement needs to run per key.
+const char* const kAnyStreetRow =
+    "SELECT 1 FROM AlternateAddress WHERE AlternateAddressTypeid=4 LIMIT 1";
+const char* const kAnyDeliveryRow =
+    "SELECT 1 FROM AlternateAddress WHERE AlternateAddressTypeID=1 LIMIT 1";
+
+const char* const kWhat[] = {
+    "looking up a street type in StreetType",
+    "looking up an alternate street type in qryAlternateStreetTypes",
+    "looking up an alternate street address in AlternateAddress",
+    "looking up an alternate delivery address in AlternateAddress",
+    "reading AlternateAddress",
+};
+
+[[noreturn]] void ThrowDbError(sqlite3* db, int rc, const std::string& path, const char* what) {
+  int number = rc;
+  std::string detail = sqlite3_errstr(rc);
+  if (db != nullptr) {
+    number = sqlite3_extended_errcode(db);
+    if (number == 0) number = rc;
+    detail = sqlite3_errmsg(db);
+  }
+  if (rc == SQLITE_NOMEM) throw std::bad_alloc();
+  throw Error(number, "reference database \"" + path + "\": " + what + ": " + detail);
+}
+
+void ReadText(sqlite3_stmt* stmt, int column, DbText& out) {
+  out.text.clear();
+  switch (sqlite3_column_type(stmt, column)) {
+    case SQLITE_NULL: out.is_null = true; return;
+    case SQLITE_FLOAT: {
+      // A number becomes its shortest decimal text ("12", "1.5").
+      char buffer[40];
+      std::snprintf(buffer, sizeof buffer, "%.15g", sqlite3_column_double(stmt, column));
+      for (const char* p = buffer; *p != '\0'; ++p) out.text += static_cast<char16_t>(*p);
+      out.is_null = false;
+      return;
+    }
+    default: {
+      const void* data = sqlite3_column_text16(stmt, column);
+      if (data == nullptr) throw std::bad_alloc();
+      const int bytes = sqlite3_column_bytes16(stmt, column);
+      out.text.assign(static_cast<const char16_t*>(data), static_cast<size_t>(bytes) / 2);
+      out.is_null = false;
+      return;
+    }
+  }
+}
+
+// Resets a statement when a look-up ends, however it ends.
+class StepGuard {
+ public:
+  explicit StepGuard(sqlite3_stmt* stmt) : stmt_(stmt) {}
+  ~StepGuard() {
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
+  }
+  StepGuard(const StepGuard&) = delete;
+  StepGuard& operator=(const StepGuard&) = delete;
+
+ private:
+  sqlite3_stmt* stmt_;
+};
+
+}  // namespace
+
+FileIdentity CheckDatabaseFile(const std::string& path) {
+  FileIdentity identity;
+  std::string reason;
+  switch (GetFileIdentity(path, identity, reason)) {
+    case FileProblem::kNone: return identity;
+    case FileProblem::kMissing:
+    case FileProblem::kNotAFile:
+    case FileProblem::kOther: break;
+  }
+  throw Error(SQLITE_CANTOPEN,
+              "reference database \"" + path + "\": cannot open the file: " + reason);
+}
+
+Connection::Connection(const std::string& path, const FileIdentity& identity, bool cache)
+    : path_(path), identity_(identity), cache_(cache) {
+  const int rc =
+      sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (rc != SQLITE_OK) {
+    if (db_ == nullptr) ThrowDbError(nullptr, rc, path_, "cannot open the file");
+    try {
+      ThrowDbError(db_, rc, path_, "cannot open the file");
+    } catch (...) {
+      sqlite3_close_v2(db_);
+      db_ = nullptr;
+      throw;
+    }
+  }
+  sqlite3_extended_result_codes(db_, 1);
+  sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+}
+
+Connection::~Connection() {
+  for (sqlite3_stmt* stmt : statements_) sqlite3_finalize(stmt);
+  // Errors while closing are of no consequence to the caller.
+  sqlite3_close_v2(db_);
+}
+
+void Connection::Fail(int rc, const char* what) { ThrowDbError(db_, rc, path_, what); }
+
+sqlite3_stmt* Connection::Prepare(int which) {
+  if (statements_[which] != nullptr) return statements_[which];
+  sqlite3_stmt* stmt = nullptr;
+  const int rc = sqlite3_prepare_v3(db_, kStatements[which], -1,
+                                    cache_ ? SQLITE_PREPARE_PERSISTENT : 0, &stmt, nullptr);
+  if (rc != SQLITE_OK) {
+    sqlite3_finalize(stmt);
+    Fail(rc, kWhat[which]);
+  }
+  statements_[which] = stmt;
+  return stmt;
+}
+
+void Connection::CheckDataVersion() {
+  sqlite3_stmt* stmt = nullptr;
+  int rc = sqlite3_prepare_v2(db_, "PRAGMA data_version", -1, &stmt, nullptr);
+  long long version = -1;
+  if (rc == SQLITE_OK) {
+    rc = sqlite3_step(stmt);
+    if (rc == SQLITE_ROW) {
+      version = sqlite3_column_int64(stmt, 0);
+      rc = SQLITE_OK;
+    }
+  }
+  sqlite3_finalize(stmt);
+  if (rc != SQLITE_OK) Fail(rc, "checking the file for changes");
+  if (version != data_version_) {
+    street_types_.clear();
+    street_addresses_.clear();
+    delivery_addresses_.clear();
+    has_street_rows_ = has_delivery_rows_ = -1;
+    data_version_ = version;
+  }
+}
+
+template <typename V>
+V& Connection::MemoSlot(Memo<V>& memo, std::u16string_view key) {
+  auto it = memo.find(key);
+  if (it != memo.end()) return it->second;
+  if (memo.size() >= kMaxMemoEntries) memo.clear();
+  return memo.emplace(std::u16string(key), V{}).first->second;
+}
+
+namespace {
+
+// Binds `key`, steps once, and returns true when the statement found a row.
+bool StepKeyed(sqlite3* db, sqlite3_stmt* stmt, std::u16string_view key, int& rc) {
+  rc = sqlite3_bind_text16(stmt, 1, key.empty() ? u"" : key.data(),
+                           static_cast<int>(key.size() * sizeof(char16_t)), SQLITE_TRANSIENT);
+  if (rc != SQLITE_OK) return false;
+  rc = sqlite3_step(stmt);
+  if (rc == SQLITE_ROW) {
+    rc = SQLITE_OK;
+    return true;
+  }
+  if (rc == SQLITE_DONE) rc = SQLITE_OK;
+  (void)db;
+  return false;
+}
+
+}  // namespace
+
+bool Connection::StreetTypeExists(std::u16string_view token) {
+  StreetTypeEntry* entry = nullptr;
+  if (cache_) {
+    entry = &MemoSlot(street_types_, token);
+    if (entry->in_table >= 0) return entry->in_table == 1;
+  }
+  sqlite3_stmt* stmt = Prepare(kStreetTypeLookup);
+  StepGuard guard(stmt);
+  int rc = SQLITE_OK;
+  const bool found = StepKeyed(db_, stmt, token, rc);
+  if (rc != SQLITE_OK) Fail(rc, kWhat[kStreetTypeLookup]);
+  if (entry != nullptr) entry->in_table = found ? 1 : 0;
+  return found;
+}
+
+const DbText* Connection::AlternateStreetType(std::u16string_view token) {
+  StreetTypeEntry* entry = nullptr;
+  if (cache_) {
+    entry = &MemoSlot(street_types_, token);
+    if (entry->has_alternate >= 0) return entry->has_alternate == 1 ? &entry->alternate : nullptr;
+  }
+  sqlite3_stmt* stmt = Prepare(kAlternateStreetTypeLookup);
+  StepGuard guard(stmt);
+  int rc = SQLITE_OK;
+  const bool found = StepKeyed(db_, stmt, token, rc);
+  if (rc != SQLITE_OK) Fail(rc, kWhat[kAlternateStreetTypeLookup]);
+  DbText& out = entry != nullptr ? entry->alternate : scratch_text_;
+  if (found) ReadText(stmt, 0, out);
+  if (entry != nullptr) entry->has_alternate = found ? 1 : 0;
+  return found ? &out : nullptr;
+}
+
+const DeliveryRow* Connection::AlternateStreetAddress(std::u16string_view key) {
+  sqlite3_stmt* stmt = Prepare(kAlternateStreetAddressLookup);
+  if (cache_) {
+    if (has_street_rows_ < 0) {
+      sqlite3_stmt* any = nullptr;
+      int rc = sqlite3_prepare_v2(db_, kAnyStreetRow, -1, &any, nullptr);
+      if (rc == SQLITE_OK) rc = sqlite3_step(any);
+      sqlite3_finalize(any);
+      if (rc != SQLITE_ROW && rc != SQLITE_DONE) Fail(rc, kWhat[kAnyRowCheck]);
+      has_street_rows_ = rc == SQLITE_ROW ? 1 : 0;
+    }
+    if (has_street_rows_ == 0) return nullptr;
+    auto it = street_addresses_.find(key);
+    if (it != street_addresses_.end()) return it->second ? &*it->second : nullptr;
+  }
+  StepGuard guard(stmt);
+  int rc = SQLITE_OK;
+  const bool found = StepKeyed(db_, stmt, key, rc);
+  if (rc != SQLITE_OK) Fail(rc, kWhat[kAlternateStreetAddressLookup]);
+  DeliveryRow* out = &scratch_row_;
+  if (cache_) {
+    auto& slot = MemoSlot(street_addresses_, key);
+    if (!found) return nullptr;
+    slot.emplace();
+    out = &*slot;
+  } else if (!found) {
+    return nullptr;
+  }
+  ReadText(stmt, 0, out->street);
+  ReadText(stmt, 1, out->number);
+  ReadText(stmt, 2, out->type);
+  return out;
+}
+
+const DbText* Connection::AlternateDeliveryAddress(std::u16string_view key) {
+  sqlite3_stmt* stmt = Prepare(kAlternateDeliveryAddressLookup);
+  if (cache_) {
+    if (has_delivery_rows_ < 0) {
+      sqlite3_stmt* any = nullptr;
+      int rc = sqlite3_prepare_v2(db_, kAnyDeliveryRow, -1, &any, nullptr);
+      if (rc == SQLITE_OK) rc = sqlite3_step(any);
+      sqlite3_finalize(any);
+      if (rc != SQLITE_ROW && rc != SQLITE_DONE) Fail(rc, kWhat[kAnyRowCheck]);
+      has_delivery_rows_ = rc == SQLITE_ROW ? 1 : 0;
+    }
+    if (has_delivery_rows_ == 0) return nullptr;
+    auto it = delivery_addresses_.find(key);
+    if (it != delivery_addresses_.end()) return it->second ? &*it->second : nullptr;
+  }
+  StepGuard guard(stmt);
+  int rc = SQLITE_OK;
+  const bool found = StepKeyed(db_, stmt, key, rc);
+  if (rc != SQLITE_OK) Fail(rc, kWhat[kAlternateDeliveryAddressLookup]);
+  DbText* out = &scratch_text_;
+  if (cache_) {
+    auto& slot = MemoSlot(delivery_addresses_, key);
+    if (!found) return nullptr;
+    slot.emplace();
+    out = &*slot;
+  } else if (!found) {
+    return nullptr;
+  }
+  ReadText(stmt, 0, *out);
+  return out;
+}
+
+DatabaseSession::PassScope::PassScope(DatabaseSession& session) : session_(session) {
+  if (session_.policy_ == DbPolicy::kOpenPerPass) {
+    owned_ = std::make_unique<Connection>(session_.path_, FileIdentity{}, false);
+    session_.connection_ = owned_.get();
+  }
+}
+
+DatabaseSession::PassScope::~PassScope() {
+  if (owned_) session_.connection_ = nullptr;
+}
+
+}  // namespace zarn::internal
+
+namespace zarn::detail {
+
+using internal::CheckDatabaseFile;
+using internal::Connection;
+using internal::DbPolicy;
+using internal::FileIdentity;
+
+ReferenceDatabase::ReferenceDatabase(std::string path, DbPolicy policy)
+    : path_(std::move(path)), policy_(policy) {}
+
+ReferenceDatabase::~ReferenceDatabase() = default;
+
+std::unique_ptr<Connection> ReferenceDatabase::Acquire() {
+  const FileIdentity identity = CheckDatabaseFile(path_);
+  if (policy_ == DbPolicy::kOpenPerPass) return nullptr;
+  std::unique_ptr<Connection> connection;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    while (!idle_.empty()) {
+      std::unique_ptr<Connection> candidate = std::move(idle_.back());
+      idle_.pop_back();
+      if (candidate->identity() == identity) {
+        connection = std::move(candidate);
+        break;
+      }
+      // A connection to an older version of the file: close it (outside the
+      // lock would be nicer, but closing is quick and rare).
+    }
+  }
+  if (!connection) connection = std::make_unique<Connection>(path_, identity, true);
+  connection->CheckDataVersion();
+  return connection;
+}
+
+void ReferenceDatabase::Release(std::unique_ptr<Connection> connection) {
+  if (!connection) return;
+  constexpr size_t kMaxIdle = 64;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (idle_.size() < kMaxIdle) idle_.push_back(std::move(connection));
+}
+
+}  // namespace zarn::detail

@@ -1,0 +1,55 @@
+#include "refdb/database_passes.h"
+#include "segments/tokeniser.h"
+#include "zarn/zarn.hpp"
+
+namespace zarn::internal {
+
+void TokeniseAndFindStreetTypes(std::u16string& text, SegmentTable& table, DatabaseSession& db) {
+  const int16_t n = Tokenise(text, table);
+  DatabaseSession::PassScope pass(db);
+  Connection& connection = pass.connection();
+
+  // Words of the StreetType table, from the last word to the first.
+  for (int i = n; i >= 1; --i) {
+    if (connection.StreetTypeExists(table[i].contents)) table[i].type = kKindStreetType;
+  }
+  // Alternate forms. A word found by both look-ups is one street-type word
+  // and counts once.
+  for (int i = n; i >= 1; --i) {
+    Segment& s = table[i];
+    const DbText* desc = connection.AlternateStreetType(s.contents);
+    if (desc == nullptr) continue;
+    s.type = kKindStreetType;
+    if (s.contents != u"St") {
+      if (desc->is_null) {
+        throw Error(kErrorInvalidUseOfNull,
+                    "Invalid use of Null (qryAlternateStreetTypes.StreetTypeDesc for \"" +
+                        ToUtf8ForDump(s.contents) + "\")");
+      }
+      s.contents = desc->text;
+    }
+  }
+  int16_t hits = 0;
+  for (int i = 1; i <= n; ++i) {
+    if (table[i].type == kKindStreetType) hits = CheckedPosition(static_cast<size_t>(hits) + 1);
+  }
+  // All but the last street-type word become part of the street name.
+  int from = 1;
+  for (int j = 1; j <= hits - 1; ++j) {
+    const int16_t k = table.FindSegmentOfKind(kKindStreetType, std::max(j, from));
+    if (k > 0) {
+      table[k].type = kKindStreet;
+      from = k + 1;
+    }
+  }
+  ExpandStreetAbbreviation(table);
+}
+
+void ExpandStreetAbbreviation(SegmentTable& table) {
+  for (int i = 1; i <= table.Count(); ++i) {
+    Segment& s = table[i];
+    if (s.type == kKindStreetType && s.contents == u"St") s.contents = u"Street";
+  }
+}
+
+}  // namespace zarn::internal

@@ -1,0 +1,43 @@
+#include <string_view>
+
+#include "rules/rules.h"
+#include "segments/text_cleanup.h"
+#include "segments/tokeniser.h"
+
+namespace zarn::internal {
+
+namespace {
+
+// Removed in this order, each at most once: "ieme" before "eme" so that
+// "2ieme" loses its "i" too.
+constexpr std::u16string_view kSuffixes[] = {
+    u"th", u"st", u"nd", u"rd", u"ieme", u"eme", u"TH", u"ST", u"ND", u"RD", u"IEME", u"EME",
+};
+
+bool IsStreetOrUnit(const Segment& s) { return s.type == kKindStreet || s.type == kKindUnit; }
+
+}  // namespace
+
+void StripOrdinalSuffixes(SegmentTable& table) {
+  const int count = table.Count();
+  // The class of a segment is recomputed whenever its text changes, so each
+  // test below reads the class of the current text.
+  ClassifyCharacters(table);
+  for (int i = 1; i <= count; ++i) {
+    Segment& s = table[i];
+    if (IsStreetOrUnit(s) && s.char_class == kClassMixed) {
+      bool changed = false;
+      for (std::u16string_view suffix : kSuffixes)
+        changed |= RemoveFirstInPlace(s.contents, suffix);
+      if (changed) s.char_class = ClassOf(s.contents, s.len);
+    }
+    if (s.char_class == kClassMixed && IsStreetOrUnit(s) &&
+        s.contents.find(u"1ere") != std::u16string::npos) {
+      RemoveFirstInPlace(s.contents, u"ere");
+      s.char_class = ClassOf(s.contents, s.len);
+    }
+    if (s.contents == u"th" || s.contents == u"nd") s.type = kKindSuffixWord;
+  }
+}
+
+}  // namespace zarn::internal

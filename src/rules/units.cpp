@@ -1,0 +1,112 @@
+#include <string_view>
+
+#include "rules/rules.h"
+#include "segments/text_cleanup.h"
+
+namespace zarn::internal {
+
+namespace {
+
+bool HoldsDigits(int16_t char_class) {
+  return char_class == kClassAllDigits || char_class == kClassMixed;
+}
+
+bool ContainsDigit(std::u16string_view text) {
+  for (char16_t c : text) {
+    if (IsDigit(c)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+int16_t MarkUnits(SegmentTable& table) {
+  const int count = table.Count();
+  int16_t result = 0;
+  for (int i = 1; i <= count; ++i) {
+    Segment& s = table[i];
+    if (s.contents == u"Unit" || s.contents == u"Apt" || s.contents == u"Unit#") {
+      // A designator in the last position has no word to mark and is left
+      // as it is, like "Floor" in the first position.
+      if (i == count) {
+        s.type = kKindDesignator;
+        continue;
+      }
+      result = static_cast<int16_t>(i + 1);
+      table[i + 1].type = kKindUnit;
+      s.type = kKindDesignator;
+    } else if (s.contents == u"Floor" || s.contents == u"Flr") {
+      if (i < 2) continue;
+      result = static_cast<int16_t>(i - 1);
+      s.type = kKindDesignator;
+      table[i - 1].type = kKindUnit;
+    }
+  }
+  if (result != 0) return result;
+
+  // Words starting with "#". None is decided while a "-" word remains.
+  if (table.FindFirstDash() != 0) return 0;
+  const int first_type = table.FindSegmentOfKind(kKindStreetType, 0);
+  int first_street = table.FindSegmentOfKind(kKindStreet, 0);
+  for (int k = 1; k <= count; ++k) {
+    Segment& s = table[k];
+    if (s.contents.empty() || s.contents[0] != u'#' || s.type != kKindNone) continue;
+    if (k < count - 1) {
+      if (!HoldsDigits(table[k + 1].char_class)) {
+        s.type = kKindStreetNumber;
+      } else if (table[k + 2].type != kKindStreetType) {
+        s.type = kKindUnit;
+      } else {
+        s.type = first_type < first_street ? kKindUnit : kKindStreetNumber;
+      }
+    } else if (HashTokenIsUnit(table, k)) {
+      s.type = kKindUnit;
+    } else {
+      s.type = kKindStreet;
+      if (first_street == 0 || k < first_street) first_street = k;
+    }
+  }
+  return 0;
+}
+
+bool HashTokenIsUnit(const SegmentTable& table, int index) {
+  if (!ContainsDigit(table.At(index).contents)) return false;
+  if (index == table.Count()) {
+    const std::u16string& t = table.At(table.FindSegmentOfKind(kKindStreetType, 0)).contents;
+    if (t.find(u"highway") == std::u16string::npos && t.find(u"hw") == std::u16string::npos) {
+      return true;
+    }
+  }
+  return index == 1;
+}
+
+void CleanUnitText(SegmentTable& table) {
+  const int count = table.Count();
+  for (int i = 1; i <= count; ++i) {
+    Segment& s = table[i];
+    RemoveFirstInPlace(s.contents, u"#");
+    if (s.type == kKindUnit) {
+      RemoveFirstInPlace(s.contents, u"Unit");
+      RemoveFirstInPlace(s.contents, u"Apt");
+      return;
+    }
+  }
+}
+
+void NormaliseUnitNumber(SegmentTable& table) {
+  for (int i = 1; i <= table.Count(); ++i) {
+    Segment& s = table[i];
+    if (s.type != kKindUnit || s.char_class != kClassAllDigits) continue;
+    // Exact for any length: drop leading zeros, keep at least one digit.
+    // Only the first `len` characters were classified, so the rest of the
+    // text may hold anything; a value is written only for an all-digit text.
+    bool all_digits = !s.contents.empty();
+    for (char16_t c : s.contents) all_digits = all_digits && IsDigit(c);
+    if (!all_digits) continue;
+    size_t zeros = 0;
+    while (zeros + 1 < s.contents.size() && s.contents[zeros] == u'0') ++zeros;
+    s.contents.erase(0, zeros);
+  }
+}
+
+}  // namespace zarn::internal

@@ -1,0 +1,30 @@
+#include "segments/joined_number.h"
+
+#include <string>
+
+#include "segments/tokeniser.h"
+
+namespace zarn::internal {
+
+int16_t FirstNonDigit(const Segment& segment) {
+  size_t i = 0;
+  while (i < segment.contents.size() && IsDigit(segment.contents[i])) ++i;
+  return CheckedPosition(i + 1);
+}
+
+void SplitJoinedNumber(SegmentTable& table) {
+  ClassifyCharacters(table);
+  if (table.Count() != 1 || table[1].char_class != kClassMixed) return;
+  const int16_t a = FirstNonDigit(table[1]);
+  if (a <= 1) return;
+  std::u16string t;
+  t.swap(table[1].contents);
+  table.Rebuild(2);
+  table[1].contents.assign(t, 0, static_cast<size_t>(a - 1));
+  table[1].type = kKindStreetNumber;
+  table[2].contents.assign(t, static_cast<size_t>(a - 1));
+  table[2].type = kKindStreet;
+  ClassifyCharacters(table);
+}
+
+}  // namespace zarn::internal
