@@ -1,1 +1,124 @@
+// Tokeniser and character classes.
+#include "segments/tokeniser.h"
+
 #include <gtest/gtest.h>
+
+#include "support/test_support.h"
+#include "zarn/zarn.hpp"
+
+namespace zarn::internal {
+namespace {
+
+using testing::U16;
+
+TEST(CollapseSpaces, DropsLeadingAndShortensRuns) {
+  std::u16string text = u"   12   Main St  ";
+  EXPECT_EQ(CollapseSpaces(text), u"12 Main St ");
+  EXPECT_EQ(text, u"12 Main St ");
+  std::u16string blanks = u"     ";
+  EXPECT_EQ(CollapseSpaces(blanks), u"");
+  std::u16string tab = u"a\tb";
+  EXPECT_EQ(CollapseSpaces(tab), u"a\tb");
+}
+
+TEST(CountWords, CountsSpacesPlusOne) {
+  std::u16string empty;
+  EXPECT_EQ(CountWords(empty), 1);
+  std::u16string text = u" a  b c ";
+  EXPECT_EQ(CountWords(text), 4);
+  EXPECT_EQ(text, u"a b c ");
+}
+
+TEST(DeleteRange, RemovesInclusiveRange) {
+  EXPECT_EQ(DeleteRange(u"abcdef", 2, 3), u"adef");
+  EXPECT_EQ(DeleteRange(u"abc", 3, 3), u"ab");
+  EXPECT_EQ(DeleteRange(u"abc", 1, 1), u"bc");
+}
+
+TEST(Tokenise, RecordsPositionsAsTokenised) {
+  const struct {
+    const char* in;
+    const char* collapsed;
+    const char* dump;
+  } cases[] = {
+      {"", "", R"(None:?""@1,0,0)"},
+      {"   12   Main St  ", "12 Main St ",
+       R"(None:?"12"@1,2,2 None:?"Main"@4,7,4 None:?"St"@9,10,2 None:?""@12,11,0)"},
+      {"12 Main St", "12 Main St", R"(None:?"12"@1,2,2 None:?"Main"@4,7,4 None:?"St"@9,10,2)"},
+      {"a\tb -", "a\tb -", R"(None:?"a	b"@1,3,3 None:?"-"@5,5,1)"},
+      {"#5 Apt#5", "#5 Apt#5", R"(None:?"#5"@1,2,2 None:?"Apt#5"@4,8,5)"},
+  };
+  for (const auto& c : cases) {
+    SegmentTable table;
+    std::u16string text = U16(c.in);
+    const int16_t n = Tokenise(text, table);
+    EXPECT_EQ(n, table.Count());
+    EXPECT_EQ(text, U16(c.collapsed)) << c.in;
+    EXPECT_EQ(table.DumpWithPositions(), c.dump) << c.in;
+    EXPECT_EQ(table[0].contents, u"") << "record 0 stays empty";
+  }
+}
+
+TEST(Tokenise, RebuildsFromScratch) {
+  SegmentTable table;
+  std::u16string first = u"1 2 3 4 5";
+  Tokenise(first, table);
+  table[1].type = kKindStreet;
+  std::u16string second = u"x";
+  Tokenise(second, table);
+  EXPECT_EQ(table.Dump(), R"(None:?"x")");
+}
+
+TEST(Tokenise, OverflowsExactlyPastTheSixteenBitLimit) {
+  const struct {
+    std::u16string text;
+    bool overflows;
+  } cases[] = {
+      {std::u16string(32767, u'a'), false},          {std::u16string(32768, u'a'), true},
+      {std::u16string(32766, u'a') + u" ", true},     // a kept space at 32767
+      {std::u16string(32765, u'a') + u"  ", false},   // collapses to 32766
+      {u"   " + std::u16string(32767, u'a'), false},  // leading spaces go first
+      {std::u16string(32765, u'a') + u" b", false},
+  };
+  for (const auto& c : cases) {
+    SegmentTable table;
+    std::u16string text = c.text;
+    if (c.overflows) {
+      try {
+        Tokenise(text, table);
+        ADD_FAILURE() << "no overflow for length " << c.text.size();
+      } catch (const Error& e) {
+        EXPECT_EQ(e.Number(), kErrorOverflow);
+      }
+    } else {
+      EXPECT_NO_THROW(Tokenise(text, table)) << c.text.size();
+    }
+  }
+}
+
+TEST(ClassifyCharacters, ClassifiesTheFirstLenCharacters) {
+  const struct {
+    const char* text;
+    int len;
+    int16_t expected;
+  } cases[] = {
+      {"123", 3, kClassAllDigits},   {"Main", 4, kClassNoDigits},
+      {"-", 1, kClassNoDigits},      {"#", 1, kClassNoDigits},
+      {"12B", 3, kClassMixed},       {"1ere", 4, kClassMixed},
+      {"#5", 2, kClassMixed},        {"", 0, kClassNoDigits},
+      {"Abc123", 3, kClassNoDigits},  // lengthened after tokenising
+      {"12", 0, kClassNoDigits},      // a record created with no positions
+      {"5", 2, kClassAllDigits},      // shortened: fewer characters to examine
+      {"١٢", 2, kClassNoDigits},      // only ASCII digits are digits
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ClassOf(U16(c.text), c.len), c.expected) << c.text << " len " << c.len;
+  }
+  SegmentTable table = testing::TableFromDump(R"(None:?"123" None:?"Main" None:?"1ere")");
+  ClassifyCharacters(table);
+  EXPECT_EQ(table.Dump(), R"(None:D"123" None:N"Main" None:M"1ere")");
+  EXPECT_EQ(table[0].char_class, kClassUnknown) << "record 0 is never classified";
+}
+
+}  // namespace
+}  // namespace zarn::internal
