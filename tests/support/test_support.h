@@ -3,6 +3,9 @@
 #ifndef ZARN_TESTS_SUPPORT_TEST_SUPPORT_H_
 #define ZARN_TESTS_SUPPORT_TEST_SUPPORT_H_
 
+#include <gtest/gtest.h>
+
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -50,3 +53,23 @@ std::u16string U16(std::string_view utf8);
 }  // namespace zarn::testing
 
 #endif  // ZARN_TESTS_SUPPORT_TEST_SUPPORT_H_
+
+namespace zarn::testing {
+
+// One row of a pass test: the table before and after, as dumps.
+struct PassCase {
+  const char* before;
+  const char* after;
+};
+
+// Runs `pass` on each table and compares the dump afterwards.
+template <typename Pass>
+void ExpectPassTable(Pass pass, std::initializer_list<PassCase> cases) {
+  for (const PassCase& c : cases) {
+    internal::SegmentTable table = TableFromDump(c.before);
+    pass(table);
+    EXPECT_EQ(table.Dump(), c.after) << "before: " << c.before;
+  }
+}
+
+}  // namespace zarn::testing
