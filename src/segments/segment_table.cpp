@@ -16,8 +16,6 @@ void ThrowSubscriptOutOfRange(int index, int count) {
                                              std::to_string(count) + ")");
 }
 
-bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
-
 Segment& SegmentTable::At(int index) {
   if (index < 0 || index > count_) ThrowSubscriptOutOfRange(index, count_);
   return records_[static_cast<size_t>(index)];

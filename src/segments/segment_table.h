@@ -109,7 +109,7 @@ inline int16_t CheckedPosition(size_t value) {
   return static_cast<int16_t>(value);
 }
 
-bool IsDigit(char16_t c);
+inline bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 std::string ToUtf8ForDump(std::u16string_view text);
 
 template <typename Drop>

@@ -62,7 +62,7 @@ int16_t ClassOf(std::u16string_view text, int len) {
   bool digit = false;
   bool other = false;
   const size_t examined = std::min(text.size(), static_cast<size_t>(std::max(len, 0)));
-  for (size_t j = 0; j < examined; ++j) {
+  for (size_t j = 0; j < examined && !(digit && other); ++j) {
     if (IsDigit(text[j])) {
       digit = true;
     } else {
