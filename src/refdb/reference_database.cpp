@@ -203,12 +203,41 @@ bool StepKeyed(sqlite3* db, sqlite3_stmt* stmt, std::u16string_view key, int& rc
 
 }  // namespace
 
-bool Connection::StreetTypeExists(std::u16string_view token) {
-  StreetTypeEntry* entry = nullptr;
-  if (cache_) {
-    entry = &MemoSlot(street_types_, token);
-    if (entry->in_table >= 0) return entry->in_table == 1;
+void Connection::StartWords(int n) {
+  word_entries_.assign(static_cast<size_t>(n < 0 ? 0 : n) + 1, nullptr);
+  // Make room for every word now, so that no entry of this parse is cleared
+  // away while the later words are looked up.
+  if (cache_ && street_types_.size() + static_cast<size_t>(n) > kMaxMemoEntries) {
+    street_types_.clear();
   }
+}
+
+Connection::StreetTypeEntry* Connection::WordEntry(std::u16string_view token, int word) {
+  if (!cache_) return nullptr;
+  if (word <= 0 || static_cast<size_t>(word) >= word_entries_.size()) {
+    return &MemoSlot(street_types_, token);
+  }
+  auto*& found = word_entries_[static_cast<size_t>(word)];
+  if (found == nullptr || found->first != token) {
+    auto it = street_types_.find(token);
+    if (it == street_types_.end()) {
+      if (street_types_.size() >= kMaxMemoEntries) street_types_.clear();
+      it = street_types_.emplace(std::u16string(token), StreetTypeEntry{}).first;
+    }
+    found = &*it;
+  }
+  return &found->second;
+}
+
+bool Connection::StreetTypeExists(std::u16string_view token) { return StreetTypeExists(token, 0); }
+
+const DbText* Connection::AlternateStreetType(std::u16string_view token) {
+  return AlternateStreetType(token, 0);
+}
+
+bool Connection::StreetTypeExists(std::u16string_view token, int word) {
+  StreetTypeEntry* entry = WordEntry(token, word);
+  if (entry != nullptr && entry->in_table >= 0) return entry->in_table == 1;
   sqlite3_stmt* stmt = Prepare(kStreetTypeLookup);
   StepGuard guard(stmt);
   int rc = SQLITE_OK;
@@ -218,11 +247,10 @@ bool Connection::StreetTypeExists(std::u16string_view token) {
   return found;
 }
 
-const DbText* Connection::AlternateStreetType(std::u16string_view token) {
-  StreetTypeEntry* entry = nullptr;
-  if (cache_) {
-    entry = &MemoSlot(street_types_, token);
-    if (entry->has_alternate >= 0) return entry->has_alternate == 1 ? &entry->alternate : nullptr;
+const DbText* Connection::AlternateStreetType(std::u16string_view token, int word) {
+  StreetTypeEntry* entry = WordEntry(token, word);
+  if (entry != nullptr && entry->has_alternate >= 0) {
+    return entry->has_alternate == 1 ? &entry->alternate : nullptr;
   }
   sqlite3_stmt* stmt = Prepare(kAlternateStreetTypeLookup);
   StepGuard guard(stmt);

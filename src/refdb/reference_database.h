@@ -47,10 +47,17 @@ struct DeliveryRow {
   DbText type;
 };
 
+// FNV-1a over the UTF-16 units: the keys are mostly short words, for which
+// this inlines to a few instructions per character.
 struct TransparentU16Hash {
   using is_transparent = void;
   size_t operator()(std::u16string_view s) const noexcept {
-    return std::hash<std::u16string_view>{}(s);
+    uint64_t h = 14695981039346656037ull;
+    for (char16_t c : s) {
+      h ^= c;
+      h *= 1099511628211ull;
+    }
+    return static_cast<size_t>(h);
   }
 };
 
@@ -72,6 +79,11 @@ class Connection {
   // The StreetTypeDesc of the first qryAlternateStreetTypes row for `token`,
   // or nullptr when there is none.
   const DbText* AlternateStreetType(std::u16string_view token);
+  // The same two look-ups for the words 1..n of one parse: call StartWords(n)
+  // first; the cache then finds each word once for both look-ups.
+  void StartWords(int n);
+  bool StreetTypeExists(std::u16string_view token, int word);
+  const DbText* AlternateStreetType(std::u16string_view token, int word);
   // The first AlternateAddress row of type 4 for `key`, or nullptr.
   const DeliveryRow* AlternateStreetAddress(std::u16string_view key);
   // The DeliveryAddress of the first AlternateAddress row of type 1 for
@@ -92,6 +104,7 @@ class Connection {
   [[noreturn]] void Fail(int rc, const char* what);
   template <typename V>
   V& MemoSlot(Memo<V>& memo, std::u16string_view key);
+  StreetTypeEntry* WordEntry(std::u16string_view token, int word);
 
   std::string path_;
   FileIdentity identity_;
@@ -104,6 +117,8 @@ class Connection {
   int8_t has_delivery_rows_ = -1;
 
   Memo<StreetTypeEntry> street_types_;
+  // The memo entries of the current parse's words (StartWords), by number.
+  std::vector<Memo<StreetTypeEntry>::value_type*> word_entries_;
   Memo<std::optional<DeliveryRow>> street_addresses_;
   Memo<std::optional<DbText>> delivery_addresses_;
   // Scratch results for the uncached path.

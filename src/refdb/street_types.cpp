@@ -8,16 +8,17 @@ void TokeniseAndFindStreetTypes(std::u16string& text, SegmentTable& table, Datab
   const int16_t n = Tokenise(text, table);
   DatabaseSession::PassScope pass(db);
   Connection& connection = pass.connection();
+  connection.StartWords(n);
 
   // Words of the StreetType table, from the last word to the first.
   for (int i = n; i >= 1; --i) {
-    if (connection.StreetTypeExists(table[i].contents)) table[i].type = kKindStreetType;
+    if (connection.StreetTypeExists(table[i].contents, i)) table[i].type = kKindStreetType;
   }
   // Alternate forms. A word found by both look-ups is one street-type word
   // and counts once.
   for (int i = n; i >= 1; --i) {
     Segment& s = table[i];
-    const DbText* desc = connection.AlternateStreetType(s.contents);
+    const DbText* desc = connection.AlternateStreetType(s.contents, i);
     if (desc == nullptr) continue;
     s.type = kKindStreetType;
     if (s.contents != u"St") {
