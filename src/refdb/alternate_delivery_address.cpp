@@ -7,8 +7,10 @@ void ApplyAlternateDeliveryAddress(SegmentTable& table, DatabaseSession& db) {
   DatabaseSession::PassScope pass(db);
 
   // The key: every street word in table order, one space between them (an
-  // emptied street word still adds its space).
-  std::u16string key;
+  // emptied street word still adds its space). The buffer is the thread's own
+  // and keeps its storage between parses.
+  thread_local std::u16string key;
+  key.clear();
   const int16_t count = table.Count();
   for (int i = 1; i <= count; ++i) {
     const Segment& s = table[i];

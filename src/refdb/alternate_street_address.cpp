@@ -13,8 +13,10 @@ void ApplyAlternateStreetAddress(SegmentTable& table, DatabaseSession& db) {
   }
 
   // The key: number, street and street-type words in table order, each
-  // after one space once the key is not empty (empty words included).
-  std::u16string key;
+  // after one space once the key is not empty (empty words included). The
+  // buffer is the thread's own and keeps its storage between parses.
+  thread_local std::u16string key;
+  key.clear();
   const int16_t count = table.Count();
   for (int i = 1; i <= count; ++i) {
     const Segment& s = table[i];
