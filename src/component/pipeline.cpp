@@ -1,5 +1,6 @@
 #include "component/pipeline.h"
 
+#include "component/text.h"
 #include "refdb/database_passes.h"
 #include "rules/rules.h"
 #include "segments/joined_number.h"
@@ -30,21 +31,43 @@ void AnalyzeAddress(std::u16string& text, SegmentTable& table, DatabaseSession& 
   if (table.CountUnclassified() > 0) MarkRemainingAsStreet(table);
 }
 
-std::u16string ReadSegment(const SegmentTable& table, int kind) {
-  if (kind < kKindNone || kind > kKindDash) return {};
-  const int found = table.FindSegmentOfKind(kind, 0);
-  if (found == 0) return {};  // record 0 is always empty
-  std::u16string result = table[found].contents;
-  if (kind != kKindStreet) return result;
-  // Street words after the first, through the last record; empty words add
-  // nothing, not even a space.
+namespace {
+
+// The street name: the first street word, then every later one through the
+// last record; empty words add nothing, not even a space.
+void JoinStreet(const SegmentTable& table, int found, std::u16string& result) {
+  result = table[found].contents;
   for (int i = found + 1; i <= table.Count(); ++i) {
     const Segment& s = table[i];
     if (s.type != kKindStreet || s.contents.empty()) continue;
     if (!result.empty()) result += u' ';
     result += s.contents;
   }
+}
+
+}  // namespace
+
+std::u16string ReadSegment(const SegmentTable& table, int kind) {
+  if (kind < kKindNone || kind > kKindDash) return {};
+  const int found = table.FindSegmentOfKind(kind, 0);
+  if (found == 0) return {};  // record 0 is always empty
+  if (kind != kKindStreet) return table[found].contents;
+  std::u16string result;
+  JoinStreet(table, found, result);
   return result;
+}
+
+void ReadSegmentUtf8(const SegmentTable& table, int kind, std::u16string& scratch,
+                     std::string& out) {
+  const int found = kind < kKindNone || kind > kKindDash ? 0 : table.FindSegmentOfKind(kind, 0);
+  if (found == 0) {
+    out.clear();
+  } else if (kind != kKindStreet) {
+    Utf16ToUtf8(table[found].contents, out);
+  } else {
+    JoinStreet(table, found, scratch);
+    Utf16ToUtf8(scratch, out);
+  }
 }
 
 }  // namespace zarn::internal

@@ -78,8 +78,7 @@ void ParseInto(detail::ReferenceDatabase& db, Connection* connection, std::strin
 
 void ReadParts(ThreadScratch& scratch, AddressParts& parts) {
   auto read = [&scratch](int kind, std::string& out) {
-    scratch.answer = internal::ReadSegment(scratch.table, kind);
-    internal::Utf16ToUtf8(scratch.answer, out);
+    internal::ReadSegmentUtf8(scratch.table, kind, scratch.answer, out);
   };
   read(kStreetNumber, parts.street_number);
   read(kStreet, parts.street);
