@@ -7,20 +7,34 @@
 namespace zarn::internal {
 
 void Utf8ToUtf16(std::string_view in, std::u16string& out) {
-  out.clear();
-  const auto bad = utf8::find_invalid(in.begin(), in.end());
+  // ASCII, by far the most common text, converts unit for unit; the rest
+  // from the first other byte on goes through the checked decoder.
+  out.resize(in.size());
+  size_t i = 0;
+  for (; i < in.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(in[i]);
+    if (byte >= 0x80) break;
+    out[i] = byte;
+  }
+  out.resize(i);
+  if (i == in.size()) return;
+  const auto rest = in.begin() + static_cast<std::ptrdiff_t>(i);
+  const auto bad = utf8::find_invalid(rest, in.end());
   if (bad != in.end()) {
+    out.clear();
     const auto offset = static_cast<size_t>(bad - in.begin());
     throw Error(kErrorInvalidArgument,
                 "Invalid procedure call or argument: the address is not "
                 "valid UTF-8 (bad byte at offset " +
                     std::to_string(offset) + ")");
   }
-  out.reserve(in.size());
-  utf8::unchecked::utf8to16(in.begin(), in.end(), std::back_inserter(out));
+  utf8::unchecked::utf8to16(rest, in.end(), std::back_inserter(out));
 }
 
-void Utf16ToUtf8(std::u16string_view in, std::string& out) {
+namespace {
+
+// Any UTF-16, an unpaired surrogate written as U+FFFD.
+void Utf16ToUtf8Slow(std::u16string_view in, std::string& out) {
   out.clear();
   out.reserve(in.size());
   try {
@@ -42,6 +56,32 @@ void Utf16ToUtf8(std::u16string_view in, std::string& out) {
     }
     utf8::unchecked::append(static_cast<uint32_t>(cp), std::back_inserter(out));
   }
+}
+
+}  // namespace
+
+void Utf16ToUtf8(std::u16string_view in, std::string& out) {
+  // Text of the Basic Multilingual Plane outside the surrogates, written
+  // straight into place (at most three bytes per unit); anything else takes
+  // the general path.
+  out.resize(in.size() * 3);
+  char* p = out.data();
+  for (const char16_t c : in) {
+    if (c < 0x80) {
+      *p++ = static_cast<char>(c);
+    } else if (c < 0x800) {
+      *p++ = static_cast<char>(0xC0 | (c >> 6));
+      *p++ = static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0xD800 || c > 0xDFFF) {
+      *p++ = static_cast<char>(0xE0 | (c >> 12));
+      *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      *p++ = static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      Utf16ToUtf8Slow(in, out);
+      return;
+    }
+  }
+  out.resize(static_cast<size_t>(p - out.data()));
 }
 
 std::string Utf16ToUtf8(std::u16string_view in) {
