@@ -301,17 +301,6 @@ const DbText* Connection::AlternateDeliveryAddress(std::u16string_view key) {
   return out;
 }
 
-DatabaseSession::PassScope::PassScope(DatabaseSession& session) : session_(session) {
-  if (session_.policy_ == DbPolicy::kOpenPerPass) {
-    owned_ = std::make_unique<Connection>(session_.path_, FileIdentity{}, false);
-    session_.connection_ = owned_.get();
-  }
-}
-
-DatabaseSession::PassScope::~PassScope() {
-  if (owned_) session_.connection_ = nullptr;
-}
-
 }  // namespace zarn::internal
 
 namespace zarn::detail {
@@ -328,7 +317,6 @@ ReferenceDatabase::~ReferenceDatabase() = default;
 
 std::unique_ptr<Connection> ReferenceDatabase::Acquire() {
   const FileIdentity identity = CheckDatabaseFile(path_);
-  if (policy_ == DbPolicy::kOpenPerPass) return nullptr;
   std::unique_ptr<Connection> connection;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -356,3 +344,24 @@ void ReferenceDatabase::Release(std::unique_ptr<Connection> connection) {
 }
 
 }  // namespace zarn::detail
+
+namespace zarn::internal {
+
+DatabaseSession::~DatabaseSession() {
+  if (connection_) db_.Release(std::move(connection_));
+}
+
+DatabaseSession::PassScope::PassScope(DatabaseSession& session) {
+  if (session.db_.policy() == DbPolicy::kOpenPerPass) {
+    const FileIdentity identity = CheckDatabaseFile(session.db_.path());
+    owned_ = std::make_unique<Connection>(session.db_.path(), identity, false);
+    current_ = owned_.get();
+    return;
+  }
+  if (!session.connection_) session.connection_ = session.db_.Acquire();
+  current_ = session.connection_.get();
+}
+
+DatabaseSession::PassScope::~PassScope() = default;
+
+}  // namespace zarn::internal
