@@ -89,6 +89,14 @@ class Connection {
   using Memo = std::unordered_map<std::u16string, V, TransparentU16Hash, std::equal_to<>>;
 
   sqlite3_stmt* Prepare(int which);
+  // Whether `sql` returns a row.
+  bool AnyRow(const char* sql);
+  // A keyed look-up of the first row, through the cache when enabled; `read`
+  // fills a Row from the statement's current row.
+  template <typename Row, typename Read>
+  const Row* KeyedLookup(int which, const char* any_row_sql, int8_t& has_rows,
+                         Memo<std::optional<Row>>& memo, Row& scratch, std::u16string_view key,
+                         Read read);
   [[noreturn]] void Fail(int rc, const char* what);
   template <typename V>
   V& MemoSlot(Memo<V>& memo, std::u16string_view key);
