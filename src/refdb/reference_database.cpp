@@ -135,6 +135,7 @@ Connection::Connection(const std::string& path, const FileIdentity& identity, bo
 
 Connection::~Connection() {
   for (sqlite3_stmt* stmt : statements_) sqlite3_finalize(stmt);
+  sqlite3_finalize(version_statement_);
   // Errors while closing are of no consequence to the caller.
   sqlite3_close_v2(db_);
 }
@@ -155,17 +156,24 @@ sqlite3_stmt* Connection::Prepare(int which) {
 }
 
 void Connection::CheckDataVersion() {
-  sqlite3_stmt* stmt = nullptr;
-  int rc = sqlite3_prepare_v2(db_, "PRAGMA data_version", -1, &stmt, nullptr);
-  long long version = -1;
-  if (rc == SQLITE_OK) {
-    rc = sqlite3_step(stmt);
-    if (rc == SQLITE_ROW) {
-      version = sqlite3_column_int64(stmt, 0);
-      rc = SQLITE_OK;
+  // Prepared once per connection: this runs before every call.
+  int rc = SQLITE_OK;
+  if (version_statement_ == nullptr) {
+    rc = sqlite3_prepare_v3(db_, "PRAGMA data_version", -1, SQLITE_PREPARE_PERSISTENT,
+                            &version_statement_, nullptr);
+    if (rc != SQLITE_OK) {
+      sqlite3_finalize(version_statement_);
+      version_statement_ = nullptr;
+      Fail(rc, "checking the file for changes");
     }
   }
-  sqlite3_finalize(stmt);
+  long long version = -1;
+  rc = sqlite3_step(version_statement_);
+  if (rc == SQLITE_ROW) {
+    version = sqlite3_column_int64(version_statement_, 0);
+    rc = SQLITE_OK;
+  }
+  sqlite3_reset(version_statement_);
   if (rc != SQLITE_OK) Fail(rc, "checking the file for changes");
   if (version != data_version_) {
     street_types_.clear();

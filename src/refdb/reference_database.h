@@ -119,6 +119,7 @@ class Connection {
   bool cache_;
   sqlite3* db_ = nullptr;
   sqlite3_stmt* statements_[5] = {};
+  sqlite3_stmt* version_statement_ = nullptr;
   long long data_version_ = -1;
   // -1 not known yet, 0 the table has no rows of that type, 1 it has some.
   int8_t has_street_rows_ = -1;
