@@ -1,13 +1,17 @@
+#include <string_view>
+
 #include "refdb/database_passes.h"
 
 namespace zarn::internal {
+
+using namespace std::string_view_literals;
 
 void ApplyAlternateStreetAddress(SegmentTable& table, DatabaseSession& db) {
   DatabaseSession::PassScope pass(db);
 
   // Mall rule: on a Mall the civic number is a unit number.
   const int16_t k = table.FindSegmentOfKind(kKindStreetType, 0);
-  if (table.At(k).contents == u"Mall") {
+  if (table.At(k).contents == u"Mall"sv) {
     const int16_t n = table.FindSegmentOfKind(kKindStreetNumber, 0);
     if (n > 0) table[n].type = kKindUnit;
   }

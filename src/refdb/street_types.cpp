@@ -1,8 +1,12 @@
+#include <string_view>
+
 #include "refdb/database_passes.h"
 #include "segments/tokeniser.h"
 #include "zarn/zarn.hpp"
 
 namespace zarn::internal {
+
+using namespace std::string_view_literals;
 
 void TokeniseAndFindStreetTypes(std::u16string& text, SegmentTable& table, DatabaseSession& db) {
   const int16_t n = Tokenise(text, table);
@@ -21,7 +25,7 @@ void TokeniseAndFindStreetTypes(std::u16string& text, SegmentTable& table, Datab
     const DbText* desc = connection.AlternateStreetType(s.contents, i);
     if (desc == nullptr) continue;
     s.type = kKindStreetType;
-    if (s.contents != u"St") {
+    if (s.contents != u"St"sv) {
       if (desc->is_null) {
         throw Error(kErrorInvalidUseOfNull,
                     "Invalid use of Null (qryAlternateStreetTypes.StreetTypeDesc for \"" +
@@ -49,7 +53,7 @@ void TokeniseAndFindStreetTypes(std::u16string& text, SegmentTable& table, Datab
 void ExpandStreetAbbreviation(SegmentTable& table) {
   for (int i = 1; i <= table.Count(); ++i) {
     Segment& s = table[i];
-    if (s.type == kKindStreetType && s.contents == u"St") s.contents = u"Street";
+    if (s.type == kKindStreetType && s.contents == u"St"sv) s.contents = u"Street";
   }
 }
 

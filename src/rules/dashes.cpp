@@ -1,10 +1,14 @@
+#include <string_view>
+
 #include "rules/rules.h"
 
 namespace zarn::internal {
 
+using namespace std::string_view_literals;
+
 void MarkDashes(SegmentTable& table) {
   for (int i = 1; i <= table.Count(); ++i) {
-    if (table[i].contents == u"-") table[i].type = kKindDash;
+    if (table[i].contents == u"-"sv) table[i].type = kKindDash;
   }
 }
 

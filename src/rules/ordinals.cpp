@@ -6,6 +6,8 @@
 
 namespace zarn::internal {
 
+using namespace std::string_view_literals;
+
 namespace {
 
 // Removed in this order, each at most once: "ieme" before "eme" so that
@@ -36,7 +38,7 @@ void StripOrdinalSuffixes(SegmentTable& table) {
       RemoveFirstInPlace(s.contents, u"ere");
       s.char_class = ClassOf(s.contents, s.len);
     }
-    if (s.contents == u"th" || s.contents == u"nd") s.type = kKindSuffixWord;
+    if (s.contents == u"th"sv || s.contents == u"nd"sv) s.type = kKindSuffixWord;
   }
 }
 

@@ -5,6 +5,8 @@
 
 namespace zarn::internal {
 
+using namespace std::string_view_literals;
+
 namespace {
 
 bool HoldsDigits(int16_t char_class) {
@@ -25,7 +27,7 @@ int16_t MarkUnits(SegmentTable& table) {
   int16_t result = 0;
   for (int i = 1; i <= count; ++i) {
     Segment& s = table[i];
-    if (s.contents == u"Unit" || s.contents == u"Apt" || s.contents == u"Unit#") {
+    if (s.contents == u"Unit"sv || s.contents == u"Apt"sv || s.contents == u"Unit#"sv) {
       // A designator in the last position has no word to mark and is left
       // as it is, like "Floor" in the first position.
       if (i == count) {
@@ -35,7 +37,7 @@ int16_t MarkUnits(SegmentTable& table) {
       result = static_cast<int16_t>(i + 1);
       table[i + 1].type = kKindUnit;
       s.type = kKindDesignator;
-    } else if (s.contents == u"Floor" || s.contents == u"Flr") {
+    } else if (s.contents == u"Floor"sv || s.contents == u"Flr"sv) {
       if (i < 2) continue;
       result = static_cast<int16_t>(i - 1);
       s.type = kKindDesignator;

@@ -3,10 +3,13 @@
 #include <utf8.h>
 
 #include <string>
+#include <string_view>
 
 #include "zarn/zarn.hpp"
 
 namespace zarn::internal {
+
+using namespace std::string_view_literals;
 
 void ThrowOverflow() { throw Error(kErrorOverflow, "Overflow"); }
 
@@ -62,7 +65,7 @@ int16_t SegmentTable::CountUnclassified() const {
 
 int16_t SegmentTable::FindFirstDash() const {
   for (int i = 1; i <= count_; ++i) {
-    if (records_[static_cast<size_t>(i)].contents == u"-") return static_cast<int16_t>(i);
+    if (records_[static_cast<size_t>(i)].contents == u"-"sv) return static_cast<int16_t>(i);
   }
   return 0;
 }
@@ -70,7 +73,7 @@ int16_t SegmentTable::FindFirstDash() const {
 int16_t SegmentTable::FindSecondDash() const {
   bool seen = false;
   for (int i = 1; i <= count_; ++i) {
-    if (records_[static_cast<size_t>(i)].contents == u"-") {
+    if (records_[static_cast<size_t>(i)].contents == u"-"sv) {
       if (seen) return static_cast<int16_t>(i);
       seen = true;
     }
