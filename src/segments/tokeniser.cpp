@@ -58,21 +58,6 @@ int16_t Tokenise(std::u16string& address, SegmentTable& table) {
   return n;
 }
 
-int16_t ClassOf(std::u16string_view text, int len) {
-  bool digit = false;
-  bool other = false;
-  const size_t examined = std::min(text.size(), static_cast<size_t>(std::max(len, 0)));
-  for (size_t j = 0; j < examined && !(digit && other); ++j) {
-    if (IsDigit(text[j])) {
-      digit = true;
-    } else {
-      other = true;
-    }
-  }
-  if (!digit) return kClassNoDigits;
-  return other ? kClassMixed : kClassAllDigits;
-}
-
 void ClassifyCharacters(SegmentTable& table) {
   for (int i = 1; i <= table.Count(); ++i) {
     Segment& s = table[i];
