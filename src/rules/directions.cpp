@@ -18,11 +18,27 @@ constexpr DirectionWord kDirections[] = {
     {u"Ouest", u"W"}, {u"Est", u"E"},   {u"Nord", u"N"}, {u"Sud", u"S"},
 };
 
+// A quick test passed by every word of kDirections (checked at compile
+// time), so that most words are passed over without comparing.
+constexpr bool MayBeDirection(std::u16string_view t) {
+  if (t.empty() || t.size() > 5) return false;
+  return t[0] == u'N' || t[0] == u'S' || t[0] == u'E' || t[0] == u'W' || t[0] == u'O';
+}
+
+constexpr bool EveryDirectionMayBeOne() {
+  for (const DirectionWord& d : kDirections) {
+    if (!MayBeDirection(d.word)) return false;
+  }
+  return true;
+}
+static_assert(EveryDirectionMayBeOne());
+
 }  // namespace
 
 int16_t MarkDirection(SegmentTable& table) {
   for (int i = table.Count(); i >= 1; --i) {
     Segment& s = table[i];
+    if (!MayBeDirection(s.contents)) continue;
     for (const DirectionWord& d : kDirections) {
       if (s.contents == d.word) {
         s.contents = d.stored;
