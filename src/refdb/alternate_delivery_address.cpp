@@ -5,6 +5,7 @@ namespace zarn::internal {
 
 void ApplyAlternateDeliveryAddress(SegmentTable& table, DatabaseSession& db) {
   DatabaseSession::PassScope pass(db);
+  if (!pass.connection().MayFindAlternateDeliveryAddress()) return;
 
   // The key: every street word in table order, one space between them (an
   // emptied street word still adds its space). The buffer is the thread's own

@@ -15,6 +15,7 @@ void ApplyAlternateStreetAddress(SegmentTable& table, DatabaseSession& db) {
     const int16_t n = table.FindSegmentOfKind(kKindStreetNumber, 0);
     if (n > 0) table[n].type = kKindUnit;
   }
+  if (!pass.connection().MayFindAlternateStreetAddress()) return;
 
   // The key: number, street and street-type words in table order, each
   // after one space once the key is not empty (empty words included). The

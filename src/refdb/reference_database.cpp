@@ -309,6 +309,21 @@ const Row* Connection::KeyedLookup(int which, const char* any_row_sql, int8_t& h
   return out;
 }
 
+bool Connection::MayFind(int which, const char* any_row_sql, int8_t& has_rows) {
+  Prepare(which);  // as in KeyedLookup: a missing table fails here
+  if (!cache_) return true;
+  if (has_rows < 0) has_rows = AnyRow(any_row_sql) ? 1 : 0;
+  return has_rows != 0;
+}
+
+bool Connection::MayFindAlternateStreetAddress() {
+  return MayFind(kAlternateStreetAddressLookup, kAnyStreetRow, has_street_rows_);
+}
+
+bool Connection::MayFindAlternateDeliveryAddress() {
+  return MayFind(kAlternateDeliveryAddressLookup, kAnyDeliveryRow, has_delivery_rows_);
+}
+
 const DeliveryRow* Connection::AlternateStreetAddress(std::u16string_view key) {
   return KeyedLookup(kAlternateStreetAddressLookup, kAnyStreetRow, has_street_rows_,
                      street_addresses_, scratch_row_, key,

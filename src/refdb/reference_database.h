@@ -89,6 +89,11 @@ class Connection {
   // The DeliveryAddress of the first AlternateAddress row of type 1 for
   // `key`, or nullptr.
   const DbText* AlternateDeliveryAddress(std::u16string_view key);
+  // False when the look-up of that kind finds nothing whatever the key (the
+  // cache knows the table holds no row of the type), so that the caller need
+  // not build a key. Fails as the look-up itself would.
+  bool MayFindAlternateStreetAddress();
+  bool MayFindAlternateDeliveryAddress();
 
  private:
   struct Statement;
@@ -109,6 +114,7 @@ class Connection {
   const Row* KeyedLookup(int which, const char* any_row_sql, int8_t& has_rows,
                          Memo<std::optional<Row>>& memo, Row& scratch, std::u16string_view key,
                          Read read);
+  bool MayFind(int which, const char* any_row_sql, int8_t& has_rows);
   [[noreturn]] void Fail(int rc, const char* what);
   template <typename V>
   V& MemoSlot(Memo<V>& memo, std::u16string_view key);
