@@ -88,6 +88,13 @@ std::u16string ReplaceFirst(std::u16string_view text, std::u16string_view patter
 }
 
 void CleanText(std::u16string& text) {
+  // Most addresses hold none of the characters the stages rewrite; one scan
+  // tells, and then there is nothing to do.
+  bool any = false;
+  for (char16_t c : text) {
+    any |= c == u'-' || c == u'.' || c == u'\'' || c == u',' || c == u'*';
+  }
+  if (!any) return;
   SpaceDashes(text);
   RemoveEvery(text, u'.');
   RemoveEvery(text, u'\'');
