@@ -81,14 +81,6 @@ int16_t SegmentTable::FindSecondDash() const {
   return 0;
 }
 
-int16_t SegmentTable::FindSegmentOfKind(int kind, int start_index) const {
-  // Record 0 can match only kind None, and then "found at 0" reads as "none".
-  for (int i = start_index < 0 ? 0 : start_index; i <= count_; ++i) {
-    if (records_[static_cast<size_t>(i)].type == kind) return static_cast<int16_t>(i);
-  }
-  return 0;
-}
-
 std::string ToUtf8ForDump(std::u16string_view text) {
   std::string out;
   utf8::utf16to8(text.begin(), text.end(), std::back_inserter(out));

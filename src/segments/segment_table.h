@@ -112,6 +112,14 @@ inline int16_t CheckedPosition(size_t value) {
 inline bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 std::string ToUtf8ForDump(std::u16string_view text);
 
+inline int16_t SegmentTable::FindSegmentOfKind(int kind, int start_index) const {
+  // Record 0 can match only kind None, and then "found at 0" reads as "none".
+  for (int i = start_index < 0 ? 0 : start_index; i <= count_; ++i) {
+    if (records_[static_cast<size_t>(i)].type == kind) return static_cast<int16_t>(i);
+  }
+  return 0;
+}
+
 template <typename Drop>
 void SegmentTable::RemoveIf(Drop drop) {
   int out = 1;
