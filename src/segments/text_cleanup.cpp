@@ -1,5 +1,7 @@
 #include "segments/text_cleanup.h"
 
+#include <cstdint>
+
 #include "segments/segment_table.h"
 
 namespace zarn::internal {
@@ -90,11 +92,13 @@ std::u16string ReplaceFirst(std::u16string_view text, std::u16string_view patter
 void CleanText(std::u16string& text) {
   // Most addresses hold none of the characters the stages rewrite; one scan
   // tells, and then there is nothing to do.
-  bool any = false;
-  for (char16_t c : text) {
-    any |= c == u'-' || c == u'.' || c == u'\'' || c == u',' || c == u'*';
-  }
-  if (!any) return;
+  // All five are below 64, so one 64-bit mask tells them apart.
+  constexpr uint64_t kRewritten = (uint64_t{1} << u'-') | (uint64_t{1} << u'.') |
+                                  (uint64_t{1} << u'\'') | (uint64_t{1} << u',') |
+                                  (uint64_t{1} << u'*');
+  uint64_t any = 0;
+  for (char16_t c : text) any |= c < 64 ? (kRewritten >> c) & 1 : 0;
+  if (any == 0) return;
   SpaceDashes(text);
   RemoveEvery(text, u'.');
   RemoveEvery(text, u'\'');
