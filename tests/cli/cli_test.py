@@ -15,6 +15,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 
 HEADER = "address\tnumber\tstreet\tstreet_type\tdirection\tunit\terror"
 PARTS = ["number", "street", "street_type", "direction", "unit", "error"]
@@ -355,6 +356,50 @@ def case_missing_database(tmp):
         f.write(b"this is not a database\n" * 100)
     code, out, err = run(["--database", bogus, "123 Main St. N"])
     check(code == 2 and out == b"" and bogus in single_line(err), f"bogus db: {code} {err!r}")
+
+
+def case_database_lost(tmp):
+    # The database goes away in the middle of a run: the rows read after that
+    # keep their places with the error, and the run ends with status 2.
+    database = os.path.join(tmp, "copy.DAT")
+    shutil.copy2(ARGS.database, database)
+    first = ("123 Main St. N\n" * 12000).encode()  # several input blocks
+    second = ("5-123 rue Saint-Denis Ouest\n" * 3000).encode()
+    p = subprocess.Popen([ARGS.program, "--database", database, "--threads", "2"],
+                         stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    chunks = []
+    started = threading.Event()
+
+    def drain():  # keeps standard output flowing so the program never blocks
+        while True:
+            data = p.stdout.read1(65536)
+            if not data:
+                break
+            chunks.append(data)
+            started.set()
+        started.set()
+
+    reader = threading.Thread(target=drain)
+    reader.start()
+    p.stdin.write(first)
+    p.stdin.flush()
+    # Output shows the start-up check passed and parsing is under way.
+    check(started.wait(timeout=300), "no output")
+    os.remove(database)
+    p.stdin.write(second)
+    p.stdin.close()
+    err = p.stderr.read().decode()
+    code = p.wait(timeout=300)
+    reader.join()
+    rows = tsv_rows(b"".join(chunks))
+    check(code == 2, f"exit {code}, stderr {err!r}")
+    check(len(rows) == 15000, f"{len(rows)} rows for 15000 lines")
+    check(rows[0][1:] == KNOWN["123 Main St. N"] + [""], f"first row {rows[0]}")
+    for row in rows[12000:]:
+        check(row[0] == "5-123 rue Saint-Denis Ouest", f"row out of place: {row[0]!r}")
+        check(row[1:6] == [""] * 5 and database in row[6], f"row after removal {row}")
+    check(summary(err)[0] == 15000, f"summary {err!r}")
+    check(database in err.strip().split("\n")[-1], f"last message {err!r}")
 
 
 def case_default_database(tmp):

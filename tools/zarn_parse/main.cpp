@@ -77,7 +77,8 @@ newline, carriage return and backslash inside a field are written as \t, \n,
 
 Exit status: 0 when the run completed (even if some rows failed), 1 for
 unusable arguments, 2 when the reference database, an input or an output
-file cannot be used.)";
+file cannot be used (a database that fails during the run leaves its error in
+the rows it hit, and the status is 2).)";
 
 // The bundled database: share/zarn/ beside the bin/ directory holding this
 // program, the layout of both the build tree and an installed copy; else the
@@ -332,7 +333,7 @@ int main(int argc, char** argv) {
   app.add_flag_callback(
       "--progress", [&options] { options.progress = true; },
       "Show the progress bar on standard error even when it is not a "
-      "terminal");
+      "terminal or the input size is unknown");
   app.add_flag_callback(
       "--no-progress", [&options] { options.progress = false; }, "Never show the progress bar");
   app.add_flag("-q,--quiet", options.quiet, "No progress bar and no summary line");
