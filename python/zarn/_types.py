@@ -6,7 +6,7 @@ from typing import NamedTuple, Optional
 
 # Error numbers of the parser itself. Any other number is an SQLite extended
 # result code, for example 14 (SQLITE_CANTOPEN) for a missing database file.
-ERROR_INVALID_ARGUMENT = 5  #: the address is not valid UTF-8 text
+ERROR_INVALID_ARGUMENT = 3001  #: the address is not valid UTF-8 text
 ERROR_OVERFLOW = 6  #: the address is longer than 32,767 UTF-16 code units
 ERROR_OUT_OF_MEMORY = 7
 ERROR_SUBSCRIPT_OUT_OF_RANGE = 9
