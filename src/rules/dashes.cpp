@@ -17,6 +17,7 @@ void DropDashesBesideStreetType(SegmentTable& table) {
   // beside it, so the whole run goes; a run of dashes with no street type at
   // either end stays. One pass finds every such run.
   const int count = table.Count();
+  if (table.FindSegmentOfKind(kKindDash, 1) == 0) return;  // nothing to drop
   std::vector<bool> drop(static_cast<size_t>(count) + 2, false);
   int i = 1;
   while (i <= count) {
