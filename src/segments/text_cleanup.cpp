@@ -11,7 +11,8 @@ namespace {
 // 1-based position of the first `pattern` in `text`, 0 if none; a position
 // beyond the 16-bit range is the overflow error.
 size_t FindPosition(std::u16string_view text, std::u16string_view pattern) {
-  const size_t at = text.find(pattern);
+  // A one-character pattern ("#") is the common case: a plain scan.
+  const size_t at = pattern.size() == 1 ? text.find(pattern[0]) : text.find(pattern);
   if (at == std::u16string_view::npos) return 0;
   CheckedPosition(at + 1);
   return at + 1;
