@@ -87,7 +87,7 @@ typedef enum zarn_status {
 /* Error numbers of the parser itself. Any other number is an SQLite extended
  * result code. */
 #define ZARN_ERROR_INVALID_ARGUMENT 3001 /* invalid UTF-8, or a misused call */
-#define ZARN_ERROR_OVERFLOW 6         /* address longer than 32,767 UTF-16 units */
+#define ZARN_ERROR_OVERFLOW 6            /* address longer than 32,767 UTF-16 units */
 #define ZARN_ERROR_OUT_OF_MEMORY 7
 #define ZARN_ERROR_SUBSCRIPT_OUT_OF_RANGE 9 /* also: batch index out of range */
 #define ZARN_ERROR_INTERNAL 51              /* an unexpected failure inside the library */
