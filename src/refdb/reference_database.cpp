@@ -223,18 +223,15 @@ void Connection::StartWords(int n) {
 Connection::StreetTypeEntry* Connection::WordEntry(std::u16string_view token, int word) {
   if (!cache_) return nullptr;
   if (word <= 0 || static_cast<size_t>(word) >= word_entries_.size()) {
-    return &MemoSlot(street_types_, token);
+    if (street_types_.size() >= kMaxMemoEntries) street_types_.clear();
+    return &street_types_.Find(token).value;
   }
   auto*& found = word_entries_[static_cast<size_t>(word)];
-  if (found == nullptr || found->first != token) {
-    auto it = street_types_.find(token);
-    if (it == street_types_.end()) {
-      if (street_types_.size() >= kMaxMemoEntries) street_types_.clear();
-      it = street_types_.emplace(std::u16string(token), StreetTypeEntry{}).first;
-    }
-    found = &*it;
+  if (found == nullptr || found->word != token) {
+    if (street_types_.size() >= kMaxMemoEntries) street_types_.clear();
+    found = &street_types_.Find(token);
   }
-  return &found->second;
+  return &found->value;
 }
 
 bool Connection::StreetTypeExists(std::u16string_view token) { return StreetTypeExists(token, 0); }

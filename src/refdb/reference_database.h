@@ -8,6 +8,8 @@
 #ifndef ZARN_REFDB_REFERENCE_DATABASE_H_
 #define ZARN_REFDB_REFERENCE_DATABASE_H_
 
+#include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -59,6 +61,63 @@ struct TransparentU16Hash {
     }
     return static_cast<size_t>(h);
   }
+};
+
+// The memo by word of the street-type look-ups, which run for every word of
+// every address: open addressing over a power-of-two slot array kept at most
+// half full (a mask instead of a division), each slot holding the word's hash
+// beside its entry so that a probe reads no entry but the one it finds.
+// Entries live in a deque, so an entry stays where it is while the memo grows.
+template <typename V>
+class WordMemo {
+ public:
+  struct Entry {
+    std::u16string word;
+    V value;
+  };
+
+  size_t size() const { return entries_.size(); }
+  void clear() {
+    entries_.clear();
+    slots_.assign(slots_.size(), Slot{});
+  }
+  // The entry of `word`, added with a default value when absent.
+  Entry& Find(std::u16string_view word) {
+    const size_t hash = TransparentU16Hash{}(word);
+    if (!slots_.empty()) {
+      const size_t mask = slots_.size() - 1;
+      for (size_t i = hash & mask; slots_[i].entry != nullptr; i = (i + 1) & mask) {
+        if (slots_[i].hash == hash && slots_[i].entry->word == word) return *slots_[i].entry;
+      }
+    }
+    if (2 * (entries_.size() + 1) > slots_.size()) Grow();
+    Entry& added = entries_.emplace_back(Entry{std::u16string(word), V{}});
+    Place(Slot{hash, &added});
+    return added;
+  }
+
+ private:
+  struct Slot {
+    size_t hash = 0;
+    Entry* entry = nullptr;  // null for an empty slot
+  };
+
+  void Grow() {
+    std::vector<Slot> old(slots_.empty() ? 256 : 2 * slots_.size());
+    old.swap(slots_);
+    for (const Slot& s : old) {
+      if (s.entry != nullptr) Place(s);
+    }
+  }
+  void Place(Slot slot) {
+    const size_t mask = slots_.size() - 1;
+    size_t i = slot.hash & mask;
+    while (slots_[i].entry != nullptr) i = (i + 1) & mask;
+    slots_[i] = slot;
+  }
+
+  std::vector<Slot> slots_;
+  std::deque<Entry> entries_;
 };
 
 // One open connection with its statements and caches. Used by one thread at
@@ -131,9 +190,9 @@ class Connection {
   int8_t has_street_rows_ = -1;
   int8_t has_delivery_rows_ = -1;
 
-  Memo<StreetTypeEntry> street_types_;
+  WordMemo<StreetTypeEntry> street_types_;
   // The memo entries of the current parse's words (StartWords), by number.
-  std::vector<Memo<StreetTypeEntry>::value_type*> word_entries_;
+  std::vector<WordMemo<StreetTypeEntry>::Entry*> word_entries_;
   Memo<std::optional<DeliveryRow>> street_addresses_;
   Memo<std::optional<DbText>> delivery_addresses_;
   // Scratch results for the uncached path.

@@ -370,3 +370,40 @@ INSERT INTO AlternateStreetType (AlternateDeliveryAddress, streettypeid) VALUES 
 
 }  // namespace
 }  // namespace zarn
+
+namespace zarn {
+namespace {
+
+TEST(WordMemo, FindsEveryWordAgainThroughGrowthAndAfterClear) {
+  internal::WordMemo<int> memo;
+  std::vector<std::u16string> words;
+  for (int i = 0; i < 20000; ++i) {
+    std::u16string w = u"w";
+    for (int v = i; v > 0; v /= 7) w += static_cast<char16_t>(u'a' + v % 7);
+    words.push_back(w);
+  }
+  words.push_back(u"");
+  words.push_back(u"W");  // differs from "w" only in letter case: its own entry
+  std::vector<internal::WordMemo<int>::Entry*> first;
+  for (size_t i = 0; i < words.size(); ++i) {
+    internal::WordMemo<int>::Entry& e = memo.Find(words[i]);
+    EXPECT_EQ(e.value, 0) << "a new word starts with the default value";
+    e.value = static_cast<int>(i) + 1;
+    first.push_back(&e);
+  }
+  EXPECT_EQ(memo.size(), words.size());
+  for (size_t i = 0; i < words.size(); ++i) {
+    internal::WordMemo<int>::Entry& e = memo.Find(words[i]);
+    EXPECT_EQ(&e, first[i]) << "an entry stays in place while the memo grows";
+    EXPECT_EQ(e.value, static_cast<int>(i) + 1);
+    EXPECT_TRUE(e.word == words[i]);
+  }
+  EXPECT_EQ(memo.size(), words.size());
+  memo.clear();
+  EXPECT_EQ(memo.size(), 0u);
+  EXPECT_EQ(memo.Find(words[5]).value, 0);
+  EXPECT_EQ(memo.size(), 1u);
+}
+
+}  // namespace
+}  // namespace zarn
