@@ -100,6 +100,37 @@ class StepGuard {
   sqlite3_stmt* stmt_;
 };
 
+// The operating system's own VFS, except that it never creates a rollback
+// journal or a write-ahead log beside the file. A read-only connection to a
+// file in WAL mode would otherwise create an empty "-wal" file and leave it
+// there; without it, SQLite reports that it cannot open the file instead.
+// Temporary files (no name of their own) are still created as usual.
+sqlite3_vfs* g_base_vfs = nullptr;
+
+int OpenWithoutCreating(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags,
+                        int* out_flags) {
+  constexpr int kBesideTheFile =
+      SQLITE_OPEN_WAL | SQLITE_OPEN_MAIN_JOURNAL | SQLITE_OPEN_SUPER_JOURNAL;
+  if ((flags & kBesideTheFile) != 0) flags &= ~SQLITE_OPEN_CREATE;
+  return g_base_vfs->xOpen(g_base_vfs, name, file, flags, out_flags);
+}
+
+const char* ReadOnlyVfsName() {
+  static const char* const name = [] {
+    static sqlite3_vfs vfs;
+    sqlite3_initialize();
+    g_base_vfs = sqlite3_vfs_find(nullptr);
+    if (g_base_vfs == nullptr) return static_cast<const char*>(nullptr);
+    vfs = *g_base_vfs;
+    vfs.zName = "zarn-no-create";
+    vfs.pNext = nullptr;
+    vfs.xOpen = OpenWithoutCreating;
+    if (sqlite3_vfs_register(&vfs, 0) != SQLITE_OK) return static_cast<const char*>(nullptr);
+    return vfs.zName;
+  }();
+  return name;
+}
+
 }  // namespace
 
 FileIdentity CheckDatabaseFile(const std::string& path) {
@@ -117,8 +148,8 @@ FileIdentity CheckDatabaseFile(const std::string& path) {
 
 Connection::Connection(const std::string& path, const FileIdentity& identity, bool cache)
     : path_(path), identity_(identity), cache_(cache) {
-  const int rc =
-      sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+  const int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
+                                 ReadOnlyVfsName());
   if (rc != SQLITE_OK) {
     if (db_ == nullptr) ThrowDbError(nullptr, rc, path_, "cannot open the file");
     try {
