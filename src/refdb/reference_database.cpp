@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <cstdio>
+#include <new>
 #include <utility>
 
 #include "zarn/zarn.hpp"
@@ -383,7 +384,13 @@ void ReferenceDatabase::Release(std::unique_ptr<Connection> connection) {
   if (!connection) return;
   constexpr size_t kMaxIdle = 64;
   std::lock_guard<std::mutex> lock(mutex_);
-  if (idle_.size() < kMaxIdle) idle_.push_back(std::move(connection));
+  if (idle_.size() >= kMaxIdle) return;
+  try {
+    idle_.push_back(std::move(connection));
+  } catch (const std::bad_alloc&) {
+    // No room to keep it: the connection is closed instead (this runs in
+    // destructors, where an exception would end the program).
+  }
 }
 
 }  // namespace zarn::detail
