@@ -62,6 +62,18 @@ std::string Answer(const ZarnAddress& parser, const std::string& address, int i)
   }
 }
 
+// Field `k` (from 0) of an answer as Answer() writes it; an error is whole.
+std::string Field(const std::string& answer, int k) {
+  if (answer.rfind("error ", 0) == 0) return answer;
+  size_t at = 0;
+  for (int i = 0; i < k; ++i) {
+    at = answer.find('|', at);
+    if (at == std::string::npos) return answer;
+    ++at;
+  }
+  return answer.substr(at, answer.find('|', at) - at);
+}
+
 class Threads : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -167,7 +179,23 @@ TEST_F(Threads, NinthThreadReplacesTheFileMeanwhile) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < parses; ++i) {
         const size_t a = static_cast<size_t>(t + i) % addresses_.size();
-        const std::string got = Answer(shared, addresses_[a], i);
+        // One Parse is one call: all five parts from one version of the file.
+        // (Five single-part calls may each see another version, so every
+        // other round checks one of them alone: the street type.)
+        std::string got = Answer(shared, addresses_[a], 0);
+        if (i % 2 == 1) {
+          std::string type;
+          try {
+            type = shared.StreetType(addresses_[a]);
+          } catch (const Error& e) {
+            type = "error " + std::to_string(e.Number()) + ": " + e.what();
+          }
+          const std::string old_type = Field(expected_[a], 2);
+          const std::string new_type = Field(other[a], 2);
+          if (type != old_type && type != new_type && type.find(path_) == std::string::npos) {
+            got = "street type " + type + " is neither " + old_type + " nor " + new_type;
+          }
+        }
         if (got == expected_[a]) {
           ++old_answers;
         } else if (got == other[a]) {
