@@ -208,6 +208,17 @@ void Connection::CheckDataVersion() {
   }
 }
 
+void Connection::BeginRead() {
+  const int rc = sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) Fail(rc, "starting a read transaction");
+  CheckDataVersion();
+}
+
+bool Connection::EndRead() noexcept {
+  return sqlite3_get_autocommit(db_) != 0 ||
+         sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
 template <typename V>
 V& Connection::MemoSlot(Memo<V>& memo, std::u16string_view key) {
   auto it = memo.find(key);
@@ -376,12 +387,12 @@ std::unique_ptr<Connection> ReferenceDatabase::Acquire() {
     }
   }
   if (!connection) connection = std::make_unique<Connection>(path_, identity, true);
-  connection->CheckDataVersion();
+  connection->BeginRead();
   return connection;
 }
 
 void ReferenceDatabase::Release(std::unique_ptr<Connection> connection) {
-  if (!connection) return;
+  if (!connection || !connection->EndRead()) return;
   constexpr size_t kMaxIdle = 64;
   std::lock_guard<std::mutex> lock(mutex_);
   if (idle_.size() >= kMaxIdle) return;
