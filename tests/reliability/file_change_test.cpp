@@ -138,8 +138,9 @@ TEST(ChangingReferenceFile, EditDuringACallGivesOneVersionOrTheOther) {
   std::string words;
   std::string address = "1";
   for (int i = 0; i < 300; ++i) {
-    words += (i == 0 ? "" : ",") + std::string("('W") + std::to_string(i) + "')";
-    address += " W" + std::to_string(i);
+    const std::string word = std::string("W").append(std::to_string(i));
+    words.append(i == 0 ? "('" : ",('").append(word).append("')");
+    address.append(" ").append(word);
   }
   testing::ExecSql(path, "INSERT INTO StreetType (StreetTypeDesc) VALUES " + words);
   const char* to_x =
