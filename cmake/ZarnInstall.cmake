@@ -11,9 +11,11 @@ install(DIRECTORY include/zarn DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES ${ZARN_DATABASE} DESTINATION ${CMAKE_INSTALL_DATADIR}/zarn)
 
 install(EXPORT zarnTargets NAMESPACE zarn:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/zarn)
+set(ZARN_INSTALL_DATABASE ${CMAKE_INSTALL_DATADIR}/zarn/qordatavb.DAT)
 configure_package_config_file(cmake/zarnConfig.cmake.in
                               ${PROJECT_BINARY_DIR}/zarnConfig.cmake
-                              INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/zarn)
+                              INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/zarn
+                              PATH_VARS ZARN_INSTALL_DATABASE)
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/zarnConfigVersion.cmake
                                  COMPATIBILITY SameMinorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/zarnConfig.cmake ${PROJECT_BINARY_DIR}/zarnConfigVersion.cmake

@@ -45,9 +45,9 @@ void ExpectEveryMethodFails(const ZarnAddress& parser, const char* address, int 
     }
   }
   const std::string_view batch[] = {address, "1 Main St"};
-  for (const BatchResult& r : parser.ParseBatch(batch)) {
-    EXPECT_EQ(r.error_number, number) << r.error_message;
-  }
+  const std::vector<BatchResult> results = parser.ParseBatch(batch);
+  EXPECT_EQ(results[0].error_number, number) << results[0].error_message;
+  EXPECT_FALSE(results[1].ok()) << "the file is unusable for every address";
 }
 
 TEST(ReferenceDatabase, MissingFileFailsEveryMethodEvenForTheEmptyAddress) {
@@ -61,6 +61,14 @@ TEST(ReferenceDatabase, MissingFileFailsEveryMethodEvenForTheEmptyAddress) {
   ExpectEveryMethodFails(ZarnAddress(dir.File("no/such/dir/x.DAT")), "1 Main St", SQLITE_CANTOPEN,
                          "no/such/dir");
   ExpectEveryMethodFails(ZarnAddress(dir.path()), "1 Main St", SQLITE_CANTOPEN, "directory");
+}
+
+TEST(ReferenceDatabase, AddressErrorsFoundBeforeTheFileIsOpenedComeFirst) {
+  testing::TempDir dir;
+  const ZarnAddress parser(dir.File("absent.DAT"));
+  // The text is cleaned and cut into words before the database is opened.
+  ExpectEveryMethodFails(parser, std::string(40000, 'x').c_str(), kErrorOverflow, "Overflow");
+  ExpectEveryMethodFails(parser, "\xff", kErrorInvalidArgument, "UTF-8");
 }
 
 TEST(ReferenceDatabase, TextFileIsNotADatabase) {

@@ -17,11 +17,8 @@ class StreetTypes : public ::testing::Test {
   // Tokenises `address` and marks its street types; returns the dump.
   std::string Run(const char* address) {
     for (DbPolicy policy : {DbPolicy::kCached, DbPolicy::kOpenPerPass}) {
-      std::unique_ptr<Connection> connection;
-      if (policy == DbPolicy::kCached) {
-        connection = std::make_unique<Connection>(path_, CheckDatabaseFile(path_), true);
-      }
-      DatabaseSession session(path_, policy, connection.get());
+      detail::ReferenceDatabase db(path_, policy);
+      DatabaseSession session(db);
       SegmentTable table;
       std::u16string text = U16(address);
       TokeniseAndFindStreetTypes(text, table, session);

@@ -47,9 +47,12 @@ enum SegmentKind : int {
 };
 
 // Error numbers raised by the parser itself. Every other number is a SQLite
-// extended result code (for example 14, SQLITE_CANTOPEN, for a missing file).
-inline constexpr int kErrorInvalidArgument = 5;  // address is not valid UTF-8
-inline constexpr int kErrorOverflow = 6;         // address longer than 32,767 UTF-16 units
+// extended result code (for example 14, SQLITE_CANTOPEN, for a missing file,
+// or 5, SQLITE_BUSY, when a writer holds the file locked too long). The
+// parser's own numbers never collide with a code SQLite can give here; out of
+// memory is 7 either way.
+inline constexpr int kErrorInvalidArgument = 3001;  // address is not valid UTF-8
+inline constexpr int kErrorOverflow = 6;            // address longer than 32,767 UTF-16 units
 inline constexpr int kErrorSubscriptOutOfRange = 9;
 inline constexpr int kErrorInvalidUseOfNull = 94;  // a required database value is Null
 inline constexpr int kErrorOutOfMemory = 7;

@@ -12,7 +12,7 @@ void Utf8ToUtf16(std::string_view in, std::u16string& out) {
   if (bad != in.end()) {
     const auto offset = static_cast<size_t>(bad - in.begin());
     throw Error(kErrorInvalidArgument,
-                "Invalid procedure call or argument: the address is not "
+                "Invalid argument: the address is not "
                 "valid UTF-8 (bad byte at offset " +
                     std::to_string(offset) + ")");
   }

@@ -1,4 +1,5 @@
 #include <new>
+#include <optional>
 #include <utility>
 
 #include "component/access.h"
@@ -17,7 +18,6 @@
 
 namespace zarn {
 
-using internal::Connection;
 using internal::DatabaseSession;
 using internal::SegmentTable;
 
@@ -49,31 +49,26 @@ ThreadScratch& Scratch() {
   return scratch;
 }
 
-// Holds a pooled connection for one call and gives it back afterwards, unless
-// the call failed: then the connection is dropped, since its file may be gone
-// or damaged.
-class ConnectionLease {
- public:
-  explicit ConnectionLease(detail::ReferenceDatabase& db) : db_(db), connection_(db.Acquire()) {}
-  ~ConnectionLease() {
-    if (healthy_) db_.Release(std::move(connection_));
+// Errors that come from the address or the values read, not from the
+// connection: it stays good for the next call.
+bool IsAddressError(int number) {
+  return number == kErrorInvalidArgument || number == kErrorOverflow ||
+         number == kErrorSubscriptOutOfRange || number == kErrorInvalidUseOfNull;
+}
+
+// Parses `address` into the thread's scratch table. A database error drops
+// the session's connection, since its file may be gone or damaged.
+void ParseInto(DatabaseSession& session, std::string_view address, ThreadScratch& scratch) {
+  try {
+    internal::Utf8ToUtf16(address, scratch.text);
+    internal::AnalyzeAddress(scratch.text, scratch.table, session);
+  } catch (const Error& e) {
+    if (!IsAddressError(e.Number())) session.DropConnection();
+    throw;
+  } catch (...) {
+    session.DropConnection();
+    throw;
   }
-  ConnectionLease(const ConnectionLease&) = delete;
-  ConnectionLease& operator=(const ConnectionLease&) = delete;
-  Connection* get() { return connection_.get(); }
-  void MarkFailed() { healthy_ = false; }
-
- private:
-  detail::ReferenceDatabase& db_;
-  std::unique_ptr<Connection> connection_;
-  bool healthy_ = true;
-};
-
-void ParseInto(detail::ReferenceDatabase& db, Connection* connection, std::string_view address,
-               ThreadScratch& scratch) {
-  internal::Utf8ToUtf16(address, scratch.text);
-  DatabaseSession session(db.path(), db.policy(), connection);
-  internal::AnalyzeAddress(scratch.text, scratch.table, session);
 }
 
 void ReadParts(ThreadScratch& scratch, AddressParts& parts) {
@@ -88,27 +83,13 @@ void ReadParts(ThreadScratch& scratch, AddressParts& parts) {
   read(kUnit, parts.unit);
 }
 
-// Errors that come from the address or the values read, not from the
-// connection: it stays good for the next call.
-bool IsAddressError(int number) {
-  return number == kErrorInvalidArgument || number == kErrorOverflow ||
-         number == kErrorSubscriptOutOfRange || number == kErrorInvalidUseOfNull;
-}
-
-// Runs `body` with a leased connection; failures surface as zarn::Error.
+// Runs `body` with a database session for one call; running out of memory
+// surfaces as zarn::Error like every other failure.
 template <typename Body>
-auto WithConnection(detail::ReferenceDatabase& db, Body body) {
+auto WithSession(detail::ReferenceDatabase& db, Body body) {
   try {
-    ConnectionLease lease(db);
-    try {
-      return body(lease.get());
-    } catch (const Error& e) {
-      if (!IsAddressError(e.Number())) lease.MarkFailed();
-      throw;
-    } catch (...) {
-      lease.MarkFailed();
-      throw;
-    }
+    DatabaseSession session(db);
+    return body(session);
   } catch (const std::bad_alloc&) {
     throw Error(kErrorOutOfMemory, "Out of memory");
   }
@@ -130,9 +111,9 @@ ZarnAddress& ZarnAddress::operator=(ZarnAddress&&) noexcept = default;
 const std::string& ZarnAddress::DatabasePath() const noexcept { return db_->path(); }
 
 std::string ZarnAddress::AddressSegment(std::string_view address, int segment_type) const {
-  return WithConnection(*db_, [&](Connection* connection) {
+  return WithSession(*db_, [&](DatabaseSession& session) {
     ThreadScratch& scratch = Scratch();
-    ParseInto(*db_, connection, address, scratch);
+    ParseInto(session, address, scratch);
     return internal::Utf16ToUtf8(internal::ReadSegment(scratch.table, segment_type));
   });
 }
@@ -154,9 +135,9 @@ std::string ZarnAddress::Unit(std::string_view address) const {
 }
 
 AddressParts ZarnAddress::Parse(std::string_view address) const {
-  return WithConnection(*db_, [&](Connection* connection) {
+  return WithSession(*db_, [&](DatabaseSession& session) {
     ThreadScratch& scratch = Scratch();
-    ParseInto(*db_, connection, address, scratch);
+    ParseInto(session, address, scratch);
     AddressParts parts;
     ReadParts(scratch, parts);
     return parts;
@@ -172,58 +153,46 @@ std::vector<BatchResult> ZarnAddress::ParseBatch(
 
 void ZarnAddress::ParseBatch(std::span<const std::string_view> addresses,
                              std::span<BatchResult> out) const {
-  auto fail = [](BatchResult& r, int number, const char* message) {
-    r.parts = AddressParts{};
-    r.error_number = number;
-    try {
-      r.error_message = message;
-    } catch (const std::bad_alloc&) {
-      r.error_message.clear();
-    }
-  };
   const size_t n = std::min(addresses.size(), out.size());
-  std::unique_ptr<Connection> connection;
+  std::optional<DatabaseSession> session;
   try {
-    connection = db_->Acquire();
-  } catch (const Error& e) {
-    for (size_t i = 0; i < n; ++i) fail(out[i], e.Number(), e.what());
-    return;
+    session.emplace(*db_);
   } catch (const std::bad_alloc&) {
-    for (size_t i = 0; i < n; ++i) fail(out[i], kErrorOutOfMemory, "Out of memory");
-    return;
   }
-  bool healthy = true;
   ThreadScratch& scratch = Scratch();
   for (size_t i = 0; i < n; ++i) {
     BatchResult& r = out[i];
+    int number = 0;
     try {
-      ParseInto(*db_, connection.get(), addresses[i], scratch);
+      if (!session) throw std::bad_alloc();
+      ParseInto(*session, addresses[i], scratch);
       ReadParts(scratch, r.parts);
       r.error_number = 0;
       r.error_message.clear();
+      continue;
     } catch (const Error& e) {
-      fail(r, e.Number(), e.what());
-      // Errors of the address itself leave the connection usable.
-      if (!IsAddressError(e.Number())) healthy = false;
-    } catch (const std::bad_alloc&) {
-      fail(r, kErrorOutOfMemory, "Out of memory");
-      healthy = false;
-    }
-    if (!healthy && i + 1 < n) {
-      // Get a fresh view of the file for the rest of the batch.
+      number = e.Number();
       try {
-        connection = db_->Acquire();
-        healthy = true;
-      } catch (const Error& e) {
-        for (size_t j = i + 1; j < n; ++j) fail(out[j], e.Number(), e.what());
-        return;
+        r.error_message = e.what();
       } catch (const std::bad_alloc&) {
-        for (size_t j = i + 1; j < n; ++j) fail(out[j], kErrorOutOfMemory, "Out of memory");
-        return;
+        r.error_message.clear();
+      }
+    } catch (const std::bad_alloc&) {
+      number = kErrorOutOfMemory;
+      r.error_message.clear();
+    }
+    r.error_number = number;
+    if (number == kErrorOutOfMemory && r.error_message.empty()) {
+      try {
+        r.error_message = "Out of memory";
+      } catch (const std::bad_alloc&) {
       }
     }
+    for (std::string* part : {&r.parts.street_number, &r.parts.street, &r.parts.street_type,
+                              &r.parts.direction, &r.parts.unit}) {
+      part->clear();
+    }
   }
-  if (healthy) db_->Release(std::move(connection));
 }
 
 }  // namespace zarn
@@ -238,10 +207,9 @@ ZarnAddress Access::WithPolicy(std::string path, internal::DbPolicy policy) {
 
 void Access::ParseToTable(const ZarnAddress& parser, std::string_view address,
                           internal::SegmentTable& table) {
-  WithConnection(*parser.db_, [&](Connection* connection) {
+  WithSession(*parser.db_, [&](DatabaseSession& session) {
     std::u16string text;
     internal::Utf8ToUtf16(address, text);
-    DatabaseSession session(parser.db_->path(), parser.db_->policy(), connection);
     internal::AnalyzeAddress(text, table, session);
     return 0;
   });

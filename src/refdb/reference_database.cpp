@@ -278,81 +278,58 @@ const DbText* Connection::AlternateStreetType(std::u16string_view token) {
   return found ? &out : nullptr;
 }
 
-const DeliveryRow* Connection::AlternateStreetAddress(std::u16string_view key) {
-  sqlite3_stmt* stmt = Prepare(kAlternateStreetAddressLookup);
+bool Connection::AnyRow(const char* sql) {
+  sqlite3_stmt* any = nullptr;
+  int rc = sqlite3_prepare_v2(db_, sql, -1, &any, nullptr);
+  if (rc == SQLITE_OK) rc = sqlite3_step(any);
+  sqlite3_finalize(any);
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) Fail(rc, kWhat[kAnyRowCheck]);
+  return rc == SQLITE_ROW;
+}
+
+template <typename Row, typename Read>
+const Row* Connection::KeyedLookup(int which, const char* any_row_sql, int8_t& has_rows,
+                                   Memo<std::optional<Row>>& memo, Row& scratch,
+                                   std::u16string_view key, Read read) {
+  // Prepared first so that a missing table or column fails the look-up even
+  // when the shortcuts below would answer it.
+  sqlite3_stmt* stmt = Prepare(which);
   if (cache_) {
-    if (has_street_rows_ < 0) {
-      sqlite3_stmt* any = nullptr;
-      int rc = sqlite3_prepare_v2(db_, kAnyStreetRow, -1, &any, nullptr);
-      if (rc == SQLITE_OK) rc = sqlite3_step(any);
-      sqlite3_finalize(any);
-      if (rc != SQLITE_ROW && rc != SQLITE_DONE) Fail(rc, kWhat[kAnyRowCheck]);
-      has_street_rows_ = rc == SQLITE_ROW ? 1 : 0;
-    }
-    if (has_street_rows_ == 0) return nullptr;
-    auto it = street_addresses_.find(key);
-    if (it != street_addresses_.end()) return it->second ? &*it->second : nullptr;
+    if (has_rows < 0) has_rows = AnyRow(any_row_sql) ? 1 : 0;
+    if (has_rows == 0) return nullptr;
+    auto it = memo.find(key);
+    if (it != memo.end()) return it->second ? &*it->second : nullptr;
   }
   StepGuard guard(stmt);
   int rc = SQLITE_OK;
   const bool found = StepKeyed(db_, stmt, key, rc);
-  if (rc != SQLITE_OK) Fail(rc, kWhat[kAlternateStreetAddressLookup]);
-  DeliveryRow* out = &scratch_row_;
+  if (rc != SQLITE_OK) Fail(rc, kWhat[which]);
+  Row* out = &scratch;
   if (cache_) {
-    auto& slot = MemoSlot(street_addresses_, key);
+    std::optional<Row>& slot = MemoSlot(memo, key);
     if (!found) return nullptr;
-    slot.emplace();
-    out = &*slot;
+    out = &slot.emplace();
   } else if (!found) {
     return nullptr;
   }
-  ReadText(stmt, 0, out->street);
-  ReadText(stmt, 1, out->number);
-  ReadText(stmt, 2, out->type);
+  read(stmt, *out);
   return out;
+}
+
+const DeliveryRow* Connection::AlternateStreetAddress(std::u16string_view key) {
+  return KeyedLookup(kAlternateStreetAddressLookup, kAnyStreetRow, has_street_rows_,
+                     street_addresses_, scratch_row_, key,
+                     [](sqlite3_stmt* stmt, DeliveryRow& row) {
+                       ReadText(stmt, 0, row.street);
+                       ReadText(stmt, 1, row.number);
+                       ReadText(stmt, 2, row.type);
+                     });
 }
 
 const DbText* Connection::AlternateDeliveryAddress(std::u16string_view key) {
-  sqlite3_stmt* stmt = Prepare(kAlternateDeliveryAddressLookup);
-  if (cache_) {
-    if (has_delivery_rows_ < 0) {
-      sqlite3_stmt* any = nullptr;
-      int rc = sqlite3_prepare_v2(db_, kAnyDeliveryRow, -1, &any, nullptr);
-      if (rc == SQLITE_OK) rc = sqlite3_step(any);
-      sqlite3_finalize(any);
-      if (rc != SQLITE_ROW && rc != SQLITE_DONE) Fail(rc, kWhat[kAnyRowCheck]);
-      has_delivery_rows_ = rc == SQLITE_ROW ? 1 : 0;
-    }
-    if (has_delivery_rows_ == 0) return nullptr;
-    auto it = delivery_addresses_.find(key);
-    if (it != delivery_addresses_.end()) return it->second ? &*it->second : nullptr;
-  }
-  StepGuard guard(stmt);
-  int rc = SQLITE_OK;
-  const bool found = StepKeyed(db_, stmt, key, rc);
-  if (rc != SQLITE_OK) Fail(rc, kWhat[kAlternateDeliveryAddressLookup]);
-  DbText* out = &scratch_text_;
-  if (cache_) {
-    auto& slot = MemoSlot(delivery_addresses_, key);
-    if (!found) return nullptr;
-    slot.emplace();
-    out = &*slot;
-  } else if (!found) {
-    return nullptr;
-  }
-  ReadText(stmt, 0, *out);
-  return out;
-}
-
-DatabaseSession::PassScope::PassScope(DatabaseSession& session) : session_(session) {
-  if (session_.policy_ == DbPolicy::kOpenPerPass) {
-    owned_ = std::make_unique<Connection>(session_.path_, FileIdentity{}, false);
-    session_.connection_ = owned_.get();
-  }
-}
-
-DatabaseSession::PassScope::~PassScope() {
-  if (owned_) session_.connection_ = nullptr;
+  return KeyedLookup(kAlternateDeliveryAddressLookup, kAnyDeliveryRow, has_delivery_rows_,
+                     delivery_addresses_, scratch_text_, key,
+                     [](sqlite3_stmt* stmt, DbText& text) { ReadText(stmt, 0, text); });
 }
 
 }  // namespace zarn::internal
@@ -371,7 +348,6 @@ ReferenceDatabase::~ReferenceDatabase() = default;
 
 std::unique_ptr<Connection> ReferenceDatabase::Acquire() {
   const FileIdentity identity = CheckDatabaseFile(path_);
-  if (policy_ == DbPolicy::kOpenPerPass) return nullptr;
   std::unique_ptr<Connection> connection;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -405,3 +381,24 @@ void ReferenceDatabase::Release(std::unique_ptr<Connection> connection) {
 }
 
 }  // namespace zarn::detail
+
+namespace zarn::internal {
+
+DatabaseSession::~DatabaseSession() {
+  if (connection_) db_.Release(std::move(connection_));
+}
+
+DatabaseSession::PassScope::PassScope(DatabaseSession& session) {
+  if (session.db_.policy() == DbPolicy::kOpenPerPass) {
+    const FileIdentity identity = CheckDatabaseFile(session.db_.path());
+    owned_ = std::make_unique<Connection>(session.db_.path(), identity, false);
+    current_ = owned_.get();
+    return;
+  }
+  if (!session.connection_) session.connection_ = session.db_.Acquire();
+  current_ = session.connection_.get();
+}
+
+DatabaseSession::PassScope::~PassScope() = default;
+
+}  // namespace zarn::internal

@@ -96,6 +96,14 @@ class Connection {
   using Memo = std::unordered_map<std::u16string, V, TransparentU16Hash, std::equal_to<>>;
 
   sqlite3_stmt* Prepare(int which);
+  // Whether `sql` returns a row.
+  bool AnyRow(const char* sql);
+  // A keyed look-up of the first row, through the cache when enabled; `read`
+  // fills a Row from the statement's current row.
+  template <typename Row, typename Read>
+  const Row* KeyedLookup(int which, const char* any_row_sql, int8_t& has_rows,
+                         Memo<std::optional<Row>>& memo, Row& scratch, std::u16string_view key,
+                         Read read);
   [[noreturn]] void Fail(int rc, const char* what);
   template <typename V>
   V& MemoSlot(Memo<V>& memo, std::u16string_view key);
@@ -118,35 +126,6 @@ class Connection {
   DeliveryRow scratch_row_;
 };
 
-// What the database passes of one parse talk to. With kCached it holds one
-// validated connection for the whole parse; with kOpenPerPass each pass opens
-// its own connection through PassScope.
-class DatabaseSession {
- public:
-  DatabaseSession(const std::string& path, DbPolicy policy, Connection* connection)
-      : path_(path), policy_(policy), connection_(connection) {}
-
-  // Opens the database for one pass (kOpenPerPass) and closes it again when
-  // the scope ends, whether the pass succeeded or not.
-  class PassScope {
-   public:
-    explicit PassScope(DatabaseSession& session);
-    ~PassScope();
-    PassScope(const PassScope&) = delete;
-    PassScope& operator=(const PassScope&) = delete;
-    Connection& connection() { return *session_.connection_; }
-
-   private:
-    DatabaseSession& session_;
-    std::unique_ptr<Connection> owned_;
-  };
-
- private:
-  const std::string& path_;
-  DbPolicy policy_;
-  Connection* connection_;
-};
-
 // Raises the error for a file that cannot be used, or returns its identity.
 FileIdentity CheckDatabaseFile(const std::string& path);
 
@@ -167,8 +146,7 @@ class ReferenceDatabase {
 
   // A connection checked against the file as it is now, inside a read
   // transaction for one parse or batch; give it back with Release(), which
-  // ends the transaction. With kOpenPerPass only the file is
-  // checked and the result is null.
+  // ends the transaction.
   std::unique_ptr<internal::Connection> Acquire();
   void Release(std::unique_ptr<internal::Connection> connection);
 
@@ -180,5 +158,44 @@ class ReferenceDatabase {
 };
 
 }  // namespace zarn::detail
+
+namespace zarn::internal {
+
+// What the database passes of one parse (or one batch of parses) talk to.
+// With kCached it leases one checked connection from the pool at the first
+// pass and holds it until it ends, giving it back unless a database error
+// made it suspect. With kOpenPerPass every pass opens and closes its own.
+class DatabaseSession {
+ public:
+  explicit DatabaseSession(detail::ReferenceDatabase& db) : db_(db) {}
+  ~DatabaseSession();
+  DatabaseSession(const DatabaseSession&) = delete;
+  DatabaseSession& operator=(const DatabaseSession&) = delete;
+
+  // Drops the leased connection; the next pass leases a fresh one.
+  void DropConnection() { connection_.reset(); }
+
+  // The database for one pass: opened (kOpenPerPass) or leased (kCached)
+  // when the scope starts; closed when it ends, whether the pass succeeded
+  // or not.
+  class PassScope {
+   public:
+    explicit PassScope(DatabaseSession& session);
+    ~PassScope();
+    PassScope(const PassScope&) = delete;
+    PassScope& operator=(const PassScope&) = delete;
+    Connection& connection() { return *current_; }
+
+   private:
+    std::unique_ptr<Connection> owned_;
+    Connection* current_ = nullptr;
+  };
+
+ private:
+  detail::ReferenceDatabase& db_;
+  std::unique_ptr<Connection> connection_;
+};
+
+}  // namespace zarn::internal
 
 #endif  // ZARN_REFDB_REFERENCE_DATABASE_H_

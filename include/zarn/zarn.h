@@ -1,0 +1,195 @@
+/* ZarnAddressParser C API: splits a one-line Canadian street address into
+ * civic number, street name, street type, direction and unit. Plain C99, for
+ * C programs and for any language with a C foreign-function interface.
+ *
+ *   zarn_parser* parser = NULL;
+ *   zarn_error err;
+ *   if (zarn_open(NULL, &parser, &err) != ZARN_OK) { ... err.message ... }
+ *   char street[256];
+ *   size_t needed;
+ *   zarn_status s = zarn_street(parser, "123 Main St. N", 14, street,
+ *                               sizeof street, &needed, &err);
+ *   // s == ZARN_OK, street == "Main"
+ *   zarn_close(parser);
+ *
+ * Text: an address is a pointer plus a length in bytes of UTF-8 text; it need
+ * not be NUL-terminated and may hold NUL bytes. A NULL address pointer is the
+ * empty string, whatever the length. Text that is not valid UTF-8 fails with
+ * error number ZARN_ERROR_INVALID_ARGUMENT; it is never silently repaired.
+ *
+ * Answers: written into buffers that the caller owns, always NUL-terminated
+ * UTF-8. `*needed` (when `needed` is not NULL) receives the buffer size the
+ * answer needs, in bytes, counting the terminating NUL; the answer is
+ * `*needed - 1` bytes long (it holds a NUL byte only where the address
+ * did). When the buffer is
+ * smaller the call returns ZARN_BUFFER_TOO_SMALL and writes an empty string
+ * (if the buffer has room for one); call again with a buffer of `*needed`
+ * bytes. A NULL buffer with size 0 asks for the size only.
+ *
+ * Errors: every function reports failure through its return value, never by
+ * aborting or by letting a C++ exception out. When `error` is not NULL it
+ * receives the error number (0 on success) and a NUL-terminated message.
+ * The numbers are the parser's own (ZARN_ERROR_* below) or the extended
+ * result code of the SQLite engine that reads the reference database (for
+ * example 14, SQLITE_CANTOPEN, when the file is missing). A failed call
+ * changes nothing: the next call parses afresh.
+ *
+ * Ownership: a zarn_parser is created by zarn_open and destroyed by
+ * zarn_close; a zarn_batch is created by zarn_parse_batch and destroyed by
+ * zarn_batch_free. Nothing else returned by this API needs freeing.
+ *
+ * Thread safety: one zarn_parser may be used by any number of threads at
+ * once, for every function that takes it as `const zarn_parser*`. zarn_close
+ * must not run while another thread still uses the parser. A zarn_batch may
+ * be read by several threads at once; zarn_batch_free must not race with
+ * them. zarn_error and output buffers belong to the caller: do not share one
+ * between threads that call at the same time.
+ *
+ * Reference database: opened read-only and never written. zarn_open does not
+ * touch the file; each call checks that it is still there and still the same,
+ * so a missing or unreadable file is reported by the first call that needs
+ * it, and a replaced file is seen by the next call.
+ */
+#ifndef ZARN_ZARN_H_
+#define ZARN_ZARN_H_
+
+#include <stddef.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The opaque parser handle. */
+typedef struct zarn_parser zarn_parser;
+/* The answers of zarn_parse_batch, owned by the library until freed. */
+typedef struct zarn_batch zarn_batch;
+
+typedef enum zarn_status {
+  ZARN_OK = 0,
+  /* The parser reported an error: see error->number and error->message. */
+  ZARN_FAILED = 1,
+  /* The answer did not fit: *needed holds the buffer size it needs. */
+  ZARN_BUFFER_TOO_SMALL = 2,
+  /* The call itself was wrong: a NULL handle, a NULL required pointer, a
+   * NULL buffer with a non-zero size, or a batch index out of range. */
+  ZARN_MISUSE = 3
+} zarn_status;
+
+/* Segment kinds accepted by zarn_address_segment. */
+#define ZARN_KIND_NONE 0
+#define ZARN_KIND_STREET_TYPE 1
+#define ZARN_KIND_STREET 2
+#define ZARN_KIND_STREET_NUMBER 3
+#define ZARN_KIND_UNIT 4
+#define ZARN_KIND_DIRECTION 5
+#define ZARN_KIND_DASH 6
+
+/* Error numbers of the parser itself. Any other number is an SQLite extended
+ * result code. */
+#define ZARN_ERROR_INVALID_ARGUMENT 3001 /* invalid UTF-8, or a misused call */
+#define ZARN_ERROR_OVERFLOW 6            /* address longer than 32,767 UTF-16 units */
+#define ZARN_ERROR_OUT_OF_MEMORY 7
+#define ZARN_ERROR_SUBSCRIPT_OUT_OF_RANGE 9 /* also: batch index out of range */
+#define ZARN_ERROR_INTERNAL 51              /* an unexpected failure inside the library */
+#define ZARN_ERROR_INVALID_USE_OF_NULL 94   /* a required database value is Null */
+
+/* Room for the message, NUL included; longer messages are cut at a character
+ * boundary. */
+#define ZARN_ERROR_MESSAGE_SIZE 512
+
+typedef struct zarn_error {
+  int number;                            /* 0 on success */
+  char message[ZARN_ERROR_MESSAGE_SIZE]; /* "" on success */
+} zarn_error;
+
+/* A piece of answer text: `data` is NUL-terminated, `size` excludes the NUL. */
+typedef struct zarn_text {
+  const char* data;
+  size_t size;
+} zarn_text;
+
+/* The five parts of one address, as the five single-part calls give them. */
+typedef struct zarn_parts {
+  zarn_text street_number;
+  zarn_text street;
+  zarn_text street_type;
+  zarn_text direction;
+  zarn_text unit;
+} zarn_parts;
+
+/* The library version, "MAJOR.MINOR.PATCH". A static string. */
+const char* zarn_version(void);
+
+/* Writes the path of the bundled reference database as installed with the
+ * library (the database zarn_open(NULL, ...) uses). */
+zarn_status zarn_reference_database_path(char* out, size_t out_size, size_t* needed,
+                                         zarn_error* error);
+
+/* Creates a parser on the reference database at `database_path` (a
+ * NUL-terminated UTF-8 path), or on the bundled one when it is NULL. On
+ * success *parser receives the handle, to be released with zarn_close; on
+ * failure *parser is set to NULL. */
+zarn_status zarn_open(const char* database_path, zarn_parser** parser, zarn_error* error);
+
+/* Destroys a parser. NULL is allowed and does nothing. */
+void zarn_close(zarn_parser* parser);
+
+/* The database path the parser was opened on, owned by the parser. NULL when
+ * `parser` is NULL. */
+const char* zarn_database_path(const zarn_parser* parser);
+
+/* The text of the first segment of kind `kind` (ZARN_KIND_*); for
+ * ZARN_KIND_STREET, every later street word joined with single spaces. A kind
+ * that the address does not hold, or a value outside 0..6, gives "". */
+zarn_status zarn_address_segment(const zarn_parser* parser, const char* address,
+                                 size_t address_size, int kind, char* out, size_t out_size,
+                                 size_t* needed, zarn_error* error);
+
+/* The single parts, each the same as zarn_address_segment with its kind. */
+zarn_status zarn_street(const zarn_parser* parser, const char* address, size_t address_size,
+                        char* out, size_t out_size, size_t* needed, zarn_error* error);
+zarn_status zarn_street_type(const zarn_parser* parser, const char* address, size_t address_size,
+                             char* out, size_t out_size, size_t* needed, zarn_error* error);
+zarn_status zarn_street_number(const zarn_parser* parser, const char* address, size_t address_size,
+                               char* out, size_t out_size, size_t* needed, zarn_error* error);
+zarn_status zarn_direction(const zarn_parser* parser, const char* address, size_t address_size,
+                           char* out, size_t out_size, size_t* needed, zarn_error* error);
+zarn_status zarn_unit(const zarn_parser* parser, const char* address, size_t address_size,
+                      char* out, size_t out_size, size_t* needed, zarn_error* error);
+
+/* Parses once and gives all five parts. The five answers are written one
+ * after the other, each NUL-terminated, into `buffer`; on ZARN_OK the
+ * pointers in *parts point into it. `*needed` is the size of all five
+ * together. On any other status every part of *parts is the empty string
+ * (a static "", not in the buffer). */
+zarn_status zarn_parse(const zarn_parser* parser, const char* address, size_t address_size,
+                       char* buffer, size_t buffer_size, size_t* needed, zarn_parts* parts,
+                       zarn_error* error);
+
+/* Parses `count` addresses against one view of the reference database.
+ * `addresses[i]` has `sizes[i]` bytes; when `sizes` is NULL every address is
+ * NUL-terminated. A NULL `addresses[i]` is the empty string. On ZARN_OK
+ * *batch receives the answers, even when some addresses failed: read each
+ * one with zarn_batch_get and free them with zarn_batch_free. A failure of
+ * the whole call (misuse, or no memory for the answers) sets *batch to NULL. */
+zarn_status zarn_parse_batch(const zarn_parser* parser, const char* const* addresses,
+                             const size_t* sizes, size_t count, zarn_batch** batch,
+                             zarn_error* error);
+
+/* The number of answers in a batch (0 for NULL). */
+size_t zarn_batch_count(const zarn_batch* batch);
+
+/* The answer for address `index`: ZARN_OK and its parts (pointing into the
+ * batch, valid until zarn_batch_free), or ZARN_FAILED and the error that
+ * zarn_parse would have reported for that address, with every part "". */
+zarn_status zarn_batch_get(const zarn_batch* batch, size_t index, zarn_parts* parts,
+                           zarn_error* error);
+
+/* Frees a batch. NULL is allowed and does nothing. */
+void zarn_batch_free(zarn_batch* batch);
+
+#ifdef __cplusplus
+} /* extern "C" */
+#endif
+
+#endif /* ZARN_ZARN_H_ */

@@ -1,0 +1,276 @@
+// zarn._zarn: the compiled half of the Python package. It wraps
+// zarn::ZarnAddress; the Python half (zarn/__init__.py) adds the named
+// result type, the error class and the pandas and Dask helpers.
+//
+// Every parse runs with the GIL released, so Python threads parse in
+// parallel, and parse_many() spreads a list over native threads itself.
+#include <pybind11/pybind11.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <exception>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "zarn/zarn.hpp"
+
+namespace py = pybind11;
+
+namespace {
+
+// zarn._types.Parts and zarn._types.Error, looked up once when the module
+// loads. Held for the life of the process: the interpreter may finalize
+// before static destructors run, so they are deliberately never released.
+PyObject* g_parts_type = nullptr;
+PyObject* g_error_type = nullptr;
+
+// Below this many addresses per thread, starting a thread costs more than
+// it saves.
+constexpr size_t kMinPerThread = 256;
+
+py::str Utf8(std::string_view text) {
+  PyObject* s = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
+  if (s == nullptr) throw py::error_already_set();
+  return py::reinterpret_steal<py::str>(s);
+}
+
+py::object MakeError(int number, std::string_view message, py::object index = py::none()) {
+  return py::reinterpret_borrow<py::object>(g_error_type)(number, Utf8(message), index);
+}
+
+void SetPythonError(const py::object& error) { PyErr_SetObject(g_error_type, error.ptr()); }
+
+[[noreturn]] void Raise(const py::object& error) {
+  SetPythonError(error);
+  throw py::error_already_set();
+}
+
+// The UTF-8 bytes of one address argument: a str (kept as the str's own
+// UTF-8 cache) or bytes. A str with lone surrogates cannot be UTF-8; it is
+// passed on with the surrogates encoded, which the parser rejects as invalid
+// UTF-8 like any other bad text.
+class Utf8Arg {
+ public:
+  explicit Utf8Arg(py::handle obj) {
+    if (PyUnicode_Check(obj.ptr())) {
+      Py_ssize_t size = 0;
+      const char* data = PyUnicode_AsUTF8AndSize(obj.ptr(), &size);
+      if (data != nullptr) {
+        view_ = std::string_view(data, static_cast<size_t>(size));
+        return;
+      }
+      PyErr_Clear();
+      PyObject* raw = PyUnicode_AsEncodedString(obj.ptr(), "utf-8", "surrogatepass");
+      if (raw == nullptr) throw py::error_already_set();
+      keep_ = py::reinterpret_steal<py::object>(raw);
+      obj = keep_;
+    }
+    if (!PyBytes_Check(obj.ptr())) {
+      throw py::type_error(std::string("an address must be str or bytes, not ") +
+                           Py_TYPE(obj.ptr())->tp_name);
+    }
+    view_ = std::string_view(PyBytes_AS_STRING(obj.ptr()),
+                             static_cast<size_t>(PyBytes_GET_SIZE(obj.ptr())));
+  }
+  std::string_view view() const { return view_; }
+
+ private:
+  std::string_view view_;
+  py::object keep_;
+};
+
+py::object MakeParts(const zarn::AddressParts& p) {
+  return py::reinterpret_borrow<py::object>(g_parts_type)(
+      Utf8(p.street_number), Utf8(p.street), Utf8(p.street_type), Utf8(p.direction), Utf8(p.unit));
+}
+
+std::string DatabaseArgument(py::object database) {
+  if (database.is_none()) {
+    return py::module_::import("zarn._paths").attr("default_database")().cast<std::string>();
+  }
+  py::object path = py::module_::import("os").attr("fsdecode")(database);
+  return path.cast<std::string>();
+}
+
+// One single-part method: parse with the GIL released.
+template <std::string (zarn::ZarnAddress::*Method)(std::string_view) const>
+py::str Single(const zarn::ZarnAddress& parser, py::handle text) {
+  Utf8Arg arg(text);
+  std::string answer;
+  {
+    py::gil_scoped_release release;
+    answer = (parser.*Method)(arg.view());
+  }
+  return Utf8(answer);
+}
+
+py::list ParseMany(const zarn::ZarnAddress& parser, py::iterable addresses, py::object threads,
+                   const std::string& errors) {
+  const bool raise = errors == "raise";
+  if (!raise && errors != "coerce") {
+    throw py::value_error("errors must be 'raise' or 'coerce', not '" + errors + "'");
+  }
+  size_t wanted = std::max(1u, std::thread::hardware_concurrency());
+  if (!threads.is_none()) {
+    const long n = threads.cast<long>();
+    if (n < 1) throw py::value_error("threads must be at least 1");
+    wanted = static_cast<size_t>(n);
+  }
+
+  // Copy every address into one arena while holding the GIL; the parse
+  // then runs without touching any Python object.
+  std::string arena;
+  std::vector<std::pair<size_t, size_t>> spans;
+  for (py::handle item : addresses) {
+    try {
+      Utf8Arg arg(item);
+      spans.emplace_back(arena.size(), arg.view().size());
+      arena.append(arg.view());
+    } catch (py::type_error&) {
+      throw py::type_error("address " + std::to_string(spans.size()) +
+                           " must be str or bytes, not " + Py_TYPE(item.ptr())->tp_name);
+    }
+  }
+  const size_t count = spans.size();
+  std::vector<std::string_view> views(count);
+  for (size_t i = 0; i < count; ++i) {
+    views[i] = std::string_view(arena).substr(spans[i].first, spans[i].second);
+  }
+  std::vector<zarn::BatchResult> results(count);
+
+  {
+    py::gil_scoped_release release;
+    const size_t n_threads =
+        std::max<size_t>(1, std::min(wanted, (count + kMinPerThread - 1) / kMinPerThread));
+    const size_t per = (count + n_threads - 1) / std::max<size_t>(1, n_threads);
+    auto run = [&](size_t begin) {
+      const size_t end = std::min(count, begin + per);
+      if (begin >= end) return;
+      parser.ParseBatch(std::span<const std::string_view>(views).subspan(begin, end - begin),
+                        std::span<zarn::BatchResult>(results).subspan(begin, end - begin));
+    };
+    std::vector<std::thread> pool;
+    pool.reserve(n_threads - 1);
+    try {
+      for (size_t t = 1; t < n_threads; ++t) pool.emplace_back(run, t * per);
+    } catch (...) {
+      // Could not start every thread: the current one does their share.
+      for (size_t t = pool.size() + 1; t < n_threads; ++t) run(t * per);
+    }
+    run(0);
+    for (std::thread& t : pool) t.join();
+  }
+
+  py::list out(count);
+  for (size_t i = 0; i < count; ++i) {
+    const zarn::BatchResult& r = results[i];
+    if (r.ok()) {
+      out[i] = MakeParts(r.parts);
+    } else if (raise) {
+      Raise(MakeError(r.error_number, r.error_message + " (address " + std::to_string(i) + ")",
+                      py::int_(i)));
+    } else {
+      out[i] = py::none();
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_zarn, m) {
+  m.doc() = "Compiled core of the zarn package; use the names exported by zarn instead.";
+
+  py::module_ types = py::module_::import("zarn._types");
+  g_parts_type = py::object(types.attr("Parts")).release().ptr();
+  g_error_type = py::object(types.attr("Error")).release().ptr();
+
+  py::register_exception_translator([](std::exception_ptr p) {
+    try {
+      if (p) std::rethrow_exception(p);
+    } catch (const zarn::Error& e) {
+      SetPythonError(MakeError(e.Number(), e.what()));
+    }
+  });
+
+  m.attr("__version__") = zarn::Version();
+  m.def("reference_database_path", &zarn::ReferenceDatabasePath,
+        "The path of the bundled reference database as installed with the C++ library.");
+
+  py::class_<zarn::ZarnAddress>(m, "Parser", R"doc(
+A street-address parser on one reference database.
+
+Parser(database=None) uses the reference database file ``database`` (a path),
+or when it is None the bundled one: $ZARN_DATABASE when set, else the copy
+beside this package, else the library's installed copy. The file is opened
+read-only, not before the first call; a missing file raises zarn.Error on
+that call (number 14).
+
+A Parser may be shared by any number of threads. Every call releases the GIL
+while it parses.)doc")
+      .def(py::init([](py::object database) {
+             return zarn::ZarnAddress(DatabaseArgument(std::move(database)));
+           }),
+           py::arg("database") = py::none())
+      .def_property_readonly(
+          "database", [](const zarn::ZarnAddress& p) { return p.DatabasePath(); },
+          "The path of the reference database this parser reads.")
+      .def("street", &Single<&zarn::ZarnAddress::Street>, py::arg("text"),
+           "The street name of the address, e.g. 'Saint Denis' for '5-123 rue Saint-Denis "
+           "Ouest'.")
+      .def("street_type", &Single<&zarn::ZarnAddress::StreetType>, py::arg("text"),
+           "The street type in its full form, e.g. 'Street' for '123 Main St. N'.")
+      .def("street_number", &Single<&zarn::ZarnAddress::StreetNumber>, py::arg("text"),
+           "The civic number, e.g. '123' for '123 Main St. N'.")
+      .def("direction", &Single<&zarn::ZarnAddress::Direction>, py::arg("text"),
+           "The direction as a letter, e.g. 'W' for '4500 boul Saint-Laurent Ouest'.")
+      .def("unit", &Single<&zarn::ZarnAddress::Unit>, py::arg("text"),
+           "The unit, e.g. '5' for 'Apt 5 21st Ave'.")
+      .def(
+          "address_segment",
+          [](const zarn::ZarnAddress& parser, py::handle text, int kind) {
+            Utf8Arg arg(text);
+            std::string answer;
+            {
+              py::gil_scoped_release release;
+              answer = parser.AddressSegment(arg.view(), kind);
+            }
+            return Utf8(answer);
+          },
+          py::arg("text"), py::arg("kind"),
+          "The text of the first segment of kind `kind` (a zarn.SegmentKind); for "
+          "SegmentKind.STREET every later street word too. A kind the address does not hold, or "
+          "one outside 0..6, gives ''.")
+      .def(
+          "parse",
+          [](const zarn::ZarnAddress& parser, py::handle text) {
+            Utf8Arg arg(text);
+            zarn::AddressParts parts;
+            {
+              py::gil_scoped_release release;
+              parts = parser.Parse(arg.view());
+            }
+            return MakeParts(parts);
+          },
+          py::arg("text"),
+          "All five parts at once, as a zarn.Parts: the same answers as the five single-part "
+          "methods for a fifth of the work.")
+      .def("parse_many", &ParseMany, py::arg("addresses"), py::arg("threads") = py::none(),
+           py::arg("errors") = "raise", R"doc(
+Parses every address of an iterable of str (or UTF-8 bytes) and returns a
+list of zarn.Parts in the same order.
+
+threads: how many native threads share the work (None: one per processor;
+small inputs use fewer). The GIL is released while parsing.
+errors: 'raise' raises zarn.Error for the first address that fails (its
+.index says which); 'coerce' puts None in its place instead.)doc")
+      .def("__repr__",
+           [](const zarn::ZarnAddress& p) {
+             return "zarn.Parser(" + py::repr(py::str(p.DatabasePath())).cast<std::string>() + ")";
+           })
+      .def(py::pickle([](const zarn::ZarnAddress& p) { return py::make_tuple(p.DatabasePath()); },
+                      [](py::tuple t) { return zarn::ZarnAddress(t[0].cast<std::string>()); }));
+}

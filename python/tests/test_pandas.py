@@ -1,0 +1,54 @@
+import numpy as np
+import pandas as pd
+import pytest
+
+import zarn
+
+
+def test_series_to_frame(parser, sample):
+    index = pd.Index([f"row{i}" for i in range(len(sample))])
+    series = pd.Series(sample, index=index, name="address")
+    frame = zarn.parse_series(series, parser=parser)
+    assert list(frame.columns) == list(zarn.COLUMNS)
+    assert frame.index.equals(index)
+    want = [parser.parse(a) for a in sample]
+    assert [zarn.Parts(*row) for row in frame.itertuples(index=False)] == want
+
+
+def test_missing_values_give_rows_of_none(parser):
+    series = pd.Series(["123 Main St. N", None, np.nan, pd.NA, "Apt 5 21st Ave"], index=[5, 4, 3, 2, 1])
+    frame = zarn.parse_series(series, parser=parser)
+    assert list(frame.index) == [5, 4, 3, 2, 1]
+    for label in (4, 3, 2):
+        assert frame.loc[label].isna().all()
+    assert tuple(frame.loc[5]) == tuple(parser.parse("123 Main St. N"))
+    assert tuple(frame.loc[1]) == tuple(parser.parse("Apt 5 21st Ave"))
+
+
+def test_errors(parser):
+    series = pd.Series(["123 Main St", None, b"12 Ave\xff", "Apt 5 21st Ave"], index=list("abcd"))
+    with pytest.raises(zarn.Error) as info:
+        zarn.parse_series(series, parser=parser)
+    assert info.value.number == zarn.ERROR_INVALID_ARGUMENT
+    assert info.value.index == 2  # the position in the Series, not among non-missing values
+    assert "'c'" in info.value.message
+    frame = zarn.parse_series(series, parser=parser, errors="coerce")
+    assert frame.loc["c"].isna().all()
+    assert frame.loc["d", "unit"] == "5"
+
+
+def test_empty_series(parser):
+    frame = zarn.parse_series(pd.Series([], dtype=object), parser=parser)
+    assert frame.shape == (0, 5)
+    assert list(frame.columns) == list(zarn.COLUMNS)
+
+
+def test_not_a_series(parser):
+    with pytest.raises(TypeError):
+        zarn.parse_series(["123 Main St"], parser=parser)
+
+
+def test_default_parser(monkeypatch, database):
+    monkeypatch.setenv("ZARN_DATABASE", database)
+    frame = zarn.parse_series(pd.Series(["123 Main St. N"]))
+    assert frame.loc[0, "street_type"] == "Street"

@@ -1,0 +1,208 @@
+import os
+import pickle
+import sys
+import threading
+import time
+
+import pytest
+
+import zarn
+
+# Addresses with their known parts.
+KNOWN = [
+    ("123 Main St. N", zarn.Parts("123", "Main", "Street", "N", "")),
+    ("5-123 rue Saint-Denis Ouest", zarn.Parts("123", "Saint Denis", "rue", "W", "5")),
+    ("Apt 5 21st Ave", zarn.Parts("", "21", "Avenue", "", "5")),
+    ("4500 boul Saint-Laurent Ouest", zarn.Parts("4500", "Saint Laurent", "Boulevard", "W", "")),
+    ("", zarn.Parts("", "", "", "", "")),
+]
+
+SINGLE = [
+    ("street_number", zarn.SegmentKind.STREET_NUMBER),
+    ("street", zarn.SegmentKind.STREET),
+    ("street_type", zarn.SegmentKind.STREET_TYPE),
+    ("direction", zarn.SegmentKind.DIRECTION),
+    ("unit", zarn.SegmentKind.UNIT),
+]
+
+INVALID_UTF8 = [b"\xff", b"123 Main St\xc3", b"\xc0\xaf Main St", b"12 rue \xed\xa0\x80"]
+
+
+@pytest.mark.parametrize("address,want", KNOWN)
+def test_known_addresses(parser, address, want):
+    got = parser.parse(address)
+    assert got == want
+    assert isinstance(got, zarn.Parts)
+    for field, kind in SINGLE:
+        assert getattr(parser, field)(address) == getattr(want, field), field
+        assert parser.address_segment(address, kind) == getattr(want, field), field
+        assert parser.address_segment(address, int(kind)) == getattr(want, field), field
+    # UTF-8 bytes give the same answers as str.
+    assert parser.parse(address.encode()) == want
+
+
+@pytest.mark.parametrize("kind", [-1, 7, 1000])
+def test_kind_out_of_range_gives_empty(parser, kind):
+    assert parser.address_segment("123 Main St", kind) == ""
+
+
+def test_segment_kinds_match_the_library():
+    assert [k.value for k in zarn.SegmentKind] == list(range(7))
+
+
+@pytest.mark.parametrize("raw", INVALID_UTF8)
+def test_invalid_utf8_raises_error_5(parser, raw):
+    for call in (parser.parse, parser.street, lambda t: parser.address_segment(t, 2)):
+        with pytest.raises(zarn.Error) as info:
+            call(raw)
+        assert info.value.number == zarn.ERROR_INVALID_ARGUMENT
+        assert str(info.value)
+    # The parser keeps working after a failure.
+    assert parser.street("123 Main St") == "Main"
+
+
+def test_lone_surrogate_is_invalid_text(parser):
+    with pytest.raises(zarn.Error) as info:
+        parser.parse("12 rue \ud800 Ouest")
+    assert info.value.number == zarn.ERROR_INVALID_ARGUMENT
+
+
+def test_too_long_raises_overflow(parser):
+    with pytest.raises(zarn.Error) as info:
+        parser.unit("a" * 40000)
+    assert info.value.number == zarn.ERROR_OVERFLOW
+
+
+@pytest.mark.parametrize("bad", [None, 12, 1.5, ["1 Main St"]])
+def test_non_text_raises_type_error(parser, bad):
+    with pytest.raises(TypeError):
+        parser.parse(bad)
+
+
+def test_missing_database(tmp_path):
+    path = tmp_path / "nowhere" / "qordatavb.DAT"
+    p = zarn.Parser(path)  # a PathLike is accepted; the file is not opened yet
+    assert p.database == str(path)
+    with pytest.raises(zarn.Error) as info:
+        p.street("1 Main St")
+    assert info.value.number == 14  # SQLITE_CANTOPEN
+    assert "nowhere" in info.value.message
+    with pytest.raises(zarn.Error) as info:
+        p.parse_many(["1 Main St", "2 Main St"])
+    assert info.value.number == 14 and info.value.index == 0
+    assert p.parse_many(["1 Main St", "2 Main St"], errors="coerce") == [None, None]
+
+
+def test_error_survives_pickling():
+    e = zarn.Error(14, "unable to open database file: /x", 3)
+    back = pickle.loads(pickle.dumps(e))
+    assert type(back) is zarn.Error
+    assert (back.number, back.message, back.index) == (14, "unable to open database file: /x", 3)
+    assert str(back) == back.message
+
+
+def test_parser_pickles_by_path(parser, database):
+    back = pickle.loads(pickle.dumps(parser))
+    assert back.database == database
+    assert back.parse("123 Main St. N") == parser.parse("123 Main St. N")
+    assert repr(back) == f"zarn.Parser({database!r})"
+
+
+def test_default_database(monkeypatch, database, tmp_path):
+    monkeypatch.delenv("ZARN_DATABASE", raising=False)
+    # From the build tree the default is the bundled file beside the package.
+    assert os.path.samefile(zarn.default_database(), database)
+    assert os.path.samefile(zarn.Parser().database, database)
+    assert zarn.Parser().parse("123 Main St. N") == KNOWN[0][1]
+    # ZARN_DATABASE overrides it.
+    other = str(tmp_path / "other.DAT")
+    monkeypatch.setenv("ZARN_DATABASE", other)
+    assert zarn.default_database() == other
+    assert zarn.Parser().database == other
+    assert zarn.reference_database_path().endswith("qordatavb.DAT")
+
+
+def test_parse_many_matches_parse(parser, sample):
+    want = [parser.parse(a) for a in sample]
+    # Enough addresses that several native threads get a share.
+    many = sample * 4
+    for threads in (None, 1, 2, 7):
+        assert parser.parse_many(many, threads=threads) == want * 4, threads
+    # Any iterable, in order.
+    assert parser.parse_many(a for a in sample) == want
+    assert parser.parse_many([]) == []
+
+
+def test_parse_many_errors(parser, sample):
+    addresses = (sample * 2)[:600]
+    addresses[517] = b"12 Ave\xff"
+    with pytest.raises(zarn.Error) as info:
+        parser.parse_many(addresses, threads=3)
+    assert info.value.number == zarn.ERROR_INVALID_ARGUMENT
+    assert info.value.index == 517
+    got = parser.parse_many(addresses, threads=3, errors="coerce")
+    assert got[517] is None
+    assert got[:517] == [parser.parse(a) for a in addresses[:517]]
+    assert got[518:] == [parser.parse(a) for a in addresses[518:]]
+
+
+def test_parse_many_bad_arguments(parser):
+    with pytest.raises(ValueError):
+        parser.parse_many(["1 Main St"], threads=0)
+    with pytest.raises(ValueError):
+        parser.parse_many(["1 Main St"], errors="ignore")
+    with pytest.raises(TypeError, match="address 1"):
+        parser.parse_many(["1 Main St", None])
+
+
+def test_parse_many_releases_the_gil(parser, sample):
+    """A Python thread keeps running while parse_many works."""
+    counter = [0]
+    stop = threading.Event()
+
+    def count():
+        while not stop.is_set():
+            counter[0] += 1
+
+    old_interval = sys.getswitchinterval()
+    sys.setswitchinterval(1e-4)
+    t = threading.Thread(target=count)
+    t.start()
+    try:
+        # The counting rate while the main thread just sleeps.
+        before = counter[0]
+        time.sleep(0.05)
+        rate = (counter[0] - before) / 0.05
+        many = sample * 60
+        before = counter[0]
+        start = time.perf_counter()
+        parser.parse_many(many, threads=1)
+        elapsed = time.perf_counter() - start
+        during = counter[0] - before
+    finally:
+        stop.set()
+        t.join()
+        sys.setswitchinterval(old_interval)
+    # Holding the GIL would let the counter run only for a switch interval
+    # or two (0.1 ms each); released, it runs for a good part of the call.
+    assert elapsed > 0.02, "the parse was too short to tell"
+    assert during > rate * min(elapsed * 0.1, 0.01), (during, rate, elapsed)
+
+
+def test_threads_share_one_parser(parser, sample):
+    want = [parser.parse(a) for a in sample]
+    results = {}
+
+    def work(n):
+        results[n] = [parser.parse(a) for a in sample]
+
+    threads = [threading.Thread(target=work, args=(n,)) for n in range(4)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert all(results[n] == want for n in range(4))
+
+
+def test_version():
+    assert zarn.__version__.count(".") == 2

@@ -1,0 +1,24 @@
+"""Type stubs of the zarn package."""
+from typing import Literal, Optional, Tuple
+
+import pandas
+
+from ._types import (
+    ERROR_INVALID_ARGUMENT as ERROR_INVALID_ARGUMENT,
+    ERROR_INVALID_USE_OF_NULL as ERROR_INVALID_USE_OF_NULL,
+    ERROR_OUT_OF_MEMORY as ERROR_OUT_OF_MEMORY,
+    ERROR_OVERFLOW as ERROR_OVERFLOW,
+    ERROR_SUBSCRIPT_OUT_OF_RANGE as ERROR_SUBSCRIPT_OUT_OF_RANGE,
+    Error as Error,
+    Parts as Parts,
+    SegmentKind as SegmentKind,
+)
+from ._zarn import Parser as Parser, __version__ as __version__
+from ._zarn import reference_database_path as reference_database_path
+
+COLUMNS: Tuple[str, ...]
+
+def default_database() -> str: ...
+def parse_series(
+    series: pandas.Series, parser: Optional[Parser] = None, threads: Optional[int] = None,
+    errors: Literal["raise", "coerce"] = "raise") -> pandas.DataFrame: ...

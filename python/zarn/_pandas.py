@@ -1,0 +1,41 @@
+"""pandas helper: a Series of addresses to a DataFrame of parts."""
+from __future__ import annotations
+
+import pandas as pd
+
+from ._types import Parts
+from ._zarn import Parser
+
+COLUMNS = list(Parts._fields)
+
+
+def parse_series(series: pd.Series, parser=None, threads=None, errors="raise") -> pd.DataFrame:
+    if not isinstance(series, pd.Series):
+        raise TypeError(f"parse_series expects a pandas Series, not {type(series).__name__}")
+    if parser is None:
+        parser = Parser()
+    values = series.to_numpy(dtype=object)
+    missing = pd.isna(values)
+    present = [v for v, m in zip(values, missing) if not m]
+    try:
+        parsed = parser.parse_many(present, threads=threads, errors=errors)
+    except Exception as e:
+        # Point at the row of the Series rather than the position among the
+        # non-missing values.
+        index = getattr(e, "index", None)
+        if index is not None:
+            positions = [i for i, m in enumerate(missing) if not m]
+            row = series.index[positions[index]]
+            e.index = positions[index]
+            e.message = f"{e.message.rsplit(' (address ', 1)[0]} (row {row!r})"
+        raise
+    rows = []
+    it = iter(parsed)
+    empty = (None,) * len(COLUMNS)
+    for m in missing:
+        if m:
+            rows.append(empty)
+        else:
+            parts = next(it)
+            rows.append(empty if parts is None else tuple(parts))
+    return pd.DataFrame(rows, columns=COLUMNS, index=series.index, dtype=object)

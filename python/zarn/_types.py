@@ -1,0 +1,62 @@
+"""The result and error types of the zarn package."""
+from __future__ import annotations
+
+import enum
+from typing import NamedTuple, Optional
+
+# Error numbers of the parser itself. Any other number is an SQLite extended
+# result code, for example 14 (SQLITE_CANTOPEN) for a missing database file.
+ERROR_INVALID_ARGUMENT = 3001  #: the address is not valid UTF-8 text
+ERROR_OVERFLOW = 6  #: the address is longer than 32,767 UTF-16 code units
+ERROR_OUT_OF_MEMORY = 7
+ERROR_SUBSCRIPT_OUT_OF_RANGE = 9
+ERROR_INVALID_USE_OF_NULL = 94  #: a required value of the database is Null
+
+
+class SegmentKind(enum.IntEnum):
+    """The kinds of segment that Parser.address_segment() accepts."""
+
+    NONE = 0
+    STREET_TYPE = 1
+    STREET = 2
+    STREET_NUMBER = 3
+    UNIT = 4
+    DIRECTION = 5
+    DASH = 6
+
+
+class Parts(NamedTuple):
+    """The five parts of one address; each is '' when the address lacks it."""
+
+    street_number: str
+    street: str
+    street_type: str
+    direction: str
+    unit: str
+
+
+class Error(Exception):
+    """A parse that failed.
+
+    number: the parser's error number (see the ERROR_* constants) or the
+    SQLite extended result code of a database failure.
+    message: what failed, naming the database file when it is the cause.
+    index: for Parser.parse_many(), the position of the failing address.
+    """
+
+    def __init__(self, number: int, message: str, index: Optional[int] = None) -> None:
+        super().__init__(number, message, index)
+        self.number = number
+        self.message = message
+        self.index = index
+
+    def __str__(self) -> str:
+        return self.message
+
+    def __repr__(self) -> str:
+        return f"zarn.Error({self.number!r}, {self.message!r})"
+
+    def __reduce__(self):
+        # Keeps the number and index when the error travels between
+        # processes (Dask workers send it back to the client pickled).
+        return (type(self), (self.number, self.message, self.index))

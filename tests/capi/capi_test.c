@@ -1,0 +1,437 @@
+/* Tests of the C API, written in C99 so that the header is checked as C.
+ *
+ *   capi_test GROUP DATABASE SCRATCH_DIR
+ *
+ * GROUP picks one group of cases (see kGroups); DATABASE is the bundled
+ * reference database; SCRATCH_DIR is a directory the test may name missing
+ * files under. Exits 0 when every check passed. */
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "zarn/zarn.h"
+
+static int failures = 0;
+
+#define CHECK(cond)                                                            \
+  do {                                                                         \
+    if (!(cond)) {                                                             \
+      fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
+      ++failures;                                                              \
+    }                                                                          \
+  } while (0)
+
+#define CHECK_STR(actual, expected)                                                              \
+  do {                                                                                           \
+    const char* a_ = (actual);                                                                   \
+    const char* e_ = (expected);                                                                 \
+    if (strcmp(a_, e_) != 0) {                                                                   \
+      fprintf(stderr, "%s:%d: %s is \"%s\", expected \"%s\"\n", __FILE__, __LINE__, #actual, a_, \
+              e_);                                                                               \
+      ++failures;                                                                                \
+    }                                                                                            \
+  } while (0)
+
+static const char* database;
+static const char* scratch;
+
+static zarn_parser* Open(const char* path) {
+  zarn_parser* parser = NULL;
+  zarn_error err;
+  zarn_status s = zarn_open(path, &parser, &err);
+  if (s != ZARN_OK || parser == NULL) {
+    fprintf(stderr, "zarn_open(%s) failed: %d %s\n", path, err.number, err.message);
+    exit(2);
+  }
+  return parser;
+}
+
+typedef zarn_status (*SingleFn)(const zarn_parser*, const char*, size_t, char*, size_t, size_t*,
+                                zarn_error*);
+
+/* The five single-part functions with the segment kind each stands for. */
+static const struct {
+  SingleFn fn;
+  int kind;
+  const char* name;
+} kSingles[] = {
+    {zarn_street_number, ZARN_KIND_STREET_NUMBER, "street_number"},
+    {zarn_street, ZARN_KIND_STREET, "street"},
+    {zarn_street_type, ZARN_KIND_STREET_TYPE, "street_type"},
+    {zarn_direction, ZARN_KIND_DIRECTION, "direction"},
+    {zarn_unit, ZARN_KIND_UNIT, "unit"},
+};
+
+/* Addresses with their known parts: number, street, type, direction, unit. */
+static const struct {
+  const char* address;
+  const char* parts[5];
+} kKnown[] = {
+    {"123 Main St. N", {"123", "Main", "Street", "N", ""}},
+    {"5-123 rue Saint-Denis Ouest", {"123", "Saint Denis", "rue", "W", "5"}},
+    {"Apt 5 21st Ave", {"", "21", "Avenue", "", "5"}},
+    {"4500 boul Saint-Laurent Ouest", {"4500", "Saint Laurent", "Boulevard", "W", ""}},
+    {"", {"", "", "", "", ""}},
+};
+#define COUNT(a) (sizeof(a) / sizeof((a)[0]))
+
+static const char* PartOf(const zarn_parts* p, int i) {
+  const zarn_text* t[5] = {&p->street_number, &p->street, &p->street_type, &p->direction, &p->unit};
+  CHECK(strlen(t[i]->data) == t[i]->size);
+  return t[i]->data;
+}
+
+static void TestKnownAddresses(void) {
+  zarn_parser* parser = Open(database);
+  size_t i;
+  int k;
+  for (i = 0; i < COUNT(kKnown); ++i) {
+    const char* a = kKnown[i].address;
+    char out[256], buffer[512];
+    size_t needed = 0;
+    zarn_error err;
+    zarn_parts parts;
+    for (k = 0; k < 5; ++k) {
+      CHECK(kSingles[k].fn(parser, a, strlen(a), out, sizeof out, &needed, &err) == ZARN_OK);
+      CHECK_STR(out, kKnown[i].parts[k]);
+      CHECK(needed == strlen(kKnown[i].parts[k]) + 1);
+      CHECK(err.number == 0 && err.message[0] == '\0');
+      CHECK(zarn_address_segment(parser, a, strlen(a), kSingles[k].kind, out, sizeof out, NULL,
+                                 NULL) == ZARN_OK);
+      CHECK_STR(out, kKnown[i].parts[k]);
+    }
+    CHECK(zarn_parse(parser, a, strlen(a), buffer, sizeof buffer, &needed, &parts, &err) ==
+          ZARN_OK);
+    for (k = 0; k < 5; ++k) CHECK_STR(PartOf(&parts, k), kKnown[i].parts[k]);
+    /* The answers are packed into the caller's buffer. */
+    CHECK(parts.street_number.data == buffer);
+    CHECK(parts.unit.data + parts.unit.size + 1 == buffer + needed);
+  }
+  /* Kinds outside 0..6 give "". */
+  {
+    static const int kBadKinds[] = {-1, 7, 1000};
+    char out[16] = "x";
+    for (i = 0; i < COUNT(kBadKinds); ++i) {
+      CHECK(zarn_address_segment(parser, "123 Main St", 11, kBadKinds[i], out, sizeof out, NULL,
+                                 NULL) == ZARN_OK);
+      CHECK_STR(out, "");
+    }
+  }
+  CHECK_STR(zarn_database_path(parser), database);
+  zarn_close(parser);
+}
+
+static void TestBuffers(void) {
+  zarn_parser* parser = Open(database);
+  const char* a = "5-123 rue Saint-Denis Ouest";
+  char out[64];
+  size_t needed = 0, size;
+  zarn_error err;
+  zarn_parts parts;
+  char buffer[64];
+
+  /* Size query: NULL buffer, size 0. */
+  CHECK(zarn_street(parser, a, strlen(a), NULL, 0, &needed, &err) == ZARN_BUFFER_TOO_SMALL);
+  CHECK(needed == strlen("Saint Denis") + 1);
+  /* Every size below the need fails and leaves an empty string. */
+  for (size = 1; size < needed; ++size) {
+    size_t again = 0;
+    memset(out, 'x', sizeof out);
+    CHECK(zarn_street(parser, a, strlen(a), out, size, &again, &err) == ZARN_BUFFER_TOO_SMALL);
+    CHECK(again == needed);
+    CHECK(out[0] == '\0');
+    CHECK(out[size] == 'x'); /* nothing written past the buffer */
+  }
+  memset(out, 'x', sizeof out);
+  CHECK(zarn_street(parser, a, strlen(a), out, needed, NULL, &err) == ZARN_OK);
+  CHECK_STR(out, "Saint Denis");
+  CHECK(out[needed] == 'x');
+  /* A NULL buffer with a size is a misuse. */
+  CHECK(zarn_street(parser, a, strlen(a), NULL, 8, &needed, &err) == ZARN_MISUSE);
+  CHECK(err.number == ZARN_ERROR_INVALID_ARGUMENT && err.message[0] != '\0');
+
+  /* zarn_parse: the five answers with their NULs. */
+  CHECK(zarn_parse(parser, a, strlen(a), NULL, 0, &needed, &parts, &err) == ZARN_BUFFER_TOO_SMALL);
+  CHECK(needed ==
+        strlen("123") + strlen("Saint Denis") + strlen("rue") + strlen("W") + strlen("5") + 5);
+  CHECK_STR(parts.street.data, "");
+  for (size = 1; size < needed; ++size) {
+    memset(buffer, 'x', sizeof buffer);
+    CHECK(zarn_parse(parser, a, strlen(a), buffer, size, NULL, &parts, &err) ==
+          ZARN_BUFFER_TOO_SMALL);
+    CHECK(buffer[size] == 'x');
+    CHECK(parts.street.size == 0 && parts.unit.data[0] == '\0');
+  }
+  CHECK(zarn_parse(parser, a, strlen(a), buffer, needed, NULL, &parts, &err) == ZARN_OK);
+  CHECK_STR(parts.unit.data, "5");
+
+  /* The default database path. */
+  CHECK(zarn_reference_database_path(NULL, 0, &needed, &err) == ZARN_BUFFER_TOO_SMALL);
+  CHECK(needed > 1);
+  {
+    char* path = malloc(needed);
+    CHECK(path != NULL);
+    CHECK(zarn_reference_database_path(path, needed, NULL, &err) == ZARN_OK);
+    CHECK(strlen(path) + 1 == needed);
+    free(path);
+  }
+  zarn_close(parser);
+}
+
+static void CheckMisuse(zarn_status s, const zarn_error* err) {
+  CHECK(s == ZARN_MISUSE);
+  CHECK(err->number == ZARN_ERROR_INVALID_ARGUMENT);
+  CHECK(err->message[0] != '\0');
+}
+
+static void TestNullArguments(void) {
+  zarn_parser* parser = Open(database);
+  zarn_error err;
+  zarn_parts parts;
+  char out[64];
+  size_t needed = 99;
+  zarn_batch* batch = (zarn_batch*)&needed; /* must be overwritten */
+  int k;
+
+  /* A NULL handle. */
+  for (k = 0; k < 5; ++k) {
+    err.number = 0;
+    CheckMisuse(kSingles[k].fn(NULL, "1 Main St", 9, out, sizeof out, &needed, &err), &err);
+    CHECK(needed == 0);
+  }
+  CheckMisuse(zarn_address_segment(NULL, "1 Main St", 9, 2, out, sizeof out, NULL, &err), &err);
+  CheckMisuse(zarn_parse(NULL, "1 Main St", 9, out, sizeof out, NULL, &parts, &err), &err);
+  CHECK(parts.street.data != NULL && parts.street.size == 0);
+  CheckMisuse(zarn_parse_batch(NULL, NULL, NULL, 0, &batch, &err), &err);
+  CHECK(batch == NULL);
+  CHECK(zarn_database_path(NULL) == NULL);
+  CHECK(zarn_batch_count(NULL) == 0);
+  zarn_close(NULL);
+  zarn_batch_free(NULL);
+
+  /* NULL required pointers. */
+  CheckMisuse(zarn_open(database, NULL, &err), &err);
+  CheckMisuse(zarn_parse(parser, "1 Main St", 9, out, sizeof out, NULL, NULL, &err), &err);
+  CheckMisuse(zarn_parse_batch(parser, NULL, NULL, 3, &batch, &err), &err);
+  CheckMisuse(zarn_parse_batch(parser, NULL, NULL, 0, NULL, &err), &err);
+  CheckMisuse(zarn_batch_get(NULL, 0, &parts, &err), &err);
+
+  /* Misuse with a NULL error pointer still reports through the status. */
+  CHECK(zarn_street(NULL, "1 Main St", 9, out, sizeof out, NULL, NULL) == ZARN_MISUSE);
+
+  /* A NULL address is the empty string, whatever its size. */
+  CHECK(zarn_street_type(parser, NULL, 0, out, sizeof out, &needed, &err) == ZARN_OK);
+  CHECK_STR(out, "");
+  CHECK(needed == 1);
+  CHECK(zarn_parse(parser, NULL, 12345, out, sizeof out, &needed, &parts, &err) == ZARN_OK);
+  CHECK(needed == 5);
+  for (k = 0; k < 5; ++k) CHECK_STR(PartOf(&parts, k), "");
+
+  /* NULL path: the bundled database of the installed library. */
+  {
+    zarn_parser* by_default = NULL;
+    char path[4096];
+    CHECK(zarn_open(NULL, &by_default, &err) == ZARN_OK);
+    CHECK(by_default != NULL);
+    CHECK(zarn_reference_database_path(path, sizeof path, NULL, &err) == ZARN_OK);
+    CHECK_STR(zarn_database_path(by_default), path);
+    zarn_close(by_default);
+  }
+  zarn_close(parser);
+}
+
+static void TestInvalidText(void) {
+  static const struct {
+    const char* bytes;
+    size_t size;
+  } kInvalid[] = {
+      {"\xff", 1},
+      {"123 Main St\xc3", 12},           /* cut in the middle of a character */
+      {"\xc0\xaf Main St", 10},          /* overlong encoding */
+      {"12 rue \xed\xa0\x80 Ouest", 16}, /* UTF-16 surrogate */
+      {"12 \xf4\x90\x80\x80 Ave", 11},   /* beyond U+10FFFF */
+      {"\x80\x80\x80", 3},               /* lone continuation bytes */
+  };
+  zarn_parser* parser = Open(database);
+  zarn_error err;
+  zarn_parts parts;
+  char out[64];
+  size_t i, needed;
+  for (i = 0; i < COUNT(kInvalid); ++i) {
+    err.number = 0;
+    strcpy(out, "x");
+    CHECK(zarn_street(parser, kInvalid[i].bytes, kInvalid[i].size, out, sizeof out, &needed,
+                      &err) == ZARN_FAILED);
+    CHECK(err.number == ZARN_ERROR_INVALID_ARGUMENT);
+    CHECK(err.message[0] != '\0');
+    CHECK_STR(out, "");
+    CHECK(zarn_parse(parser, kInvalid[i].bytes, kInvalid[i].size, out, sizeof out, &needed, &parts,
+                     &err) == ZARN_FAILED);
+    CHECK(err.number == ZARN_ERROR_INVALID_ARGUMENT);
+    CHECK_STR(parts.street.data, "");
+  }
+  /* A failure leaves the parser ready for the next address. */
+  CHECK(zarn_street(parser, "12 rue Él\xc3\xa9onore", 17, out, sizeof out, NULL, &err) == ZARN_OK);
+  CHECK(err.number == 0);
+
+  /* Longer than the parser accepts. */
+  {
+    const size_t size = 40000;
+    char* long_address = malloc(size);
+    CHECK(long_address != NULL);
+    memset(long_address, 'a', size);
+    CHECK(zarn_unit(parser, long_address, size, out, sizeof out, NULL, &err) == ZARN_FAILED);
+    CHECK(err.number == ZARN_ERROR_OVERFLOW);
+    free(long_address);
+  }
+  zarn_close(parser);
+}
+
+/* True when `s` is valid UTF-8 (enough of a check for error messages). */
+static int IsUtf8(const char* s) {
+  const unsigned char* p = (const unsigned char*)s;
+  while (*p) {
+    int extra = *p < 0x80 ? 0 : (*p >> 5) == 6 ? 1 : (*p >> 4) == 14 ? 2 : (*p >> 3) == 30 ? 3 : -1;
+    if (extra < 0) return 0;
+    ++p;
+    while (extra-- > 0) {
+      if ((*p & 0xC0) != 0x80) return 0;
+      ++p;
+    }
+  }
+  return 1;
+}
+
+static void TestMissingDatabase(void) {
+  char path[2048];
+  zarn_parser* parser;
+  zarn_error err;
+  zarn_parts parts;
+  char out[64];
+  size_t needed, i;
+  zarn_batch* batch = NULL;
+  const char* addresses[] = {"1 Main St", "2 Main St"};
+
+  snprintf(path, sizeof path, "%s/no/such/dir/qordatavb.DAT", scratch);
+  parser = Open(path); /* opening does not touch the file */
+  CHECK(zarn_street(parser, "1 Main St", 9, out, sizeof out, &needed, &err) == ZARN_FAILED);
+  CHECK(err.number == 14); /* SQLITE_CANTOPEN */
+  CHECK(strstr(err.message, "no/such/dir") != NULL);
+  CHECK(needed == 0);
+  /* It keeps failing the same way: nothing is cached from a failure. */
+  CHECK(zarn_parse(parser, "1 Main St", 9, out, sizeof out, NULL, &parts, &err) == ZARN_FAILED);
+  CHECK(err.number == 14);
+  /* A batch on a missing file: every answer carries the error. */
+  CHECK(zarn_parse_batch(parser, addresses, NULL, 2, &batch, &err) == ZARN_OK);
+  CHECK(zarn_batch_count(batch) == 2);
+  for (i = 0; i < 2; ++i) {
+    CHECK(zarn_batch_get(batch, i, &parts, &err) == ZARN_FAILED);
+    CHECK(err.number == 14);
+  }
+  zarn_batch_free(batch);
+  zarn_close(parser);
+
+  /* A message longer than the error buffer is cut at a character boundary. */
+  {
+    size_t at = (size_t)snprintf(path, sizeof path, "%s/", scratch);
+    while (at + 8 < sizeof path) {
+      memcpy(path + at, "\xc3\xa9", 2); /* "é" */
+      at += 2;
+    }
+    path[at] = '\0';
+    parser = Open(path);
+    CHECK(zarn_street(parser, "1 Main St", 9, out, sizeof out, NULL, &err) == ZARN_FAILED);
+    CHECK(err.number != 0);
+    CHECK(strlen(err.message) < ZARN_ERROR_MESSAGE_SIZE);
+    CHECK(strlen(err.message) > ZARN_ERROR_MESSAGE_SIZE - 8);
+    CHECK(IsUtf8(err.message));
+    zarn_close(parser);
+  }
+}
+
+static void TestBatch(void) {
+  const char* addresses[] = {"123 Main St. N", NULL, "12 Ave\xff", "Apt 5 21st Ave",
+                             "5-123 rue Saint-Denis Ouest"};
+  size_t sizes[COUNT(addresses)];
+  const size_t n = COUNT(addresses);
+  zarn_parser* parser = Open(database);
+  zarn_batch* batch = NULL;
+  zarn_error err;
+  zarn_parts got;
+  size_t i;
+  int pass, k;
+  for (i = 0; i < n; ++i) sizes[i] = addresses[i] ? strlen(addresses[i]) : 77;
+
+  for (pass = 0; pass < 2; ++pass) {
+    /* Pass 0 with explicit sizes, pass 1 with NUL-terminated addresses. */
+    CHECK(zarn_parse_batch(parser, addresses, pass == 0 ? sizes : NULL, n, &batch, &err) ==
+          ZARN_OK);
+    CHECK(zarn_batch_count(batch) == n);
+    for (i = 0; i < n; ++i) {
+      /* Each answer equals what zarn_parse gives for the same address. */
+      char buffer[256];
+      zarn_parts want;
+      zarn_error want_err;
+      zarn_status ws =
+          zarn_parse(parser, addresses[i], sizes[i], buffer, sizeof buffer, NULL, &want, &want_err);
+      zarn_status gs = zarn_batch_get(batch, i, &got, &err);
+      CHECK(gs == ws);
+      CHECK(err.number == want_err.number);
+      CHECK_STR(err.message, want_err.message);
+      for (k = 0; k < 5; ++k) CHECK_STR(PartOf(&got, k), PartOf(&want, k));
+    }
+    CHECK(zarn_batch_get(batch, 2, &got, &err) == ZARN_FAILED);
+    CHECK(err.number == ZARN_ERROR_INVALID_ARGUMENT);
+    CHECK(zarn_batch_get(batch, 4, &got, &err) == ZARN_OK);
+    CHECK_STR(got.street.data, "Saint Denis");
+    CHECK(zarn_batch_get(batch, n, &got, &err) == ZARN_MISUSE);
+    CHECK(err.number == ZARN_ERROR_SUBSCRIPT_OUT_OF_RANGE);
+    zarn_batch_free(batch);
+  }
+  /* An empty batch. */
+  CHECK(zarn_parse_batch(parser, NULL, NULL, 0, &batch, &err) == ZARN_OK);
+  CHECK(batch != NULL && zarn_batch_count(batch) == 0);
+  CHECK(zarn_batch_get(batch, 0, &got, &err) == ZARN_MISUSE);
+  zarn_batch_free(batch);
+  zarn_close(parser);
+}
+
+static void TestVersion(void) {
+  int major = -1, minor = -1, patch = -1;
+  const char* v = zarn_version();
+  CHECK(v != NULL);
+  CHECK(sscanf(v, "%d.%d.%d", &major, &minor, &patch) == 3);
+  CHECK(major >= 0 && minor >= 0 && patch >= 0);
+}
+
+static const struct {
+  const char* name;
+  void (*run)(void);
+} kGroups[] = {
+    {"known", TestKnownAddresses},
+    {"buffers", TestBuffers},
+    {"nulls", TestNullArguments},
+    {"invalid_text", TestInvalidText},
+    {"missing_database", TestMissingDatabase},
+    {"batch", TestBatch},
+    {"version", TestVersion},
+};
+
+int main(int argc, char** argv) {
+  size_t i;
+  if (argc != 4) {
+    fprintf(stderr, "usage: capi_test GROUP DATABASE SCRATCH_DIR\n");
+    return 2;
+  }
+  database = argv[2];
+  scratch = argv[3];
+  for (i = 0; i < COUNT(kGroups); ++i) {
+    if (strcmp(argv[1], kGroups[i].name) == 0) {
+      kGroups[i].run();
+      if (failures) fprintf(stderr, "%s: %d checks failed\n", argv[1], failures);
+      return failures ? 1 : 0;
+    }
+  }
+  fprintf(stderr, "capi_test: unknown group '%s'\n", argv[1]);
+  return 2;
+}

@@ -1,0 +1,500 @@
+"""End-to-end tests of zarn-parse: each case runs the built program.
+
+Usage: cli_test.py --program PATH --samples FILE --database FILE --version X.Y.Z CASE
+       cli_test.py list
+CTest runs one process per case (see CMakeLists.txt beside this file).
+"""
+
+import argparse
+import csv
+import io
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+
+HEADER = "address\tnumber\tstreet\tstreet_type\tdirection\tunit\terror"
+PARTS = ["number", "street", "street_type", "direction", "unit", "error"]
+
+# Answers known independently of the program (the project's documented examples).
+KNOWN = {
+    "123 Main St. N": ["123", "Main", "Street", "N", ""],
+    "5-123 rue Saint-Denis Ouest": ["123", "Saint Denis", "rue", "W", "5"],
+}
+
+ARGS = None
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def run(args, stdin=b"", env=None, program=None):
+    """Runs the program; returns (exit status, stdout bytes, stderr text)."""
+    cmd = [program or ARGS.program] + args
+    p = subprocess.run(cmd, input=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                       timeout=300, env=env)
+    return p.returncode, p.stdout, p.stderr.decode("utf-8", "replace")
+
+
+def run_ok(args, stdin=b""):
+    code, out, err = run(args, stdin)
+    check(code == 0, f"{args}: exit {code}, stderr: {err}")
+    return out, err
+
+
+def tsv_rows(out):
+    """The rows of TSV output, header checked and removed, fields unescaped."""
+    lines = out.decode("utf-8", "surrogateescape").split("\n")
+    check(lines[-1] == "", "TSV output does not end with a line end")
+    check(lines[0] == HEADER, f"TSV header is {lines[0]!r}")
+    rows = []
+    for line in lines[1:-1]:
+        fields = line.split("\t")
+        check(len(fields) == 7, f"TSV row has {len(fields)} fields: {line[:200]!r}")
+        rows.append([unescape_tsv(f) for f in fields])
+    return rows
+
+
+def unescape_tsv(field):
+    table = {"t": "\t", "n": "\n", "r": "\r", "\\": "\\"}
+    return re.sub(r"\\(.)", lambda m: table[m.group(1)], field)
+
+
+def check_known(row):
+    address = row[0]
+    check(row[1:6] == KNOWN[address], f"{address!r} parsed as {row[1:6]}, want {KNOWN[address]}")
+    check(row[6] == "", f"{address!r} has error {row[6]!r}")
+
+
+def single_line(err):
+    lines = [line for line in err.split("\n") if line]
+    check(len(lines) == 1, f"want one line on standard error, got {lines}")
+    return lines[0]
+
+
+def summary(err):
+    m = re.search(r"(\d+) rows read, (\d+) parsed, (\d+) failed, [0-9.]+ s", err)
+    check(m is not None, f"no summary line in {err!r}")
+    return tuple(int(g) for g in m.groups())
+
+
+def sample_lines():
+    with open(ARGS.samples, encoding="utf-8") as f:
+        return f.read().split("\n")[:-1]
+
+
+# ---------------------------------------------------------------- cases
+
+
+def case_arguments(tmp):
+    out, err = run_ok(list(KNOWN))
+    rows = tsv_rows(out)
+    check([r[0] for r in rows] == list(KNOWN), f"rows {rows}")
+    for row in rows:
+        check_known(row)
+    check(summary(err) == (2, 2, 0), f"summary {summary(err)}")
+
+    # The same answers in every format.
+    out, _ = run_ok(["--format", "csv"] + list(KNOWN))
+    records = list(csv.reader(io.StringIO(out.decode("utf-8"))))
+    check(records[0] == HEADER.split("\t"), f"CSV header {records[0]}")
+    for record in records[1:]:
+        check_known(record)
+
+    out, _ = run_ok(["--format", "jsonl"] + list(KNOWN))
+    objects = [json.loads(line) for line in out.decode("utf-8").splitlines()]
+    check(len(objects) == 2, f"{len(objects)} JSON lines")
+    for obj in objects:
+        check(list(obj) == ["address"] + PARTS, f"JSON keys {list(obj)}")
+        check(obj["error"] is None, f"JSON error {obj['error']!r}")
+        check_known([obj["address"]] + [obj[k] for k in PARTS[:-1]] + [""])
+
+    # Table: every value starts in the column of its header word.
+    out, _ = run_ok(["--format", "table"] + list(KNOWN))
+    lines = out.decode("utf-8").split("\n")
+    header = lines[0]
+    check(re.match(r"^-+( +-+)+$", lines[1]) is not None, f"table rule {lines[1]!r}")
+    for address, line in zip(KNOWN, lines[2:4]):
+        for name, value in zip(["number", "street", "street_type", "direction"], KNOWN[address]):
+            col = header.index(name)
+            check(line[col:col + len(value)] == value,
+                  f"table: {value!r} not under {name!r} in {line!r}")
+
+    # An invalid UTF-8 argument keeps its row.
+    code, out, _ = run([b"12 Main \xff St".decode("utf-8", "surrogateescape")] + list(KNOWN))
+    check(code == 0, f"exit {code}")
+    rows = tsv_rows(out)
+    check(len(rows) == 3 and "UTF-8" in rows[0][6], f"rows {rows}")
+
+
+def case_stdin_stdout(tmp):
+    lines = sample_lines()
+    data = ("\n".join(lines) + "\n").encode("utf-8")
+    out, err = run_ok([], data)
+    rows = tsv_rows(out)
+    check([r[0] for r in rows] == lines, "address column differs from the input lines")
+    read, parsed, failed = summary(err)
+    check(read == len(lines) and parsed + failed == read, f"summary {read} {parsed} {failed}")
+    check(failed == sum(1 for r in rows if r[6]), "failed count differs from error rows")
+    # Most sample addresses have a number and a street.
+    with_parts = sum(1 for r in rows if r[1] and r[2])
+    check(with_parts > 0.9 * len(rows), f"only {with_parts} of {len(rows)} rows have parts")
+    # Empty input: the header only.
+    out, err = run_ok([], b"")
+    check(out.decode() == HEADER + "\n", f"empty input gave {out!r}")
+    check(summary(err) == (0, 0, 0), "summary of empty input")
+
+
+def case_files(tmp):
+    expected, _ = run_ok([], open(ARGS.samples, "rb").read())
+    target = os.path.join(tmp, "out.tsv")
+    out, _ = run_ok(["--input", ARGS.samples, "--output", target])
+    check(out == b"", "output also went to standard output")
+    check(open(target, "rb").read() == expected, "file output differs from the stdout output")
+    # "-" names the standard streams.
+    out, _ = run_ok(["-i", "-", "-o", "-"], open(ARGS.samples, "rb").read())
+    check(out == expected, "'-' output differs")
+
+    missing = os.path.join(tmp, "no-such-input.txt")
+    code, out, err = run(["--input", missing, "--output", os.path.join(tmp, "never.tsv")])
+    check(code == 2, f"missing input: exit {code}")
+    line = single_line(err)
+    check(missing in line and "No such file" in line, f"missing input message {line!r}")
+    check(out == b"", "rows written for a missing input")
+    check(not os.path.exists(os.path.join(tmp, "never.tsv")), "output created for missing input")
+
+    code, _, err = run(["--input", tmp])
+    check(code == 2 and tmp in single_line(err), f"directory as input: exit {code} {err!r}")
+
+    # Input and output the same file: refused before the input is truncated.
+    same = os.path.join(tmp, "same.txt")
+    with open(same, "w") as f:
+        f.write("123 Main St. N\n")
+    code, _, err = run(["--input", same, "--output", same])
+    check(code == 1 and "same file" in err, f"same file: exit {code} {err!r}")
+    check(open(same).read() == "123 Main St. N\n", "input damaged")
+
+
+def make_csv(tmp, rows, header=("id", "address", "note")):
+    path = os.path.join(tmp, "in.csv")
+    with open(path, "w", newline="", encoding="utf-8") as f:
+        w = csv.writer(f, quoting=csv.QUOTE_MINIMAL, lineterminator="\r\n")
+        w.writerow(header)
+        w.writerows(rows)
+    return path
+
+
+def case_csv_passthrough(tmp):
+    rows = [
+        ["1", "123 Main St. N", 'a, "quoted" note'],
+        ["2", "5-123 rue Saint-Denis Ouest", "line one\nline two"],
+        ["3", "", "empty address, kept"],
+        ["4", "  12 Elm Ave  ", "  spaces kept  "],
+        ["5", 'He said "hi", twice', "x"],
+        ["6", "9 King St W", ""],
+    ]
+    path = make_csv(tmp, rows)
+    out, err = run_ok(["--csv", "--column", "address", "--input", path])
+    records = list(csv.reader(io.StringIO(out.decode("utf-8"), newline="")))
+    check(records[0] == ["id", "address", "note"] + PARTS, f"CSV header {records[0]}")
+    check(len(records) == len(rows) + 1, f"{len(records) - 1} rows for {len(rows)}")
+    for original, record in zip(rows, records[1:]):
+        check(record[:3] == original, f"columns changed: {original} -> {record[:3]}")
+        check(len(record) == 9, f"row {record} has {len(record)} fields")
+    check_known([records[1][1]] + records[1][3:])
+    check_known([records[2][1]] + records[2][3:])
+    check(records[3][3:] == [""] * 6, f"empty address {records[3][3:]}")
+    check(summary(err)[0] == len(rows), "summary counts the header")
+
+    # The column is found by name wherever it is; --column defaults to "address".
+    path = make_csv(tmp, [["123 Main St. N", "x,y"]], header=("address", "other"))
+    out, _ = run_ok(["--csv", "--input", path])
+    records = list(csv.reader(io.StringIO(out.decode("utf-8"), newline="")))
+    check(records[1][:2] == ["123 Main St. N", "x,y"], f"row {records[1]}")
+    check_known([records[1][0]] + records[1][2:])
+
+    # Other formats carry the same columns; TSV escapes the embedded newline.
+    path = make_csv(tmp, rows)
+    out, _ = run_ok(["--csv", "--format", "tsv", "--input", path])
+    lines = out.decode("utf-8").split("\n")
+    check(lines[0] == "id\taddress\tnote\t" + "\t".join(PARTS), f"TSV header {lines[0]!r}")
+    check(lines[2].startswith("2\t5-123 rue Saint-Denis Ouest\tline one\\nline two\t123\t"),
+          f"TSV row {lines[2]!r}")
+    out, _ = run_ok(["--csv", "--format", "jsonl", "--input", path])
+    objects = [json.loads(line) for line in out.decode("utf-8").splitlines()]
+    check(objects[1]["note"] == "line one\nline two" and objects[1]["unit"] == "5",
+          f"JSON row {objects[1]}")
+
+    # A BOM before the header is not part of the first column's name.
+    with open(path, "rb") as f:
+        data = f.read()
+    out, _ = run_ok(["--csv", "--column", "id"], b"\xef\xbb\xbf" + data)
+    check(out.startswith(b"id,address,note,"), f"BOM header {out[:40]!r}")
+
+    # A row with the wrong number of fields keeps its place, with an error.
+    ragged = b"id,address\n1,123 Main St. N\n2\n3,5-123 rue Saint-Denis Ouest,extra\n4,9 Elm St\n"
+    out, _ = run_ok(["--csv"], ragged)
+    records = list(csv.reader(io.StringIO(out.decode("utf-8"), newline="")))
+    check([r[0] for r in records[1:]] == ["1", "2", "3", "4"], f"rows {records}")
+    check("fields" in records[2][-1] and "fields" in records[3][-1], f"ragged {records}")
+    check(len(records[2]) == 8 and records[2][1:7] == [""] * 6, f"short row not padded: {records[2]}")
+    check(records[4][-1] == "" and records[4][2] == "9", f"row after ragged {records[4]}")
+
+    # An unknown column is an argument error; malformed CSV an input error.
+    code, out, err = run(["--csv", "--column", "street_address", "--input", path])
+    check(code == 1 and out == b"", f"unknown column: exit {code}")
+    check("street_address" in single_line(err), f"message {err!r}")
+    code, out, err = run(["--csv"], b'address\n"123 Main St. N\n')
+    check(code == 2 and "malformed CSV" in single_line(err), f"unterminated quote: {code} {err}")
+    code, out, err = run(["--csv"], b'address\n12 "Main" St\n')
+    check(code == 2 and "malformed CSV" in err, f"stray quote: {code} {err}")
+
+
+def case_invalid_utf8(tmp):
+    data = b"123 Main St. N\n12 rue de l'\xc9glise\n\xff\xfe\n5-123 rue Saint-Denis Ouest\n"
+    out, err = run_ok([], data)
+    rows = tsv_rows(out)
+    check(len(rows) == 4, f"{len(rows)} rows")
+    check_known(rows[0])
+    check_known(rows[3])
+    for row in rows[1:3]:
+        check("UTF-8" in row[6] and row[1:6] == [""] * 5, f"invalid row {row}")
+    # The bytes are passed through unchanged in TSV.
+    check(b"12 rue de l'\xc9glise\t" in out, "invalid bytes not kept")
+    check(summary(err) == (4, 2, 2), f"summary {summary(err)}")
+    # JSON stays valid UTF-8.
+    out, _ = run_ok(["--format", "jsonl"], data)
+    objects = [json.loads(line) for line in out.decode("utf-8").splitlines()]
+    check(objects[1]["address"] == "12 rue de l'\ufffdglise", f"JSON {objects[1]}")
+
+
+def case_long_line(tmp):
+    long_line = "1 " + "a" * 39998
+    data = ("123 Main St. N\n" + long_line + "\n5-123 rue Saint-Denis Ouest\n").encode()
+    out, err = run_ok([], data)
+    rows = tsv_rows(out)
+    check(len(rows) == 3, f"{len(rows)} rows")
+    check_known(rows[0])
+    check_known(rows[2])
+    check(rows[1][0] == long_line, "long address not kept whole")
+    check(rows[1][1:6] == [""] * 5 and "Overflow" in rows[1][6], f"long row {rows[1][1:]}")
+    check(summary(err) == (3, 2, 1), f"summary {summary(err)}")
+
+    # Beyond the reader's own limit: the row is kept, cut, with an error.
+    huge = "7 " + "b" * (2 * 1024 * 1024)
+    out, _ = run_ok([], (huge + "\n123 Main St. N\n").encode())
+    rows = tsv_rows(out)
+    check(len(rows) == 2 and "longer than" in rows[0][6], f"huge row error {rows[0][6]!r}")
+    check(huge.startswith(rows[0][0]) and len(rows[0][0]) == 1024 * 1024, "huge row not cut")
+    check_known(rows[1])
+
+
+def case_crlf(tmp):
+    lines = sample_lines()[:500] + ["", "123 Main St. N"]
+    lf, _ = run_ok([], ("\n".join(lines) + "\n").encode())
+    crlf, _ = run_ok([], ("\r\n".join(lines) + "\r\n").encode())
+    check(crlf == lf, "CRLF input gives other output than LF input")
+    # No line end after the last line.
+    last, _ = run_ok([], "\r\n".join(lines).encode())
+    check(last == lf, "a last line without line end is lost or changed")
+    rows = tsv_rows(lf)
+    check(len(rows) == len(lines) and rows[-2][0] == "", "empty line not kept as a row")
+    check_known(rows[-1])
+
+
+def case_bom(tmp):
+    body = "123 Main St. N\n5-123 rue Saint-Denis Ouest\n".encode()
+    plain, _ = run_ok([], body)
+    with_bom, _ = run_ok([], b"\xef\xbb\xbf" + body)
+    check(with_bom == plain, "a BOM at the start changes the output")
+    for row in tsv_rows(plain):
+        check_known(row)
+
+
+def case_threads(tmp):
+    # Several times the sample, so that many chunks are in flight at once.
+    lines = sample_lines() * 4
+    path = os.path.join(tmp, "many.txt")
+    with open(path, "w", encoding="utf-8") as f:
+        f.write("\n".join(lines) + "\n")
+    one, _ = run_ok(["--threads", "1", "--input", path])
+    two, _ = run_ok(["--threads", "2", "--input", path])
+    many, _ = run_ok(["-j", "7", "--input", path])
+    check(one == two, "--threads 1 and --threads 2 differ")
+    check(one == many, "--threads 1 and --threads 7 differ")
+    check([r[0] for r in tsv_rows(two)] == lines, "rows out of order")
+    jsonl1, _ = run_ok(["--threads", "1", "--format", "jsonl", "--input", path])
+    jsonl2, _ = run_ok(["--threads", "2", "--format", "jsonl", "--input", path])
+    check(jsonl1 == jsonl2, "jsonl differs between thread counts")
+
+
+def case_missing_database(tmp):
+    missing = os.path.join(tmp, "nowhere", "qordatavb.DAT")
+    target = os.path.join(tmp, "out.tsv")
+    code, out, err = run(["--database", missing, "--output", target, "--input", ARGS.samples])
+    check(code == 2, f"exit {code}")
+    line = single_line(err)
+    check(missing in line, f"message does not name the file: {line!r}")
+    check(out == b"", "rows written")
+    check(not os.path.exists(target), "output file created")
+    code, out, err = run(["--database", missing], b"123 Main St. N\n")
+    check(code == 2 and out == b"" and missing in single_line(err), f"stdout case {code} {out}")
+
+    # A file that is not a database.
+    bogus = os.path.join(tmp, "bogus.DAT")
+    with open(bogus, "wb") as f:
+        f.write(b"this is not a database\n" * 100)
+    code, out, err = run(["--database", bogus, "123 Main St. N"])
+    check(code == 2 and out == b"" and bogus in single_line(err), f"bogus db: {code} {err!r}")
+
+
+def case_database_lost(tmp):
+    # The database goes away in the middle of a run: the rows read after that
+    # keep their places with the error, and the run ends with status 2.
+    database = os.path.join(tmp, "copy.DAT")
+    shutil.copy2(ARGS.database, database)
+    first = ("123 Main St. N\n" * 12000).encode()  # several input blocks
+    second = ("5-123 rue Saint-Denis Ouest\n" * 3000).encode()
+    p = subprocess.Popen([ARGS.program, "--database", database, "--threads", "2"],
+                         stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    chunks = []
+    started = threading.Event()
+
+    def drain():  # keeps standard output flowing so the program never blocks
+        while True:
+            data = p.stdout.read1(65536)
+            if not data:
+                break
+            chunks.append(data)
+            started.set()
+        started.set()
+
+    reader = threading.Thread(target=drain)
+    reader.start()
+    p.stdin.write(first)
+    p.stdin.flush()
+    # Output shows the start-up check passed and parsing is under way.
+    check(started.wait(timeout=300), "no output")
+    os.remove(database)
+    p.stdin.write(second)
+    p.stdin.close()
+    err = p.stderr.read().decode()
+    code = p.wait(timeout=300)
+    reader.join()
+    rows = tsv_rows(b"".join(chunks))
+    check(code == 2, f"exit {code}, stderr {err!r}")
+    check(len(rows) == 15000, f"{len(rows)} rows for 15000 lines")
+    check(rows[0][1:] == KNOWN["123 Main St. N"] + [""], f"first row {rows[0]}")
+    for row in rows[12000:]:
+        check(row[0] == "5-123 rue Saint-Denis Ouest", f"row out of place: {row[0]!r}")
+        check(row[1:6] == [""] * 5 and database in row[6], f"row after removal {row}")
+    check(summary(err)[0] == 15000, f"summary {err!r}")
+    check(database in err.strip().split("\n")[-1], f"last message {err!r}")
+
+
+def case_default_database(tmp):
+    # The installed layout: <prefix>/bin/zarn-parse beside <prefix>/share/zarn/.
+    prefix = os.path.join(tmp, "prefix")
+    os.makedirs(os.path.join(prefix, "bin"))
+    program = os.path.join(prefix, "bin", "zarn-parse")
+    shutil.copy2(ARGS.program, program)
+    code, out, err = run(["--no-progress", "123 Main St. N"], program=program)
+    if code == 2:
+        # No database beside the copy (and none installed system-wide): the
+        # error names where it was looked for.
+        expected = os.path.join(prefix, "share", "zarn", "qordatavb.DAT")
+        check(expected in single_line(err) and out == b"", f"message {err!r}")
+    else:
+        check(code == 0, f"exit {code} {err}")
+    os.makedirs(os.path.join(prefix, "share", "zarn"))
+    shutil.copy2(ARGS.database, os.path.join(prefix, "share", "zarn", "qordatavb.DAT"))
+    code, out, err = run(list(KNOWN), program=program)
+    check(code == 0, f"installed layout: exit {code} {err}")
+    for row in tsv_rows(out):
+        check_known(row)
+
+
+def case_unwritable_output(tmp):
+    target = os.path.join(tmp, "no-such-dir", "out.tsv")
+    code, out, err = run(["--output", target, "123 Main St. N"])
+    check(code == 2, f"exit {code}")
+    line = single_line(err)
+    check(target in line, f"message does not name the file: {line!r}")
+    check(out == b"", "rows written to stdout")
+    if os.path.exists("/dev/full"):
+        # Opens, but every write fails: the failure is still reported.
+        code, _, err = run(["--output", "/dev/full", "--input", ARGS.samples, "-q"])
+        check(code == 2 and "/dev/full" in single_line(err), f"/dev/full: exit {code} {err!r}")
+
+
+def case_usage(tmp):
+    for args in (["--bogus"], ["--threads", "0"], ["--threads", "x"], ["--format", "xml"],
+                 ["--column", "address"], ["--input", ARGS.samples, "123 Main St. N"],
+                 ["--csv", "123 Main St. N"], ["--database"]):
+        code, out, err = run(args, b"123 Main St. N\n")
+        check(code == 1, f"{args}: exit {code}")
+        check(out == b"", f"{args}: output written")
+        check(single_line(err).startswith("zarn-parse: "), f"{args}: message {err!r}")
+    out, _ = run_ok(["--help"])
+    text = out.decode()
+    for word in ("--input", "--output", "--csv", "--column", "--format", "--threads",
+                 "--database", "--progress", "Examples:", "zarn-parse --csv --column"):
+        check(word in text, f"--help does not mention {word}")
+    out, _ = run_ok(["--version"])
+    check(out.decode().strip() == "zarn-parse " + ARGS.version, f"--version: {out!r}")
+
+
+def case_progress(tmp):
+    _, err = run_ok(["--progress", "--input", ARGS.samples, "--output", os.path.join(tmp, "o")])
+    check(re.search(r"\d+%.*addresses/s.*left", err) is not None, f"no progress bar: {err!r}")
+    check(summary(err)[0] == len(sample_lines()), "summary after progress")
+    _, err = run_ok(["--no-progress", "--input", ARGS.samples, "--output", os.path.join(tmp, "o")])
+    check("%" not in err and "left" not in err, f"progress shown: {err!r}")
+    summary(err)
+    # Standard error is not a terminal here: no bar by default.
+    _, err = run_ok(["--input", ARGS.samples, "--output", os.path.join(tmp, "o")])
+    check("left" not in err, f"progress shown by default: {err!r}")
+    _, err = run_ok(["-q", "--input", ARGS.samples, "--output", os.path.join(tmp, "o")])
+    check(err == "", f"--quiet printed {err!r}")
+
+
+CASES = {name[len("case_"):]: fn for name, fn in globals().items() if name.startswith("case_")}
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--program")
+    parser.add_argument("--samples")
+    parser.add_argument("--database")
+    parser.add_argument("--version")
+    parser.add_argument("case", choices=sorted(CASES) + ["list"])
+    ARGS = parser.parse_args()
+    if ARGS.case == "list":
+        print(";".join(sorted(CASES)), end="")
+        return 0
+    for name in ("program", "samples", "database", "version"):
+        if getattr(ARGS, name) is None:
+            parser.error(f"--{name} is required")
+    with tempfile.TemporaryDirectory(prefix="zarn-cli-") as tmp:
+        try:
+            CASES[ARGS.case](tmp)
+        except Failure as e:
+            print(f"FAILED {ARGS.case}: {e}", file=sys.stderr)
+            return 1
+    print(f"passed {ARGS.case}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,59 @@
+# Installs the build tree into a fresh prefix, checks what lands there, then
+# configures, builds and runs the consumer project against it. Run by CTest:
+#   cmake -DBUILD_DIR=... -DSOURCE_DIR=... -DWORK_DIR=... -DGENERATOR=...
+#         -DC_COMPILER=... -DCXX_COMPILER=... [-DSANITIZE=...] [-DPYTHON=...]
+#         -P install_test.cmake
+function(run what)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  message(STATUS "${what}:\n${out}${err}")
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "${what} failed (${rc})")
+  endif()
+endfunction()
+
+set(prefix ${WORK_DIR}/prefix)
+file(REMOVE_RECURSE ${WORK_DIR})
+file(MAKE_DIRECTORY ${WORK_DIR})
+
+run("install" ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+
+foreach(f include/zarn/zarn.h include/zarn/zarn.hpp share/zarn/qordatavb.DAT)
+  if(NOT EXISTS ${prefix}/${f})
+    message(FATAL_ERROR "not installed: ${f}")
+  endif()
+endforeach()
+file(GLOB_RECURSE config ${prefix}/*/zarnConfig.cmake)
+file(GLOB_RECURSE lib ${prefix}/*/libzarn.* ${prefix}/*/zarn.lib)
+if(NOT config OR NOT lib)
+  message(FATAL_ERROR "missing package config (${config}) or library (${lib})")
+endif()
+# Nothing private may be installed: only the two public headers.
+file(GLOB_RECURSE headers RELATIVE ${prefix}/include ${prefix}/include/*)
+list(SORT headers)
+if(NOT headers STREQUAL "zarn/zarn.h;zarn/zarn.hpp")
+  message(FATAL_ERROR "unexpected installed headers: ${headers}")
+endif()
+
+set(flags "")
+if(SANITIZE)
+  set(flags "-fsanitize=${SANITIZE} -fno-omit-frame-pointer")
+endif()
+run("configure the consumer" ${CMAKE_COMMAND} -S ${SOURCE_DIR}/consumer -B ${WORK_DIR}/consumer
+    -G ${GENERATOR} -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH=${prefix}
+    -DCMAKE_C_COMPILER=${C_COMPILER} -DCMAKE_CXX_COMPILER=${CXX_COMPILER}
+    "-DCMAKE_C_FLAGS=${flags}" "-DCMAKE_CXX_FLAGS=${flags}" "-DCMAKE_EXE_LINKER_FLAGS=${flags}")
+run("build the consumer" ${CMAKE_COMMAND} --build ${WORK_DIR}/consumer)
+run("run the C++ consumer" ${WORK_DIR}/consumer/consumer_cpp)
+run("run the C consumer" ${WORK_DIR}/consumer/consumer_c)
+
+if(PYTHON)
+  # The installed Python package finds the installed database by itself.
+  file(GLOB pydirs LIST_DIRECTORIES true ${prefix}/lib/python*/*-packages)
+  if(NOT pydirs)
+    message(FATAL_ERROR "the Python package was not installed")
+  endif()
+  list(GET pydirs 0 pydir)
+  run("import the installed Python package" ${CMAKE_COMMAND} -E env --unset=ZARN_DATABASE
+      PYTHONPATH=${pydir} PYTHONDONTWRITEBYTECODE=1 ${PYTHON} ${SOURCE_DIR}/check_python.py ${prefix}
+      ${pydir})
+endif()

@@ -1,0 +1,283 @@
+#include "zarn_parse/output.h"
+
+#include <csv.h>
+#include <utf8.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <nlohmann/json.hpp>
+
+#include "zarn_parse/rows.h"
+
+namespace zarn_parse {
+
+namespace {
+
+constexpr size_t kFlushAt = 64 * 1024;
+
+[[noreturn]] void ThrowWriteError(const std::string& name, int error) {
+  throw FatalError("cannot write output " + name + ": " + std::strerror(error));
+}
+
+}  // namespace
+
+OutputSink::OutputSink(std::FILE* file, std::string name, bool owned)
+    : file_(file), name_(std::move(name)), owned_(owned) {
+  buffer_.reserve(2 * kFlushAt);
+}
+
+OutputSink::~OutputSink() {
+  if (owned_ && file_ != nullptr) std::fclose(file_);
+}
+
+void OutputSink::Write(std::string_view bytes) { buffer_.append(bytes); }
+
+void OutputSink::MaybeFlush() {
+  if (buffer_.size() >= kFlushAt) Flush();
+}
+
+void OutputSink::Flush() {
+  if (file_ == nullptr) return;
+  if (!buffer_.empty()) {
+    errno = 0;
+    const size_t written = std::fwrite(buffer_.data(), 1, buffer_.size(), file_);
+    if (written != buffer_.size()) ThrowWriteError(name_, errno != 0 ? errno : EIO);
+    buffer_.clear();
+  }
+  errno = 0;
+  if (std::fflush(file_) != 0) ThrowWriteError(name_, errno != 0 ? errno : EIO);
+}
+
+void OutputSink::Close() {
+  Flush();
+  if (file_ == nullptr) return;
+  std::FILE* file = file_;
+  file_ = nullptr;
+  if (owned_) {
+    errno = 0;
+    if (std::fclose(file) != 0) ThrowWriteError(name_, errno != 0 ? errno : EIO);
+  } else if (std::ferror(file)) {
+    ThrowWriteError(name_, EIO);
+  }
+}
+
+void AppendTsvField(std::string& out, std::string_view field) {
+  for (char c : field) {
+    switch (c) {
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\\': out += "\\\\"; break;
+      default: out.push_back(c);
+    }
+  }
+}
+
+void AppendCsvField(std::string& out, std::string_view field) {
+  if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
+    out.append(field);
+    return;
+  }
+  // Worst case: every character a quote (doubled) plus the two enclosing.
+  const size_t start = out.size();
+  out.resize(start + 2 * field.size() + 2);
+  const size_t used = csv_write(out.data() + start, out.size() - start, field.data(), field.size());
+  out.resize(start + used);
+}
+
+namespace {
+
+class TsvWriter : public RowWriter {
+ public:
+  explicit TsvWriter(OutputSink& sink) : sink_(sink) {}
+  void Header(const std::vector<std::string>& columns) override {
+    std::vector<std::string_view> views(columns.begin(), columns.end());
+    Row(views, true);
+  }
+  void Row(const std::vector<std::string_view>& values, bool /*ok*/) override {
+    line_.clear();
+    for (size_t i = 0; i < values.size(); ++i) {
+      if (i > 0) line_.push_back('\t');
+      AppendTsvField(line_, values[i]);
+    }
+    line_.push_back('\n');
+    sink_.Write(line_);
+    sink_.MaybeFlush();
+  }
+
+ private:
+  OutputSink& sink_;
+  std::string line_;
+};
+
+class CsvWriter : public RowWriter {
+ public:
+  explicit CsvWriter(OutputSink& sink) : sink_(sink) {}
+  void Header(const std::vector<std::string>& columns) override {
+    std::vector<std::string_view> views(columns.begin(), columns.end());
+    Row(views, true);
+  }
+  void Row(const std::vector<std::string_view>& values, bool /*ok*/) override {
+    line_.clear();
+    for (size_t i = 0; i < values.size(); ++i) {
+      if (i > 0) line_.push_back(',');
+      AppendCsvField(line_, values[i]);
+    }
+    line_.push_back('\n');
+    sink_.Write(line_);
+    sink_.MaybeFlush();
+  }
+
+ private:
+  OutputSink& sink_;
+  std::string line_;
+};
+
+// JSON must be valid UTF-8: bytes that are not are written as U+FFFD.
+std::string JsonString(std::string_view text) {
+  return nlohmann::json(std::string(text))
+      .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+class JsonlWriter : public RowWriter {
+ public:
+  explicit JsonlWriter(OutputSink& sink) : sink_(sink) {}
+  void Header(const std::vector<std::string>& columns) override {
+    keys_.clear();
+    for (const std::string& c : columns) keys_.push_back(JsonString(c));
+  }
+  void Row(const std::vector<std::string_view>& values, bool ok) override {
+    // Written key by key rather than through a json object so that CSV
+    // columns keep their order, and repeated column names all appear.
+    line_ = "{";
+    for (size_t i = 0; i < values.size(); ++i) {
+      if (i > 0) line_.push_back(',');
+      line_ += i < keys_.size() ? keys_[i] : JsonString("column" + std::to_string(i + 1));
+      line_.push_back(':');
+      const bool error_column = i + 1 == values.size();
+      line_ += error_column && ok ? std::string("null") : JsonString(values[i]);
+    }
+    line_ += "}\n";
+    sink_.Write(line_);
+    sink_.MaybeFlush();
+  }
+
+ private:
+  OutputSink& sink_;
+  std::vector<std::string> keys_;
+  std::string line_;
+};
+
+// Aligned columns for reading on a terminal. Widths come from the header
+// and the first rows; later rows are cut or padded to the same widths, so
+// the output still streams.
+class TableWriter : public RowWriter {
+ public:
+  explicit TableWriter(OutputSink& sink) : sink_(sink) {}
+
+  void Header(const std::vector<std::string>& columns) override {
+    columns_ = columns;
+    widths_.assign(columns.size(), 0);
+    for (size_t i = 0; i < columns.size(); ++i) widths_[i] = Display(columns[i]).second;
+  }
+
+  void Row(const std::vector<std::string_view>& values, bool /*ok*/) override {
+    if (!started_) {
+      std::vector<std::string> row;
+      for (std::string_view v : values) row.emplace_back(v);
+      pending_.push_back(std::move(row));
+      if (pending_.size() >= kWidthRows) Start();
+      return;
+    }
+    WriteLine(values);
+  }
+
+  void Finish() override {
+    if (!started_) Start();
+  }
+
+ private:
+  static constexpr size_t kWidthRows = 200;
+  static constexpr size_t kMaxWidth = 40;
+
+  // Printable text of a field (control characters as spaces, bad UTF-8 as
+  // U+FFFD) and its width in characters.
+  static std::pair<std::string, size_t> Display(std::string_view field) {
+    std::string text(field);
+    for (char& c : text) {
+      if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+    }
+    if (!utf8::is_valid(text.begin(), text.end())) text = utf8::replace_invalid(text);
+    const auto width = static_cast<size_t>(utf8::distance(text.begin(), text.end()));
+    return {std::move(text), width};
+  }
+
+  void Start() {
+    started_ = true;
+    for (const auto& row : pending_) {
+      for (size_t i = 0; i < row.size() && i < widths_.size(); ++i) {
+        widths_[i] = std::max(widths_[i], Display(row[i]).second);
+      }
+    }
+    for (size_t& w : widths_) w = std::min(w, kMaxWidth);
+    std::vector<std::string_view> header(columns_.begin(), columns_.end());
+    WriteLine(header);
+    std::string rule;
+    for (size_t i = 0; i < widths_.size(); ++i) {
+      if (i > 0) rule += "  ";
+      rule.append(widths_[i], '-');
+    }
+    rule.push_back('\n');
+    sink_.Write(rule);
+    for (const auto& row : pending_) {
+      std::vector<std::string_view> views(row.begin(), row.end());
+      WriteLine(views);
+    }
+    pending_.clear();
+  }
+
+  void WriteLine(const std::vector<std::string_view>& values) {
+    std::string line;
+    for (size_t i = 0; i < values.size(); ++i) {
+      if (i > 0) line += "  ";
+      auto [text, width] = Display(values[i]);
+      const size_t limit = i < widths_.size() ? widths_[i] : kMaxWidth;
+      if (width > limit) {
+        // Keep limit-1 characters and mark the cut with an ellipsis.
+        auto it = text.begin();
+        utf8::advance(it, limit - 1, text.end());
+        text.erase(it, text.end());
+        text += "\xE2\x80\xA6";
+        width = limit;
+      }
+      line += text;
+      const bool last = i + 1 == values.size();
+      if (!last) line.append(limit - width, ' ');
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    line.push_back('\n');
+    sink_.Write(line);
+    sink_.MaybeFlush();
+  }
+
+  OutputSink& sink_;
+  std::vector<std::string> columns_;
+  std::vector<size_t> widths_;
+  std::vector<std::vector<std::string>> pending_;
+  bool started_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<RowWriter> MakeRowWriter(Format format, OutputSink& sink) {
+  switch (format) {
+    case Format::kTable: return std::make_unique<TableWriter>(sink);
+    case Format::kTsv: return std::make_unique<TsvWriter>(sink);
+    case Format::kCsv: return std::make_unique<CsvWriter>(sink);
+    case Format::kJsonl: return std::make_unique<JsonlWriter>(sink);
+  }
+  return std::make_unique<TsvWriter>(sink);
+}
+
+}  // namespace zarn_parse

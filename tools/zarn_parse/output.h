@@ -1,0 +1,61 @@
+// Output of zarn-parse: a buffered sink that reports write failures, and the
+// four row formats (aligned table, TSV, CSV, JSON lines).
+#ifndef ZARN_TOOLS_ZARN_PARSE_OUTPUT_H_
+#define ZARN_TOOLS_ZARN_PARSE_OUTPUT_H_
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zarn_parse {
+
+// Bytes to a FILE*, buffered here so that every failure is seen: a failed
+// write or close throws FatalError naming the output.
+class OutputSink {
+ public:
+  OutputSink(std::FILE* file, std::string name, bool owned);
+  ~OutputSink();
+  OutputSink(const OutputSink&) = delete;
+  OutputSink& operator=(const OutputSink&) = delete;
+
+  void Write(std::string_view bytes);
+  void Put(char c) { buffer_.push_back(c); }
+  // Writes out the buffer if it has grown large.
+  void MaybeFlush();
+  void Flush();
+  // Flushes and closes (or, for standard output, flushes the stream).
+  void Close();
+
+ private:
+  std::FILE* file_;
+  std::string name_;
+  bool owned_;
+  std::string buffer_;
+};
+
+enum class Format { kTable, kTsv, kCsv, kJsonl };
+
+// Writes rows of string fields under a header of column names. The last
+// column is the error message; `ok` says the row has none (JSON writes null).
+class RowWriter {
+ public:
+  virtual ~RowWriter() = default;
+  virtual void Header(const std::vector<std::string>& columns) = 0;
+  virtual void Row(const std::vector<std::string_view>& values, bool ok) = 0;
+  // Called once after the last row.
+  virtual void Finish() {}
+};
+
+std::unique_ptr<RowWriter> MakeRowWriter(Format format, OutputSink& sink);
+
+// Field escaping of the TSV format: tab, newline, carriage return and
+// backslash become \t, \n, \r and \\.
+void AppendTsvField(std::string& out, std::string_view field);
+// A CSV field, quoted (by libcsv) only when it holds a comma, quote, CR or LF.
+void AppendCsvField(std::string& out, std::string_view field);
+
+}  // namespace zarn_parse
+
+#endif  // ZARN_TOOLS_ZARN_PARSE_OUTPUT_H_
