@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <cstdio>
+#include <new>
 #include <utility>
 
 #include "zarn/zarn.hpp"
@@ -100,6 +101,37 @@ class StepGuard {
   sqlite3_stmt* stmt_;
 };
 
+// The operating system's own VFS, except that it never creates a rollback
+// journal or a write-ahead log beside the file. A read-only connection to a
+// file in WAL mode would otherwise create an empty "-wal" file and leave it
+// there; without it, SQLite reports that it cannot open the file instead.
+// Temporary files (no name of their own) are still created as usual.
+sqlite3_vfs* g_base_vfs = nullptr;
+
+int OpenWithoutCreating(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags,
+                        int* out_flags) {
+  constexpr int kBesideTheFile =
+      SQLITE_OPEN_WAL | SQLITE_OPEN_MAIN_JOURNAL | SQLITE_OPEN_SUPER_JOURNAL;
+  if ((flags & kBesideTheFile) != 0) flags &= ~SQLITE_OPEN_CREATE;
+  return g_base_vfs->xOpen(g_base_vfs, name, file, flags, out_flags);
+}
+
+const char* ReadOnlyVfsName() {
+  static const char* const name = [] {
+    static sqlite3_vfs vfs;
+    sqlite3_initialize();
+    g_base_vfs = sqlite3_vfs_find(nullptr);
+    if (g_base_vfs == nullptr) return static_cast<const char*>(nullptr);
+    vfs = *g_base_vfs;
+    vfs.zName = "zarn-no-create";
+    vfs.pNext = nullptr;
+    vfs.xOpen = OpenWithoutCreating;
+    if (sqlite3_vfs_register(&vfs, 0) != SQLITE_OK) return static_cast<const char*>(nullptr);
+    return vfs.zName;
+  }();
+  return name;
+}
+
 }  // namespace
 
 FileIdentity CheckDatabaseFile(const std::string& path) {
@@ -117,8 +149,8 @@ FileIdentity CheckDatabaseFile(const std::string& path) {
 
 Connection::Connection(const std::string& path, const FileIdentity& identity, bool cache)
     : path_(path), identity_(identity), cache_(cache) {
-  const int rc =
-      sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+  const int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
+                                 ReadOnlyVfsName());
   if (rc != SQLITE_OK) {
     if (db_ == nullptr) ThrowDbError(nullptr, rc, path_, "cannot open the file");
     try {
@@ -182,6 +214,17 @@ void Connection::CheckDataVersion() {
     has_street_rows_ = has_delivery_rows_ = -1;
     data_version_ = version;
   }
+}
+
+void Connection::BeginRead() {
+  const int rc = sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) Fail(rc, "starting a read transaction");
+  CheckDataVersion();
+}
+
+bool Connection::EndRead() noexcept {
+  return sqlite3_get_autocommit(db_) != 0 ||
+         sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
 template <typename V>
@@ -368,15 +411,21 @@ std::unique_ptr<Connection> ReferenceDatabase::Acquire() {
     }
   }
   if (!connection) connection = std::make_unique<Connection>(path_, identity, true);
-  connection->CheckDataVersion();
+  connection->BeginRead();
   return connection;
 }
 
 void ReferenceDatabase::Release(std::unique_ptr<Connection> connection) {
-  if (!connection) return;
+  if (!connection || !connection->EndRead()) return;
   constexpr size_t kMaxIdle = 64;
   std::lock_guard<std::mutex> lock(mutex_);
-  if (idle_.size() < kMaxIdle) idle_.push_back(std::move(connection));
+  if (idle_.size() >= kMaxIdle) return;
+  try {
+    idle_.push_back(std::move(connection));
+  } catch (const std::bad_alloc&) {
+    // No room to keep it: the connection is closed instead (this runs in
+    // destructors, where an exception would end the program).
+  }
 }
 
 }  // namespace zarn::detail

@@ -132,6 +132,13 @@ class Connection {
   const FileIdentity& identity() const { return identity_; }
   // Drops every cached answer when another connection changed the file.
   void CheckDataVersion();
+  // Starts a read transaction, so that every look-up until EndRead() sees
+  // the same version of the file even while another process edits it, then
+  // checks the data version against that snapshot.
+  void BeginRead();
+  // Ends the read transaction; false when that failed (the connection
+  // should then be closed rather than reused).
+  bool EndRead() noexcept;
 
   // Whether the StreetType table has a row for `token`.
   bool StreetTypeExists(std::u16string_view token);
@@ -218,8 +225,9 @@ class ReferenceDatabase {
   const std::string& path() const { return path_; }
   internal::DbPolicy policy() const { return policy_; }
 
-  // A connection checked against the file as it is now; give it back with
-  // Release() when done with it.
+  // A connection checked against the file as it is now, inside a read
+  // transaction for one parse or batch; give it back with Release(), which
+  // ends the transaction.
   std::unique_ptr<internal::Connection> Acquire();
   void Release(std::unique_ptr<internal::Connection> connection);
 
