@@ -13,6 +13,7 @@
 #include <initguid.h>
 
 #include "ZarnAddressParser.h"
+#include "component/access.h"
 
 namespace zarn::com {
 namespace {
@@ -95,7 +96,12 @@ std::shared_ptr<const ZarnAddress> ApartmentParser() {
   std::weak_ptr<const ZarnAddress>& slot = parsers[thread];
   std::shared_ptr<const ZarnAddress> parser = slot.lock();
   if (!parser) {
-    parser = std::make_shared<const ZarnAddress>();
+    // The database is opened and closed by each database pass of a parse,
+    // and nothing read from it is kept: between calls the file is not held
+    // open, so it can be replaced or renamed while clients hold objects
+    // (Windows refuses both on a file that is open).
+    parser = std::make_shared<const ZarnAddress>(detail::Access::WithPolicy(
+        ReferenceDatabasePath(), internal::DbPolicy::kOpenPerPass));
     slot = parser;
   }
   return parser;
