@@ -30,8 +30,8 @@ bool SetValue(const std::wstring& key, const wchar_t* name, const std::wstring& 
     return false;
   }
   const auto bytes = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
-  const LONG rc = RegSetValueExW(handle, name, 0, REG_SZ,
-                                 reinterpret_cast<const BYTE*>(value.c_str()), bytes);
+  const LONG rc =
+      RegSetValueExW(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), bytes);
   RegCloseKey(handle);
   return rc == ERROR_SUCCESS;
 }
@@ -54,8 +54,8 @@ HRESULT UnregisterAll() {
 #else
   const SYSKIND kind = SYS_WIN32;
 #endif
-  const HRESULT hr =
-      UnRegisterTypeLib(LIBID_ZarnAddressParser, kTypeLibMajor, kTypeLibMinor, LOCALE_NEUTRAL, kind);
+  const HRESULT hr = UnRegisterTypeLib(LIBID_ZarnAddressParser, kTypeLibMajor, kTypeLibMinor,
+                                       LOCALE_NEUTRAL, kind);
   // A type library that was never registered is no failure here.
   if (FAILED(hr) && hr != TYPE_E_REGISTRYACCESS && hr != TYPE_E_CANTLOADLIBRARY &&
       hr != HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) {
@@ -80,7 +80,8 @@ extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
   const std::wstring clsid = GuidString(CLSID_ZarnAddress);
   const std::wstring clsid_key = L"CLSID\\" + clsid;
   const bool ok =
-      SetValue(kProgId, nullptr, kProgId) && SetValue(std::wstring(kProgId) + L"\\CLSID", nullptr, clsid) &&
+      SetValue(kProgId, nullptr, kProgId) &&
+      SetValue(std::wstring(kProgId) + L"\\CLSID", nullptr, clsid) &&
       SetValue(clsid_key, nullptr, kProgId) &&
       SetValue(clsid_key + L"\\InprocServer32", nullptr, path) &&
       SetValue(clsid_key + L"\\InprocServer32", L"ThreadingModel", L"Apartment") &&

@@ -112,8 +112,8 @@ class ZarnAddressObject : public _ZarnAddress, public ISupportErrorInfo, public 
     HRESULT hr = LoadTypeInfo(IID__ZarnAddress, &type_info_);
     if (FAILED(hr)) return hr;
     has_error_ = false;
-    hr = type_info_->Invoke(static_cast<_ZarnAddress*>(this), id, flags, params, result,
-                            excep_info, arg_error);
+    hr = type_info_->Invoke(static_cast<_ZarnAddress*>(this), id, flags, params, result, excep_info,
+                            arg_error);
     // A failed call delivers no result, whatever the dispatcher left there.
     if (FAILED(hr) && result != nullptr) VariantClear(result);
     // The type library's dispatcher fills EXCEPINFO from the error object of

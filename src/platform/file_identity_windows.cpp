@@ -61,10 +61,9 @@ FileProblem GetFileIdentity(const std::string& path, FileIdentity& identity, std
   // Reading attributes needs no access to the contents, and sharing
   // everything never disturbs another process that has the file open.
   // FILE_FLAG_BACKUP_SEMANTICS lets a directory be opened, to be told apart.
-  const HANDLE file =
-      CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES,
-                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                  FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const HANDLE file = CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     reason = Reason(error);

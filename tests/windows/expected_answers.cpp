@@ -25,8 +25,10 @@ struct Method {
 };
 
 constexpr Method kShortcuts[] = {
-    {"Street", zarn::kStreet},       {"StreetType", zarn::kStreetType},
-    {"StreetNumber", zarn::kStreetNumber}, {"Direction", zarn::kDirection},
+    {"Street", zarn::kStreet},
+    {"StreetType", zarn::kStreetType},
+    {"StreetNumber", zarn::kStreetNumber},
+    {"Direction", zarn::kDirection},
     {"Unit", zarn::kUnit},
 };
 
@@ -50,8 +52,8 @@ void Emit(const char* state, const char* method, int kind, const std::string& ad
   if (!Printable(text)) {
     throw std::runtime_error("an answer holds a tab or line break: " + address);
   }
-  std::cout << state << '\t' << method << '\t' << kind << '\t' << address << '\t' << number
-            << '\t' << text << '\n';
+  std::cout << state << '\t' << method << '\t' << kind << '\t' << address << '\t' << number << '\t'
+            << text << '\n';
 }
 
 }  // namespace

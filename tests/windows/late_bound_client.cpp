@@ -35,7 +35,8 @@ int g_faults = 0;
 
 std::wstring Wide(const std::string& utf8) {
   if (utf8.empty()) return std::wstring();
-  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  const int n =
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
   std::wstring out(static_cast<size_t>(n), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
   return out;
@@ -43,15 +44,17 @@ std::wstring Wide(const std::string& utf8) {
 
 std::string Narrow(const std::wstring& text) {
   if (text.empty()) return std::string();
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                    nullptr, nullptr);
+  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
+                                    0, nullptr, nullptr);
   std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr,
-                      nullptr);
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
+                      nullptr, nullptr);
   return out;
 }
 
-std::wstring FromBstr(BSTR s) { return s == nullptr ? std::wstring() : std::wstring(s, SysStringLen(s)); }
+std::wstring FromBstr(BSTR s) {
+  return s == nullptr ? std::wstring() : std::wstring(s, SysStringLen(s));
+}
 
 void Check(bool ok, const std::string& what) {
   ++g_checks;
@@ -143,8 +146,8 @@ Outcome CallByName(IDispatch* object, const Row& r, BSTR address) {
   VariantInit(&result);
   EXCEPINFO excep{};
   UINT arg_error = 0;
-  out.hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result, &excep,
-                          &arg_error);
+  out.hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result,
+                          &excep, &arg_error);
   out.type = V_VT(&result);
   if (V_VT(&result) == VT_BSTR) out.value = FromBstr(V_BSTR(&result));
   VariantClear(&result);
@@ -206,16 +209,19 @@ Outcome CallThroughVtable(_ZarnAddress* object, const Row& r, BSTR address) {
 void Compare(const Row& r, const Outcome& got, const char* how) {
   const std::string what = std::string(how) + " " + Describe(r);
   if (r.number == 0) {
-    Check(got.hr == S_OK, what + ": failed with 0x" + std::to_string(static_cast<unsigned long>(got.hr)));
-    Check(got.type == VT_BSTR, what + ": result is not a string (vt " + std::to_string(got.type) + ")");
-    Check(got.value == r.text, what + ": got [" + Narrow(got.value) + "], want [" + Narrow(r.text) + "]");
+    Check(got.hr == S_OK,
+          what + ": failed with 0x" + std::to_string(static_cast<unsigned long>(got.hr)));
+    Check(got.type == VT_BSTR,
+          what + ": result is not a string (vt " + std::to_string(got.type) + ")");
+    Check(got.value == r.text,
+          what + ": got [" + Narrow(got.value) + "], want [" + Narrow(r.text) + "]");
   } else {
     const HRESULT want = static_cast<HRESULT>(0x800A0000UL | static_cast<unsigned long>(r.number));
     Check(FAILED(got.hr), what + ": succeeded, want error " + std::to_string(r.number));
-    Check(got.scode == want, what + ": error code " + std::to_string(got.scode & 0xFFFF) + ", want " +
-                                 std::to_string(r.number));
-    Check(got.description == r.text, what + ": message [" + Narrow(got.description) + "], want [" +
-                                         Narrow(r.text) + "]");
+    Check(got.scode == want, what + ": error code " + std::to_string(got.scode & 0xFFFF) +
+                                 ", want " + std::to_string(r.number));
+    Check(got.description == r.text,
+          what + ": message [" + Narrow(got.description) + "], want [" + Narrow(r.text) + "]");
     Check(got.type == VT_EMPTY, what + ": a failed call returned a value");
   }
 }
@@ -225,7 +231,8 @@ T* Create(REFIID iid) {
   CLSID clsid;
   if (FAILED(CLSIDFromProgID(L"ZarnAddressParser.ZarnAddress", &clsid))) return nullptr;
   T* object = nullptr;
-  if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, reinterpret_cast<void**>(&object)))) {
+  if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid,
+                              reinterpret_cast<void**>(&object)))) {
     return nullptr;
   }
   return object;
@@ -239,7 +246,8 @@ void CheckTypeLibrary(IDispatch* object) {
             IsEqualCLSID(clsid, CLSID_ZarnAddress),
         "the ProgID names the class");
   ITypeInfo* info = nullptr;
-  Check(SUCCEEDED(object->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info)) && info != nullptr, "GetTypeInfo");
+  Check(SUCCEEDED(object->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info)) && info != nullptr,
+        "GetTypeInfo");
   if (info == nullptr) return;
   TYPEATTR* attr = nullptr;
   if (SUCCEEDED(info->GetTypeAttr(&attr))) {
@@ -251,7 +259,8 @@ void CheckTypeLibrary(IDispatch* object) {
   // The function-table side of the dual interface is automation-compatible.
   ITypeInfo* vtable_info = nullptr;
   HREFTYPE ref = 0;
-  if (SUCCEEDED(info->GetRefTypeOfImplType(-1, &ref)) && SUCCEEDED(info->GetRefTypeInfo(ref, &vtable_info))) {
+  if (SUCCEEDED(info->GetRefTypeOfImplType(-1, &ref)) &&
+      SUCCEEDED(info->GetRefTypeInfo(ref, &vtable_info))) {
     if (SUCCEEDED(vtable_info->GetTypeAttr(&attr))) {
       Check(attr->typekind == TKIND_INTERFACE && (attr->wTypeFlags & TYPEFLAG_FOLEAUTOMATION) != 0,
             "_ZarnAddress is automation-compatible");
@@ -264,7 +273,7 @@ void CheckTypeLibrary(IDispatch* object) {
   // The six methods, in order after IDispatch's seven entries of the function
   // table, every parameter by reference and in/out; AddressSegment returns a
   // string and the five others a variant.
-  const wchar_t* const methods[] = {L"AddressSegment", L"Street", L"StreetType",
+  const wchar_t* const methods[] = {L"AddressSegment", L"Street",    L"StreetType",
                                     L"StreetNumber",   L"Direction", L"Unit"};
   WORD func_count = 0;
   if (SUCCEEDED(info->GetTypeAttr(&attr))) {
@@ -288,7 +297,8 @@ void CheckTypeLibrary(IDispatch* object) {
         for (SHORT p = 0; p < func->cParams && p < want_params; ++p) {
           const ELEMDESC& e = func->lprgelemdescParam[p];
           const USHORT flags = e.paramdesc.wParamFlags;
-          Check((flags & PARAMFLAG_FIN) && (flags & PARAMFLAG_FOUT), method + " parameter is in/out");
+          Check((flags & PARAMFLAG_FIN) && (flags & PARAMFLAG_FOUT),
+                method + " parameter is in/out");
           const VARTYPE want = p == 0 ? VT_BSTR : VT_I2;
           Check(e.tdesc.vt == VT_PTR && e.tdesc.lptdesc->vt == want,
                 method + " parameter is passed by reference with its type");
@@ -376,7 +386,8 @@ void CheckOtherApartment(const std::vector<Row>& rows) {
     Check(object != nullptr, "CoCreateInstance in a second apartment");
     if (object != nullptr) {
       for (size_t i = 0; i < rows.size(); i += 7) {
-        BSTR address = SysAllocStringLen(rows[i].address.data(), static_cast<UINT>(rows[i].address.size()));
+        BSTR address =
+            SysAllocStringLen(rows[i].address.data(), static_cast<UINT>(rows[i].address.size()));
         Compare(rows[i], CallByName(object, rows[i], address), "second apartment");
         SysFreeString(address);
       }
