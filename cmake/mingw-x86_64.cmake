@@ -1,0 +1,5 @@
+# Cross toolchain for 64-bit Windows (mingw-w64, x86_64).
+#   cmake --preset win64     or     cmake -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(ZARN_MINGW_TRIPLE x86_64-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
