@@ -357,7 +357,7 @@ void CheckRows(const std::vector<Row>& rows) {
 }
 
 // Text that is not UTF-16 (an unpaired surrogate) is refused with the
-// invalid-argument error (5), and the object keeps working.
+// invalid-argument error (3001), and the object keeps working.
 void CheckUnpairedSurrogate() {
   IDispatch* object = Create<IDispatch>(IID_IDispatch);
   if (object == nullptr) return;
@@ -367,9 +367,9 @@ void CheckUnpairedSurrogate() {
   r.address.assign(text, 6);
   BSTR address = SysAllocStringLen(text, 6);
   const Outcome got = CallByName(object, r, address);
-  Check(got.hr == DISP_E_EXCEPTION && got.scode == static_cast<HRESULT>(0x800A0005UL) &&
+  Check(got.hr == DISP_E_EXCEPTION && got.scode == static_cast<HRESULT>(0x800A0000UL + 3001) &&
             !got.description.empty(),
-        "an unpaired surrogate fails with error 5");
+        "an unpaired surrogate fails with error 3001");
   SysFreeString(address);
   object->Release();
 }
