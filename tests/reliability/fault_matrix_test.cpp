@@ -413,6 +413,9 @@ struct ValueCase {
                        // takes part in the civic-number rules)
 };
 
+// Printed by its address (gtest would otherwise dump the bytes, padding too).
+std::ostream& operator<<(std::ostream& out, const ValueCase& c) { return out << c.address; }
+
 class DatabaseValues : public ::testing::TestWithParam<ValueCase> {
  protected:
   static void SetUpTestSuite() {
