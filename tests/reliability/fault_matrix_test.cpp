@@ -396,3 +396,111 @@ INSTANTIATE_TEST_SUITE_P(Matrix, DatabaseFault, ::testing::ValuesIn(kCases),
 
 }  // namespace
 }  // namespace zarn
+
+namespace zarn {
+namespace {
+
+// Values of the wrong kind in the columns the parser reads: Null (an error
+// where the value is required, the segment's own text where it may be Null),
+// numbers and blobs (their text), and rows whose key or type is Null (never
+// found).
+struct ValueCase {
+  const char* address;
+  int error;           // 0 for an answer
+  const char* street;  // expected answer parts (when no error)
+  const char* type;
+  const char* number;  // nullptr: not checked (a street type of digits
+                       // takes part in the civic-number rules)
+};
+
+// Printed by its address (gtest would otherwise dump the bytes, padding too).
+std::ostream& operator<<(std::ostream& out, const ValueCase& c) { return out << c.address; }
+
+class DatabaseValues : public ::testing::TestWithParam<ValueCase> {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new testing::TempDir;
+    const std::string path = dir_->File("values.DAT");
+    MakeReference(path);
+    testing::ExecSql(
+        path,
+        "DROP VIEW qryAlternateStreetTypes;"
+        "CREATE VIEW qryAlternateStreetTypes AS"
+        "  SELECT 'St' AS AlternateDeliveryAddress, 'Street' AS StreetTypeDesc"
+        "  UNION ALL SELECT 'Rd', NULL UNION ALL SELECT 'Av', 12"
+        "  UNION ALL SELECT 'Fv', 1.5 UNION ALL SELECT 'Bv', x'4b696e67'"
+        "  UNION ALL SELECT 'Xv', x'ff';"
+        "INSERT INTO AlternateAddress (AlternateDeliveryAddress, AlternateAddressTypeID,"
+        "  DeliveryStreet, DeliveryNumber, DeliveryType, DeliveryAddress) VALUES"
+        "  ('5 Elm Street', 4, NULL, NULL, NULL, NULL),"
+        "  ('6 Elm Street', 4, 7, x'4c6f6e67', 2.5, NULL),"
+        "  ('Oak', 1, NULL, NULL, NULL, NULL),"
+        "  ('Pine', 1, NULL, NULL, NULL, 42),"
+        "  (NULL, 1, NULL, NULL, NULL, 'Nothing'),"
+        "  ('Ash', NULL, NULL, NULL, NULL, 'Nothing');");
+    parser_ = new ZarnAddress(path);
+  }
+  static void TearDownTestSuite() {
+    delete parser_;
+    delete dir_;
+  }
+  static testing::TempDir* dir_;
+  static ZarnAddress* parser_;
+};
+testing::TempDir* DatabaseValues::dir_ = nullptr;
+ZarnAddress* DatabaseValues::parser_ = nullptr;
+
+TEST_P(DatabaseValues, NullNumberAndBlobColumns) {
+  const ValueCase& c = GetParam();
+  const Outcome o = testing::ParseOutcome(*parser_, c.address);
+  if (c.error != 0) {
+    EXPECT_EQ(o.error, c.error) << o;
+    EXPECT_NE(o.message.find("Null"), std::string::npos) << o.message;
+    // The connection stays usable: the next call answers.
+    EXPECT_TRUE(testing::ParseOutcome(*parser_, "1 Main St").ok());
+    return;
+  }
+  ASSERT_TRUE(o.ok()) << o;
+  EXPECT_EQ(o.parts.street, c.street);
+  EXPECT_EQ(o.parts.street_type, c.type);
+  if (c.number != nullptr) {
+    EXPECT_EQ(o.parts.street_number, c.number);
+  }
+}
+
+TEST(DatabaseValuesBlob, InvalidUtf8InABlobComesBackAsValidUtf8) {
+  testing::TempDir dir;
+  const std::string path = dir.File("blob.DAT");
+  MakeReference(path);
+  testing::ExecSql(path,
+                   "DROP VIEW qryAlternateStreetTypes;"
+                   "CREATE VIEW qryAlternateStreetTypes AS"
+                   "  SELECT 'Xv' AS AlternateDeliveryAddress, x'ff41ed' AS StreetTypeDesc");
+  const Outcome o = testing::ParseOutcome(ZarnAddress(path), "1 Main Xv");
+  ASSERT_TRUE(o.ok()) << o;
+  EXPECT_FALSE(o.parts.street_type.empty());
+  EXPECT_NE(o.parts.street_type.find('A'), std::string::npos) << "the valid byte is kept";
+}
+
+INSTANTIATE_TEST_SUITE_P(Columns, DatabaseValues,
+                         ::testing::Values(
+                             // qryAlternateStreetTypes.StreetTypeDesc is required.
+                             ValueCase{"1 Main Rd", kErrorInvalidUseOfNull, "", "", ""},
+                             ValueCase{"1 Main Av", 0, "Main", "12", nullptr},
+                             ValueCase{"1 Main Fv", 0, "Main", "1.5", nullptr},
+                             ValueCase{"1 Main Bv", 0, "Main", "King", "1"},
+                             // The delivery columns of an alternate street address may be Null:
+                             // the words keep their own text; numbers and blobs read as text.
+                             ValueCase{"5 Elm St", 0, "Elm", "Street", "5"},
+                             ValueCase{"6 Elm St", 0, "7", "2.5", "Long"},
+                             // AlternateAddress.DeliveryAddress is required.
+                             ValueCase{"5 Oak", kErrorInvalidUseOfNull, "", "", ""},
+                             ValueCase{"5 Pine", 0, "42", "", "5"},
+                             // A Null key or type is never found.
+                             ValueCase{"5 Ash", 0, "Ash", "", "5"}),
+                         [](const ::testing::TestParamInfo<ValueCase>& p) {
+                           return "Case" + std::to_string(p.index);
+                         });
+
+}  // namespace
+}  // namespace zarn

@@ -104,6 +104,8 @@ struct OomCase {
   const char* name;
 };
 
+std::ostream& operator<<(std::ostream& out, const OomCase& c) { return out << c.name; }
+
 class OutOfMemory : public ::testing::TestWithParam<OomCase> {
  protected:
   static void SetUpTestSuite() {
