@@ -88,9 +88,13 @@ void AppendCsvField(std::string& out, std::string_view field) {
 
 namespace {
 
-class TsvWriter : public RowWriter {
+// TSV and CSV rows: fields joined by one separator, each written by its
+// format's own escaping.
+class DelimitedWriter : public RowWriter {
  public:
-  explicit TsvWriter(OutputSink& sink) : sink_(sink) {}
+  using AppendField = void (*)(std::string&, std::string_view);
+  DelimitedWriter(OutputSink& sink, char separator, AppendField append)
+      : sink_(sink), separator_(separator), append_(append) {}
   void Header(const std::vector<std::string>& columns) override {
     std::vector<std::string_view> views(columns.begin(), columns.end());
     Row(views, true);
@@ -98,8 +102,8 @@ class TsvWriter : public RowWriter {
   void Row(const std::vector<std::string_view>& values, bool /*ok*/) override {
     line_.clear();
     for (size_t i = 0; i < values.size(); ++i) {
-      if (i > 0) line_.push_back('\t');
-      AppendTsvField(line_, values[i]);
+      if (i > 0) line_.push_back(separator_);
+      append_(line_, values[i]);
     }
     line_.push_back('\n');
     sink_.Write(line_);
@@ -108,29 +112,8 @@ class TsvWriter : public RowWriter {
 
  private:
   OutputSink& sink_;
-  std::string line_;
-};
-
-class CsvWriter : public RowWriter {
- public:
-  explicit CsvWriter(OutputSink& sink) : sink_(sink) {}
-  void Header(const std::vector<std::string>& columns) override {
-    std::vector<std::string_view> views(columns.begin(), columns.end());
-    Row(views, true);
-  }
-  void Row(const std::vector<std::string_view>& values, bool /*ok*/) override {
-    line_.clear();
-    for (size_t i = 0; i < values.size(); ++i) {
-      if (i > 0) line_.push_back(',');
-      AppendCsvField(line_, values[i]);
-    }
-    line_.push_back('\n');
-    sink_.Write(line_);
-    sink_.MaybeFlush();
-  }
-
- private:
-  OutputSink& sink_;
+  char separator_;
+  AppendField append_;
   std::string line_;
 };
 
@@ -273,11 +256,11 @@ class TableWriter : public RowWriter {
 std::unique_ptr<RowWriter> MakeRowWriter(Format format, OutputSink& sink) {
   switch (format) {
     case Format::kTable: return std::make_unique<TableWriter>(sink);
-    case Format::kTsv: return std::make_unique<TsvWriter>(sink);
-    case Format::kCsv: return std::make_unique<CsvWriter>(sink);
+    case Format::kTsv: return std::make_unique<DelimitedWriter>(sink, '\t', AppendTsvField);
+    case Format::kCsv: return std::make_unique<DelimitedWriter>(sink, ',', AppendCsvField);
     case Format::kJsonl: return std::make_unique<JsonlWriter>(sink);
   }
-  return std::make_unique<TsvWriter>(sink);
+  return std::make_unique<DelimitedWriter>(sink, '\t', AppendTsvField);
 }
 
 }  // namespace zarn_parse
