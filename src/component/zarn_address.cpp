@@ -5,6 +5,7 @@
 #include "component/access.h"
 #include "component/pipeline.h"
 #include "component/text.h"
+#include "platform/thread_scratch.h"
 #include "refdb/reference_database.h"
 #include "segments/segment_table.h"
 #include "zarn/zarn.hpp"
@@ -43,11 +44,6 @@ struct ThreadScratch {
   std::u16string text;
   std::u16string answer;
 };
-
-ThreadScratch& Scratch() {
-  thread_local ThreadScratch scratch;
-  return scratch;
-}
 
 // Errors that come from the address or the values read, not from the
 // connection: it stays good for the next call.
@@ -111,7 +107,7 @@ const std::string& ZarnAddress::DatabasePath() const noexcept { return db_->path
 
 std::string ZarnAddress::AddressSegment(std::string_view address, int segment_type) const {
   return WithSession(*db_, [&](DatabaseSession& session) {
-    ThreadScratch& scratch = Scratch();
+    ZARN_THREAD_SCRATCH ThreadScratch scratch;
     ParseInto(session, address, scratch);
     return internal::Utf16ToUtf8(internal::ReadSegment(scratch.table, segment_type));
   });
@@ -135,7 +131,7 @@ std::string ZarnAddress::Unit(std::string_view address) const {
 
 AddressParts ZarnAddress::Parse(std::string_view address) const {
   return WithSession(*db_, [&](DatabaseSession& session) {
-    ThreadScratch& scratch = Scratch();
+    ZARN_THREAD_SCRATCH ThreadScratch scratch;
     ParseInto(session, address, scratch);
     AddressParts parts;
     ReadParts(scratch, parts);
@@ -158,7 +154,7 @@ void ZarnAddress::ParseBatch(std::span<const std::string_view> addresses,
     session.emplace(*db_);
   } catch (const std::bad_alloc&) {
   }
-  ThreadScratch& scratch = Scratch();
+  ZARN_THREAD_SCRATCH ThreadScratch scratch;
   for (size_t i = 0; i < n; ++i) {
     BatchResult& r = out[i];
     int number = 0;

@@ -1,3 +1,4 @@
+#include "platform/thread_scratch.h"
 #include "refdb/database_passes.h"
 #include "zarn/zarn.hpp"
 
@@ -10,7 +11,7 @@ void ApplyAlternateDeliveryAddress(SegmentTable& table, DatabaseSession& db) {
   // The key: every street word in table order, one space between them (an
   // emptied street word still adds its space). The buffer is the thread's own
   // and keeps its storage between parses.
-  thread_local std::u16string key;
+  ZARN_THREAD_SCRATCH std::u16string key;
   key.clear();
   const int16_t count = table.Count();
   for (int i = 1; i <= count; ++i) {

@@ -1,5 +1,6 @@
 #include <string_view>
 
+#include "platform/thread_scratch.h"
 #include "refdb/database_passes.h"
 
 namespace zarn::internal {
@@ -20,7 +21,7 @@ void ApplyAlternateStreetAddress(SegmentTable& table, DatabaseSession& db) {
   // The key: number, street and street-type words in table order, each
   // after one space once the key is not empty (empty words included). The
   // buffer is the thread's own and keeps its storage between parses.
-  thread_local std::u16string key;
+  ZARN_THREAD_SCRATCH std::u16string key;
   key.clear();
   const int16_t count = table.Count();
   for (int i = 1; i <= count; ++i) {
