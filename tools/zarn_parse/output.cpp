@@ -133,7 +133,8 @@ class JsonlWriter : public RowWriter {
   void Row(const std::vector<std::string_view>& values, bool ok) override {
     // Written key by key rather than through a json object so that CSV
     // columns keep their order, and repeated column names all appear.
-    line_ = "{";
+    line_.clear();
+    line_.push_back('{');
     for (size_t i = 0; i < values.size(); ++i) {
       if (i > 0) line_.push_back(',');
       line_ += i < keys_.size() ? keys_[i] : JsonString("column" + std::to_string(i + 1));
