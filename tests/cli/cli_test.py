@@ -338,6 +338,35 @@ def case_threads(tmp):
     check(jsonl1 == jsonl2, "jsonl differs between thread counts")
 
 
+def case_mixed_rows(tmp):
+    """Good, invalid and too long lines mixed over many chunks: every row gives
+    what its address gives alone, whatever rows shared its chunk before."""
+    samples = sample_lines()[:300]
+    out, _ = run_ok(samples)
+    alone = {row[0]: row for row in tsv_rows(out)}
+    check(len(alone) > 250, f"only {len(alone)} distinct samples")
+    lines = []
+    for i in range(12000):
+        if i % 7 == 3 and i % 5:
+            lines.append(b"\xff bad " + str(i).encode())
+        elif i % 7 == 5 and i % 9 == 0:
+            lines.append(("1 " + "x" * 40000).encode())
+        else:
+            lines.append(samples[(i * 31) % len(samples)].encode())
+    data = b"\n".join(lines) + b"\n"
+    for threads in ("1", "3"):
+        out, _ = run_ok(["--threads", threads], data)
+        rows = tsv_rows(out)
+        check(len(rows) == len(lines), f"{len(rows)} rows for {len(lines)} lines")
+        for line, row in zip(lines, rows):
+            if line.startswith(b"\xff"):
+                check("UTF-8" in row[6] and row[1:6] == [""] * 5, f"invalid line gave {row}")
+            elif len(line) > 30000:
+                check("Overflow" in row[6] and row[1:6] == [""] * 5, f"long line gave {row[1:]}")
+            else:
+                check(row == alone[row[0]], f"{row} differs from the row parsed alone")
+
+
 def case_missing_database(tmp):
     missing = os.path.join(tmp, "nowhere", "qordatavb.DAT")
     target = os.path.join(tmp, "out.tsv")

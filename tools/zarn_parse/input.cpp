@@ -26,8 +26,9 @@ uint64_t RegularFileSize(std::FILE* file) {
   return static_cast<uint64_t>(st.st_size);
 }
 
-// Why a field cannot be parsed, or "" when it can.
-std::string FieldProblem(const std::string& text, bool cut) {
+}  // namespace
+
+std::string FieldProblem(std::string_view text, bool cut) {
   if (cut) {
     return "longer than " + std::to_string(kMaxFieldBytes) +
            " bytes: not parsed, and only that much is kept";
@@ -39,33 +40,64 @@ std::string FieldProblem(const std::string& text, bool cut) {
   return {};
 }
 
-// Collects rows into chunks and hands full ones to the sink.
-class Chunker {
- public:
-  explicit Chunker(const ChunkSink& sink) : sink_(sink) {}
+void Chunker::AddField(std::string_view text, bool cut) {
+  Chunk::Field field;
+  field.begin = chunk_.text.size();
+  field.cut = cut || text.size() > kMaxFieldBytes;
+  field.size = std::min(text.size(), kMaxFieldBytes);
+  chunk_.text.append(text.substr(0, field.size));
+  chunk_.fields.push_back(field);
+}
 
-  // Returns false once the sink wants no more.
-  bool Add(InputRow row, uint64_t end_offset) {
-    for (const std::string& f : row.fields) chunk_.bytes += f.size() + 16;
-    chunk_.rows.push_back(std::move(row));
-    chunk_.end_offset = end_offset;
-    if (chunk_.rows.size() >= kChunkRows || chunk_.bytes >= kChunkBytes) return Flush();
-    return true;
+void Chunker::ExtendField(std::string_view text) {
+  Chunk::Field& field = chunk_.fields.back();
+  const size_t room = kMaxFieldBytes - field.size;
+  if (text.size() > room) field.cut = true;
+  const size_t n = std::min(room, text.size());
+  chunk_.text.append(text.substr(0, n));
+  field.size += n;
+}
+
+void Chunker::TrimLastFieldStart(size_t count) {
+  Chunk::Field& field = chunk_.fields.back();
+  chunk_.text.erase(field.begin, count);
+  field.size -= count;
+}
+
+void Chunker::TrimLastFieldEnd(size_t count) {
+  Chunk::Field& field = chunk_.fields.back();
+  chunk_.text.resize(chunk_.text.size() - count);
+  field.size -= count;
+}
+
+bool Chunker::EndRow(std::string problem, uint64_t end_offset) {
+  Chunk::Row& row = chunk_.rows.emplace_back();
+  row.first_field = row_start_;
+  row.field_count = chunk_.fields.size() - row_start_;
+  row.problem = std::move(problem);
+  row_start_ = chunk_.fields.size();
+  chunk_.end_offset = end_offset;
+  // Sixteen bytes a field besides its text, as the old per-row accounting did.
+  if (chunk_.rows.size() >= kChunkRows ||
+      chunk_.text.size() + 16 * chunk_.fields.size() >= kChunkBytes) {
+    return Flush();
   }
+  return true;
+}
 
-  bool Flush() {
-    if (chunk_.rows.empty()) return true;
-    Chunk full = std::move(chunk_);
-    chunk_ = Chunk{};
-    return sink_(std::move(full));
-  }
+void Chunker::DiscardRow() {
+  if (row_start_ < chunk_.fields.size()) chunk_.text.resize(chunk_.fields[row_start_].begin);
+  chunk_.fields.resize(row_start_);
+}
 
- private:
-  const ChunkSink& sink_;
-  Chunk chunk_;
-};
-
-}  // namespace
+bool Chunker::Flush() {
+  DiscardRow();
+  if (chunk_.rows.empty()) return true;
+  const bool go_on = sink_(chunk_);
+  chunk_.Clear();  // the sink left a recycled chunk, normally empty already
+  row_start_ = 0;
+  return go_on;
+}
 
 InputFile::InputFile(std::FILE* file, std::string name, bool owned, uint64_t size)
     : file_(file), name_(std::move(name)), owned_(owned), size_(size) {}
@@ -111,23 +143,20 @@ bool InputFile::is_terminal() const { return IsTerminal(file_); }
 void ReadLines(InputFile& input, const ChunkSink& sink) {
   Chunker chunker(sink);
   std::vector<char> block(kBlockSize);
-  std::string line;
-  bool cut = false;
   bool first_line = true;
-  bool at_line_start = true;
+  bool in_line = false;  // a field holds the start of the current line
   uint64_t offset = 0;
 
   auto end_line = [&]() {
-    if (first_line && std::string_view(line).starts_with(kBom)) line.erase(0, kBom.size());
+    if (first_line && chunker.LastField().starts_with(kBom)) {
+      chunker.TrimLastFieldStart(kBom.size());
+    }
     first_line = false;
-    if (!cut && !line.empty() && line.back() == '\r') line.pop_back();
-    InputRow row;
-    row.problem = FieldProblem(line, cut);
-    row.fields.push_back(std::move(line));
-    line = std::string();
-    cut = false;
-    at_line_start = true;
-    return chunker.Add(std::move(row), offset);
+    if (!chunker.LastFieldCut() && chunker.LastField().ends_with('\r')) {
+      chunker.TrimLastFieldEnd(1);
+    }
+    in_line = false;
+    return chunker.EndRow({}, offset);
   };
 
   try {
@@ -136,12 +165,14 @@ void ReadLines(InputFile& input, const ChunkSink& sink) {
       if (n == 0) break;
       std::string_view rest(block.data(), n);
       while (!rest.empty()) {
-        at_line_start = false;
         const size_t newline = rest.find('\n');
         const std::string_view piece = rest.substr(0, newline);
-        const size_t room = kMaxFieldBytes - line.size();
-        if (piece.size() > room) cut = true;
-        line.append(piece.substr(0, std::min(room, piece.size())));
+        if (in_line) {
+          chunker.ExtendField(piece);
+        } else {
+          chunker.AddField(piece);
+          in_line = true;
+        }
         if (newline == std::string_view::npos) {
           offset += piece.size();
           break;
@@ -152,7 +183,7 @@ void ReadLines(InputFile& input, const ChunkSink& sink) {
       }
     }
     // A last line without a line end is still a line.
-    if (!at_line_start) end_line();
+    if (in_line) end_line();
   } catch (...) {
     // Rows read before a read error are still written.
     chunker.Flush();
@@ -166,10 +197,7 @@ namespace {
 struct CsvState {
   Chunker* chunker = nullptr;
   const std::function<size_t(const std::vector<std::string>&)>* on_header = nullptr;
-  std::vector<std::string> fields;
-  std::vector<bool> cut;
   size_t header_size = 0;
-  size_t address_index = 0;
   bool have_header = false;
   bool stop = false;
   uint64_t offset = 0;  // input bytes given to the parser so far
@@ -181,9 +209,7 @@ void OnField(void* text, size_t size, void* data) {
   auto* state = static_cast<CsvState*>(data);
   if (state->stop) return;
   try {
-    const bool cut = size > kMaxFieldBytes;
-    state->fields.emplace_back(static_cast<const char*>(text), cut ? kMaxFieldBytes : size);
-    state->cut.push_back(cut);
+    state->chunker->AddField(std::string_view(static_cast<const char*>(text), size));
   } catch (...) {
     state->failure = std::current_exception();
     state->stop = true;
@@ -191,23 +217,24 @@ void OnField(void* text, size_t size, void* data) {
 }
 
 void EndRecord(CsvState& state) {
+  Chunker& chunker = *state.chunker;
+  const size_t count = chunker.PendingFields();
   if (!state.have_header) {
     state.have_header = true;
-    state.header_size = state.fields.size();
-    state.address_index = (*state.on_header)(state.fields);
-  } else {
-    InputRow row;
-    if (state.fields.size() != state.header_size) {
-      row.problem = "row has " + std::to_string(state.fields.size()) + " fields, the header has " +
-                    std::to_string(state.header_size);
-    } else {
-      row.problem = FieldProblem(state.fields[state.address_index], state.cut[state.address_index]);
-    }
-    row.fields = std::move(state.fields);
-    if (!state.chunker->Add(std::move(row), state.offset)) state.stop = true;
+    state.header_size = count;
+    std::vector<std::string> header;
+    for (size_t i = 0; i < count; ++i) header.emplace_back(chunker.PendingField(i));
+    chunker.DiscardRow();
+    (*state.on_header)(header);
+    return;
   }
-  state.fields = std::vector<std::string>();
-  state.cut.clear();
+  // The address field itself is checked by the parsing threads.
+  std::string problem;
+  if (count != state.header_size) {
+    problem = "row has " + std::to_string(count) + " fields, the header has " +
+              std::to_string(state.header_size);
+  }
+  if (!chunker.EndRow(std::move(problem), state.offset)) state.stop = true;
 }
 
 // Called from C code: exceptions must not cross it, so they are kept and

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "zarn_parse/rows.h"
@@ -39,8 +40,43 @@ class InputFile {
   uint64_t size_;
 };
 
-// Receives each full chunk; returns false to stop reading (output failed).
-using ChunkSink = std::function<bool(Chunk&&)>;
+// Receives each full chunk, takes its rows and leaves an empty chunk (with
+// storage to reuse) in its place; returns false to stop reading (output
+// failed).
+using ChunkSink = std::function<bool(Chunk&)>;
+
+// Builds chunks row by row and hands each full one to the sink.
+class Chunker {
+ public:
+  explicit Chunker(const ChunkSink& sink) : sink_(sink) {}
+
+  // Appends a field to the row being built. Text beyond kMaxFieldBytes is
+  // dropped and the field marked as cut.
+  void AddField(std::string_view text, bool cut = false);
+  // Appends bytes to the last field added (a line read in pieces).
+  void ExtendField(std::string_view text);
+  bool LastFieldCut() const { return chunk_.fields.back().cut; }
+  // Removes `count` bytes from the start or the end of the last field.
+  void TrimLastFieldStart(size_t count);
+  void TrimLastFieldEnd(size_t count);
+  std::string_view LastField() const { return chunk_.FieldText(chunk_.fields.back()); }
+  // Fields added to the row being built.
+  size_t PendingFields() const { return chunk_.fields.size() - row_start_; }
+  std::string_view PendingField(size_t i) const {
+    return chunk_.FieldText(chunk_.fields[row_start_ + i]);
+  }
+  // Drops the fields of the row being built (the CSV header is no row).
+  void DiscardRow();
+  // Ends the row being built; returns false once the sink wants no more.
+  bool EndRow(std::string problem, uint64_t end_offset);
+  // Hands over the finished rows; an unfinished row is dropped.
+  bool Flush();
+
+ private:
+  const ChunkSink& sink_;
+  Chunk chunk_;
+  size_t row_start_ = 0;  // first field of the row being built
+};
 
 // One row per line: LF or CRLF line ends, a UTF-8 byte order mark at the
 // start skipped, every line kept (empty ones too). A line that is not valid

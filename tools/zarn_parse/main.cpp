@@ -1,6 +1,5 @@
 // zarn-parse: parses street addresses given as arguments, one per line of a
 // file, or in one column of a CSV file, and writes their five parts.
-#include <utf8.h>
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
@@ -174,7 +173,7 @@ int Run(const Options& options, const char* argv0) {
       format = Format::kTable;
     }
   }
-  std::unique_ptr<RowWriter> writer = MakeRowWriter(format, sink);
+  std::unique_ptr<RowWriter> writer = MakeRowWriter(format);
 
   const bool progress_wanted =
       !options.quiet && options.progress.value_or(input && input->size() > 0 && IsTerminal(stderr));
@@ -188,14 +187,16 @@ int Run(const Options& options, const char* argv0) {
 
   RunStats stats;
   size_t columns = 1;
-  std::vector<std::string_view> values;
-  auto write_chunk = [&](const Chunk& chunk) {
-    for (size_t i = 0; i < chunk.rows.size(); ++i) {
-      const InputRow& row = chunk.rows[i];
+  // Appends the chunk's rows to `out`: each row's own fields (a short CSV
+  // row padded, so that the parsed parts stay in their columns; its error
+  // says it was short), then the five parts and the error.
+  auto format_rows = [&](const Chunk& chunk, std::vector<std::string_view>& values,
+                         std::string& out) {
+    for (size_t i = 0; i < chunk.size(); ++i) {
+      const Chunk::Row& row = chunk.rows[i];
       const zarn::BatchResult& r = chunk.results[i];
-      values.assign(row.fields.begin(), row.fields.end());
-      // A short CSV row is padded so that the parsed parts stay in their
-      // columns; its error says it was short.
+      values.clear();
+      for (size_t f = 0; f < row.field_count; ++f) values.push_back(chunk.FieldText(i, f));
       while (values.size() < columns) values.emplace_back();
       values.emplace_back(r.parts.street_number);
       values.emplace_back(r.parts.street);
@@ -203,7 +204,31 @@ int Run(const Options& options, const char* argv0) {
       values.emplace_back(r.parts.direction);
       values.emplace_back(r.parts.unit);
       values.emplace_back(r.error_message);
-      writer->Row(values, r.ok());
+      writer->Row(values, r.ok(), out);
+    }
+  };
+  // The stateless formats are written by the parsing threads, several
+  // chunks at once; the aligned table, which keeps state, by the writer.
+  Pipeline::FormatFn format_chunk;
+  if (writer->Stateless()) {
+    format_chunk = [&](Chunk& chunk) {
+      std::vector<std::string_view> values;
+      format_rows(chunk, values, chunk.output);
+    };
+  }
+  std::vector<std::string_view> writer_values;
+  std::string writer_text;
+  auto write_chunk = [&](const Chunk& chunk) {
+    if (format_chunk) {
+      sink.Write(chunk.output);
+    } else {
+      writer_text.clear();
+      format_rows(chunk, writer_values, writer_text);
+      sink.Write(writer_text);
+    }
+    sink.MaybeFlush();
+    for (size_t i = 0; i < chunk.size(); ++i) {
+      const zarn::BatchResult& r = chunk.results[i];
       ++stats.rows;
       if (r.ok()) {
         ++stats.parsed;
@@ -220,7 +245,9 @@ int Run(const Options& options, const char* argv0) {
   auto header_for = [&](const std::vector<std::string>& first) {
     std::vector<std::string> header = first;
     header.insert(header.end(), kPartColumns.begin(), kPartColumns.end());
-    writer->Header(header);
+    std::string text;
+    writer->Header(header, text);
+    sink.Write(text);
   };
 
   size_t address_index = 0;
@@ -243,11 +270,11 @@ int Run(const Options& options, const char* argv0) {
       address_index = static_cast<size_t>(it - header.begin());
       columns = header.size();
       header_for(header);
-      pipeline.emplace(parser, address_index, threads, write_chunk);
+      pipeline.emplace(parser, address_index, threads, format_chunk, write_chunk);
       return address_index;
     };
     try {
-      ReadCsv(*input, on_header, [&](Chunk&& c) { return pipeline->Submit(std::move(c)); });
+      ReadCsv(*input, on_header, [&](Chunk& c) { return pipeline->Submit(c); });
     } catch (...) {
       if (pipeline) pipeline->Finish();
       throw;
@@ -255,24 +282,18 @@ int Run(const Options& options, const char* argv0) {
     if (pipeline) pipeline->Finish();
   } else {
     header_for({"address"});
-    Pipeline pipeline(parser, address_index, threads, write_chunk);
-    auto submit = [&](Chunk&& c) { return pipeline.Submit(std::move(c)); };
+    Pipeline pipeline(parser, address_index, threads, format_chunk, write_chunk);
+    const ChunkSink submit = [&](Chunk& c) { return pipeline.Submit(c); };
     try {
       if (input) {
         ReadLines(*input, submit);
       } else {
-        Chunk chunk;
+        Chunker chunker(submit);
         for (const std::string& a : options.addresses) {
-          InputRow row;
-          row.fields.push_back(a);
-          const auto bad = utf8::find_invalid(a.begin(), a.end());
-          if (bad != a.end()) {
-            row.problem =
-                "not valid UTF-8 (bad byte at offset " + std::to_string(bad - a.begin()) + ")";
-          }
-          chunk.rows.push_back(std::move(row));
+          chunker.AddField(a);
+          if (!chunker.EndRow({}, 0)) break;
         }
-        submit(std::move(chunk));
+        chunker.Flush();
       }
     } catch (...) {
       pipeline.Finish();
@@ -280,7 +301,9 @@ int Run(const Options& options, const char* argv0) {
     }
     pipeline.Finish();
   }
-  writer->Finish();
+  std::string tail;
+  writer->Finish(tail);
+  sink.Write(tail);
   progress.Done();
   sink.Close();
 

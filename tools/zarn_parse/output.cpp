@@ -63,6 +63,10 @@ void OutputSink::Close() {
 }
 
 void AppendTsvField(std::string& out, std::string_view field) {
+  if (field.find_first_of("\t\n\r\\") == std::string_view::npos) {
+    out.append(field);
+    return;
+  }
   for (char c : field) {
     switch (c) {
       case '\t': out += "\\t"; break;
@@ -93,28 +97,23 @@ namespace {
 class DelimitedWriter : public RowWriter {
  public:
   using AppendField = void (*)(std::string&, std::string_view);
-  DelimitedWriter(OutputSink& sink, char separator, AppendField append)
-      : sink_(sink), separator_(separator), append_(append) {}
-  void Header(const std::vector<std::string>& columns) override {
+  DelimitedWriter(char separator, AppendField append) : separator_(separator), append_(append) {}
+  void Header(const std::vector<std::string>& columns, std::string& out) override {
     std::vector<std::string_view> views(columns.begin(), columns.end());
-    Row(views, true);
+    Row(views, true, out);
   }
-  void Row(const std::vector<std::string_view>& values, bool /*ok*/) override {
-    line_.clear();
+  void Row(const std::vector<std::string_view>& values, bool /*ok*/, std::string& out) override {
     for (size_t i = 0; i < values.size(); ++i) {
-      if (i > 0) line_.push_back(separator_);
-      append_(line_, values[i]);
+      if (i > 0) out.push_back(separator_);
+      append_(out, values[i]);
     }
-    line_.push_back('\n');
-    sink_.Write(line_);
-    sink_.MaybeFlush();
+    out.push_back('\n');
   }
+  bool Stateless() const override { return true; }
 
  private:
-  OutputSink& sink_;
-  char separator_;
-  AppendField append_;
-  std::string line_;
+  const char separator_;
+  const AppendField append_;
 };
 
 // JSON must be valid UTF-8: bytes that are not are written as U+FFFD.
@@ -125,32 +124,27 @@ std::string JsonString(std::string_view text) {
 
 class JsonlWriter : public RowWriter {
  public:
-  explicit JsonlWriter(OutputSink& sink) : sink_(sink) {}
-  void Header(const std::vector<std::string>& columns) override {
+  void Header(const std::vector<std::string>& columns, std::string& /*out*/) override {
     keys_.clear();
     for (const std::string& c : columns) keys_.push_back(JsonString(c));
   }
-  void Row(const std::vector<std::string_view>& values, bool ok) override {
+  void Row(const std::vector<std::string_view>& values, bool ok, std::string& out) override {
     // Written key by key rather than through a json object so that CSV
     // columns keep their order, and repeated column names all appear.
-    line_.clear();
-    line_.push_back('{');
+    out.push_back('{');
     for (size_t i = 0; i < values.size(); ++i) {
-      if (i > 0) line_.push_back(',');
-      line_ += i < keys_.size() ? keys_[i] : JsonString("column" + std::to_string(i + 1));
-      line_.push_back(':');
+      if (i > 0) out.push_back(',');
+      out += i < keys_.size() ? keys_[i] : JsonString("column" + std::to_string(i + 1));
+      out.push_back(':');
       const bool error_column = i + 1 == values.size();
-      line_ += error_column && ok ? std::string("null") : JsonString(values[i]);
+      out += error_column && ok ? std::string("null") : JsonString(values[i]);
     }
-    line_ += "}\n";
-    sink_.Write(line_);
-    sink_.MaybeFlush();
+    out += "}\n";
   }
+  bool Stateless() const override { return true; }
 
  private:
-  OutputSink& sink_;
   std::vector<std::string> keys_;
-  std::string line_;
 };
 
 // Aligned columns for reading on a terminal. Widths come from the header
@@ -158,27 +152,25 @@ class JsonlWriter : public RowWriter {
 // the output still streams.
 class TableWriter : public RowWriter {
  public:
-  explicit TableWriter(OutputSink& sink) : sink_(sink) {}
-
-  void Header(const std::vector<std::string>& columns) override {
+  void Header(const std::vector<std::string>& columns, std::string& /*out*/) override {
     columns_ = columns;
     widths_.assign(columns.size(), 0);
     for (size_t i = 0; i < columns.size(); ++i) widths_[i] = Display(columns[i]).second;
   }
 
-  void Row(const std::vector<std::string_view>& values, bool /*ok*/) override {
+  void Row(const std::vector<std::string_view>& values, bool /*ok*/, std::string& out) override {
     if (!started_) {
       std::vector<std::string> row;
       for (std::string_view v : values) row.emplace_back(v);
       pending_.push_back(std::move(row));
-      if (pending_.size() >= kWidthRows) Start();
+      if (pending_.size() >= kWidthRows) Start(out);
       return;
     }
-    WriteLine(values);
+    WriteLine(values, out);
   }
 
-  void Finish() override {
-    if (!started_) Start();
+  void Finish(std::string& out) override {
+    if (!started_) Start(out);
   }
 
  private:
@@ -197,7 +189,7 @@ class TableWriter : public RowWriter {
     return {std::move(text), width};
   }
 
-  void Start() {
+  void Start(std::string& out) {
     started_ = true;
     for (const auto& row : pending_) {
       for (size_t i = 0; i < row.size() && i < widths_.size(); ++i) {
@@ -206,22 +198,22 @@ class TableWriter : public RowWriter {
     }
     for (size_t& w : widths_) w = std::min(w, kMaxWidth);
     std::vector<std::string_view> header(columns_.begin(), columns_.end());
-    WriteLine(header);
+    WriteLine(header, out);
     std::string rule;
     for (size_t i = 0; i < widths_.size(); ++i) {
       if (i > 0) rule += "  ";
       rule.append(widths_[i], '-');
     }
     rule.push_back('\n');
-    sink_.Write(rule);
+    out += rule;
     for (const auto& row : pending_) {
       std::vector<std::string_view> views(row.begin(), row.end());
-      WriteLine(views);
+      WriteLine(views, out);
     }
     pending_.clear();
   }
 
-  void WriteLine(const std::vector<std::string_view>& values) {
+  void WriteLine(const std::vector<std::string_view>& values, std::string& out) {
     std::string line;
     for (size_t i = 0; i < values.size(); ++i) {
       if (i > 0) line += "  ";
@@ -241,11 +233,9 @@ class TableWriter : public RowWriter {
     }
     while (!line.empty() && line.back() == ' ') line.pop_back();
     line.push_back('\n');
-    sink_.Write(line);
-    sink_.MaybeFlush();
+    out += line;
   }
 
-  OutputSink& sink_;
   std::vector<std::string> columns_;
   std::vector<size_t> widths_;
   std::vector<std::vector<std::string>> pending_;
@@ -254,14 +244,14 @@ class TableWriter : public RowWriter {
 
 }  // namespace
 
-std::unique_ptr<RowWriter> MakeRowWriter(Format format, OutputSink& sink) {
+std::unique_ptr<RowWriter> MakeRowWriter(Format format) {
   switch (format) {
-    case Format::kTable: return std::make_unique<TableWriter>(sink);
-    case Format::kTsv: return std::make_unique<DelimitedWriter>(sink, '\t', AppendTsvField);
-    case Format::kCsv: return std::make_unique<DelimitedWriter>(sink, ',', AppendCsvField);
-    case Format::kJsonl: return std::make_unique<JsonlWriter>(sink);
+    case Format::kTable: return std::make_unique<TableWriter>();
+    case Format::kTsv: return std::make_unique<DelimitedWriter>('\t', AppendTsvField);
+    case Format::kCsv: return std::make_unique<DelimitedWriter>(',', AppendCsvField);
+    case Format::kJsonl: return std::make_unique<JsonlWriter>();
   }
-  return std::make_unique<DelimitedWriter>(sink, '\t', AppendTsvField);
+  return std::make_unique<DelimitedWriter>('\t', AppendTsvField);
 }
 
 }  // namespace zarn_parse

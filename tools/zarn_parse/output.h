@@ -37,18 +37,22 @@ class OutputSink {
 
 enum class Format { kTable, kTsv, kCsv, kJsonl };
 
-// Writes rows of string fields under a header of column names. The last
-// column is the error message; `ok` says the row has none (JSON writes null).
+// Formats rows of string fields under a header of column names, appending
+// the text to `out`. The last column is the error message; `ok` says the
+// row has none (JSON writes null).
 class RowWriter {
  public:
   virtual ~RowWriter() = default;
-  virtual void Header(const std::vector<std::string>& columns) = 0;
-  virtual void Row(const std::vector<std::string_view>& values, bool ok) = 0;
+  virtual void Header(const std::vector<std::string>& columns, std::string& out) = 0;
+  virtual void Row(const std::vector<std::string_view>& values, bool ok, std::string& out) = 0;
   // Called once after the last row.
-  virtual void Finish() {}
+  virtual void Finish(std::string& /*out*/) {}
+  // True when Row keeps no state between rows: after Header, it may then
+  // run on several threads at once, each with its own `out`.
+  virtual bool Stateless() const { return false; }
 };
 
-std::unique_ptr<RowWriter> MakeRowWriter(Format format, OutputSink& sink);
+std::unique_ptr<RowWriter> MakeRowWriter(Format format);
 
 // Field escaping of the TSV format: tab, newline, carriage return and
 // backslash become \t, \n, \r and \\.

@@ -13,23 +13,42 @@ bool IsRowError(int error_number) {
 }
 
 void ParseChunk(const zarn::ZarnAddress& parser, size_t address_index, Chunk& chunk) {
-  const size_t n = chunk.rows.size();
-  chunk.results.assign(n, zarn::BatchResult{});
+  const size_t n = chunk.size();
+  // Results left from an earlier use of the chunk keep their strings, which
+  // ParseBatch fills again without allocating.
+  if (chunk.results.size() < n) chunk.results.resize(n);
   std::vector<std::string_view> addresses;
   std::vector<size_t> positions;
   addresses.reserve(n);
   positions.reserve(n);
   for (size_t i = 0; i < n; ++i) {
-    const InputRow& row = chunk.rows[i];
-    if (!row.problem.empty()) {
-      chunk.results[i].error_number = kRowRefused;
-      chunk.results[i].error_message = row.problem;
-    } else {
-      addresses.emplace_back(row.fields.at(address_index));
-      positions.push_back(i);
+    const Chunk::Row& row = chunk.rows[i];
+    std::string problem = row.problem;
+    std::string_view address;
+    if (problem.empty()) {
+      const Chunk::Field& field = chunk.fields[row.first_field + address_index];
+      address = chunk.FieldText(field);
+      problem = FieldProblem(address, field.cut);
     }
+    if (problem.empty()) {
+      addresses.push_back(address);
+      positions.push_back(i);
+      continue;
+    }
+    zarn::BatchResult& r = chunk.results[i];
+    for (std::string* part : {&r.parts.street_number, &r.parts.street, &r.parts.street_type,
+                              &r.parts.direction, &r.parts.unit}) {
+      part->clear();
+    }
+    r.error_number = kRowRefused;
+    r.error_message = std::move(problem);
   }
   if (addresses.empty()) return;
+  if (addresses.size() == n) {
+    parser.ParseBatch(std::span<const std::string_view>(addresses),
+                      std::span(chunk.results.data(), n));
+    return;
+  }
   std::vector<zarn::BatchResult> results(addresses.size());
   parser.ParseBatch(std::span<const std::string_view>(addresses), std::span(results));
   for (size_t k = 0; k < positions.size(); ++k) {
@@ -38,12 +57,14 @@ void ParseChunk(const zarn::ZarnAddress& parser, size_t address_index, Chunk& ch
 }
 
 Pipeline::Pipeline(const zarn::ZarnAddress& parser, size_t address_index, int threads,
-                   WriteFn write)
+                   FormatFn format, WriteFn write)
     : parser_(parser),
       address_index_(address_index),
       // Enough chunks to keep every thread busy while the writer catches up.
       max_in_flight_(2 * static_cast<size_t>(threads) + 2),
+      format_(std::move(format)),
       write_(std::move(write)) {
+  free_.reserve(max_in_flight_);
   try {
     for (int i = 0; i < threads; ++i) parsers_.emplace_back([this] { ParseLoop(); });
     writer_ = std::thread([this] { WriteLoop(); });
@@ -69,13 +90,19 @@ void Pipeline::Close() {
   if (writer_.joinable()) writer_.join();
 }
 
-bool Pipeline::Submit(Chunk&& chunk) {
+bool Pipeline::Submit(Chunk& chunk) {
   std::unique_lock<std::mutex> lock(mutex_);
   space_.wait(lock, [this] { return in_flight_ < max_in_flight_ || failure_; });
   if (failure_) return false;
   chunk.sequence = submitted_++;
   ++in_flight_;
   to_parse_.push_back(std::move(chunk));
+  if (free_.empty()) {
+    chunk = Chunk{};
+  } else {
+    chunk = std::move(free_.back());
+    free_.pop_back();
+  }
   lock.unlock();
   work_.notify_one();
   return true;
@@ -95,9 +122,10 @@ void Pipeline::ParseLoop() {
       if (to_parse_.empty()) return;
       chunk = std::move(to_parse_.front());
       to_parse_.pop_front();
-      if (failure_) chunk.rows.clear();  // nothing more will be written
+      if (failure_) chunk.Clear();  // nothing more will be written
     }
     ParseChunk(parser_, address_index_, chunk);
+    if (format_ && chunk.size() > 0) format_(chunk);
     {
       std::lock_guard<std::mutex> lock(mutex_);
       const uint64_t sequence = chunk.sequence;
@@ -125,16 +153,19 @@ void Pipeline::WriteLoop() {
     std::exception_ptr error;
     try {
       // After a failure, chunks still in the pipeline are only counted off.
-      if (!failed && !chunk.rows.empty()) write_(chunk);
+      if (!failed && chunk.size() > 0) write_(chunk);
     } catch (...) {
       error = std::current_exception();
     }
-    chunk = Chunk{};  // release the rows before the slot
+    chunk.Clear();
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (error) failure_ = error;
       ++written_;
       --in_flight_;
+      // Kept for the reader to fill again; free_ has room reserved, and
+      // moving a chunk moves its storage, so this allocates nothing.
+      if (!failure_ && free_.size() < max_in_flight_) free_.push_back(std::move(chunk));
     }
     space_.notify_all();
   }

@@ -1,7 +1,8 @@
 // The parallel part of zarn-parse: chunks of rows go from the reader to N
 // parsing threads and on to one writing thread, which writes them in input
-// order. At most a fixed number of chunks exist at once, so memory stays
-// flat however long the input.
+// order. At most a fixed number of chunks exist at once, and written chunks
+// go back to the reader to be filled again, so memory stays flat however
+// long the input and the steady state allocates nothing per row.
 #ifndef ZARN_TOOLS_ZARN_PARSE_PIPELINE_H_
 #define ZARN_TOOLS_ZARN_PARSE_PIPELINE_H_
 
@@ -36,23 +37,29 @@ struct RunStats {
 // unusable value), false for failures of the reference database.
 bool IsRowError(int error_number);
 
-// Parses every row of `chunk` that the reader accepted, field
-// `address_index` of each, into chunk.results.
+// Parses field `address_index` of every row of `chunk` into chunk.results
+// (one per row). A row the reader refused, or whose field is cut or not
+// valid UTF-8, gets error kRowRefused and the reason.
 void ParseChunk(const zarn::ZarnAddress& parser, size_t address_index, Chunk& chunk);
 
 class Pipeline {
  public:
-  // `write` runs on the writing thread, once per chunk, in input order; it
-  // may throw FatalError, which stops the run.
+  // `format` (may be empty) runs on the parsing threads, after each chunk is
+  // parsed, several at once; `write` runs on the writing thread, once per
+  // chunk, in input order, and may throw FatalError, which stops the run.
+  using FormatFn = std::function<void(Chunk&)>;
   using WriteFn = std::function<void(const Chunk&)>;
 
-  Pipeline(const zarn::ZarnAddress& parser, size_t address_index, int threads, WriteFn write);
+  Pipeline(const zarn::ZarnAddress& parser, size_t address_index, int threads, FormatFn format,
+           WriteFn write);
   ~Pipeline();
   Pipeline(const Pipeline&) = delete;
   Pipeline& operator=(const Pipeline&) = delete;
 
-  // Blocks while the pipeline is full. Returns false once writing failed.
-  bool Submit(Chunk&& chunk);
+  // Takes the rows of `chunk` and leaves an empty chunk in its place, with
+  // storage to reuse when one is free. Blocks while the pipeline is full.
+  // Returns false once writing failed.
+  bool Submit(Chunk& chunk);
   // Waits until every submitted chunk is written; throws what `write` threw.
   void Finish();
 
@@ -64,6 +71,7 @@ class Pipeline {
   const zarn::ZarnAddress& parser_;
   const size_t address_index_;
   const size_t max_in_flight_;
+  FormatFn format_;
   WriteFn write_;
 
   std::mutex mutex_;
@@ -72,6 +80,7 @@ class Pipeline {
   std::condition_variable parsed_;  // a chunk was parsed
   std::deque<Chunk> to_parse_;
   std::map<uint64_t, Chunk> to_write_;
+  std::vector<Chunk> free_;  // written chunks, emptied, to be filled again
   size_t in_flight_ = 0;
   uint64_t submitted_ = 0;
   uint64_t written_ = 0;
