@@ -317,6 +317,11 @@ def case_bom(tmp):
     plain, _ = run_ok([], body)
     with_bom, _ = run_ok([], b"\xef\xbb\xbf" + body)
     check(with_bom == plain, "a BOM at the start changes the output")
+    # A file of nothing but a BOM is empty; a BOM and a line end is one empty line.
+    out, err = run_ok([], b"\xef\xbb\xbf")
+    check(tsv_rows(out) == [] and summary(err) == (0, 0, 0), f"BOM alone gave {out!r}")
+    out, _ = run_ok([], b"\xef\xbb\xbf\r\n")
+    check(len(tsv_rows(out)) == 1 and tsv_rows(out)[0][0] == "", f"BOM + CRLF gave {out!r}")
     for row in tsv_rows(plain):
         check_known(row)
 

@@ -182,8 +182,10 @@ void ReadLines(InputFile& input, const ChunkSink& sink) {
         if (!end_line()) return;
       }
     }
-    // A last line without a line end is still a line.
-    if (in_line) end_line();
+    // A last line without a line end is still a line; but a file holding
+    // nothing but a byte order mark (an "empty" file saved by some editors)
+    // has no lines.
+    if (in_line && !(first_line && chunker.LastField() == kBom)) end_line();
   } catch (...) {
     // Rows read before a read error are still written.
     chunker.Flush();
