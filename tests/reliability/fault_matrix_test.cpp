@@ -53,6 +53,15 @@ std::string HealthyAt(const std::string& dir) {
   return path;
 }
 
+// A healthy file, then changed by `sql`.
+std::function<std::string(const std::string&)> ChangedBy(const char* sql) {
+  return [sql](const std::string& dir) {
+    const std::string path = HealthyAt(dir);
+    testing::ExecSql(path, sql);
+    return path;
+  };
+}
+
 std::string TruncatedTo(const std::string& dir, const std::function<size_t(size_t)>& keep) {
   const std::string path = HealthyAt(dir);
   const std::string bytes = ReadFileBytes(path);
@@ -181,40 +190,23 @@ const FaultCase kCases[] = {
      false,
      "malformed"},
     {"TableMissing",
-     [](const std::string& dir) {
-       const std::string path = HealthyAt(dir);
-       testing::ExecSql(path, "DROP TABLE AlternateAddress");
-       return path;
-     },
+     ChangedBy("DROP TABLE AlternateAddress"),
      {SQLITE_ERROR},
      false,
      "no such table: AlternateAddress"},
     {"StreetTypeTableMissing",
-     [](const std::string& dir) {
-       const std::string path = HealthyAt(dir);
-       testing::ExecSql(path, "DROP VIEW qryAlternateStreetTypes; DROP TABLE StreetType");
-       return path;
-     },
+     ChangedBy("DROP VIEW qryAlternateStreetTypes; DROP TABLE StreetType"),
      {SQLITE_ERROR},
      false,
      "no such table: StreetType"},
     {"ViewMissing",
-     [](const std::string& dir) {
-       const std::string path = HealthyAt(dir);
-       testing::ExecSql(path, "DROP VIEW qryAlternateStreetTypes");
-       return path;
-     },
+     ChangedBy("DROP VIEW qryAlternateStreetTypes"),
      {SQLITE_ERROR},
      false,
      "no such table: qryAlternateStreetTypes"},
     {"ColumnMissing",
-     [](const std::string& dir) {
-       const std::string path = HealthyAt(dir);
-       testing::ExecSql(path,
-                        "DROP INDEX AlternateAddressByKey;"
-                        "ALTER TABLE AlternateAddress DROP COLUMN DeliveryType");
-       return path;
-     },
+     ChangedBy("DROP INDEX AlternateAddressByKey;"
+               "ALTER TABLE AlternateAddress DROP COLUMN DeliveryType"),
      {SQLITE_ERROR},
      false,
      "no such column: DeliveryType"},

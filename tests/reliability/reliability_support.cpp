@@ -1,7 +1,6 @@
 #include "reliability_support.h"
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -91,19 +90,6 @@ Snapshot TakeSnapshot(const std::string& dir) {
     }
   }
   return snapshot;
-}
-
-void ExecSql(const std::string& path, std::string_view sql) {
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
-  sqlite3_busy_timeout(db, 10000);  // parsers may be reading meanwhile
-  char* error = nullptr;
-  const std::string text(sql);
-  const int rc = sqlite3_exec(db, text.c_str(), nullptr, nullptr, &error);
-  const std::string message = error != nullptr ? error : "";
-  sqlite3_free(error);
-  sqlite3_close(db);
-  ASSERT_EQ(rc, SQLITE_OK) << message;
 }
 
 }  // namespace zarn::testing

@@ -51,9 +51,6 @@ std::vector<Outcome> FreshAnswers(const std::string& path,
 using Snapshot = std::map<std::string, std::string>;
 Snapshot TakeSnapshot(const std::string& dir);
 
-// Runs `sql` on an existing database file.
-void ExecSql(const std::string& path, std::string_view sql);
-
 }  // namespace zarn::testing
 
 #endif  // ZARN_TESTS_RELIABILITY_RELIABILITY_SUPPORT_H_

@@ -48,10 +48,12 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ignored);
 }
 
-void MakeDatabase(const std::string& path, std::string_view sql) {
+namespace {
+
+void RunSql(const std::string& path, std::string_view sql, int open_flags) {
   sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr),
-            SQLITE_OK);
+  ASSERT_EQ(sqlite3_open_v2(path.c_str(), &db, open_flags, nullptr), SQLITE_OK);
+  sqlite3_busy_timeout(db, 10000);  // parsers may be reading meanwhile
   char* error = nullptr;
   const std::string text(sql);
   const int rc = sqlite3_exec(db, text.c_str(), nullptr, nullptr, &error);
@@ -59,6 +61,16 @@ void MakeDatabase(const std::string& path, std::string_view sql) {
   sqlite3_free(error);
   sqlite3_close(db);
   ASSERT_EQ(rc, SQLITE_OK) << message;
+}
+
+}  // namespace
+
+void MakeDatabase(const std::string& path, std::string_view sql) {
+  RunSql(path, sql, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+}
+
+void ExecSql(const std::string& path, std::string_view sql) {
+  RunSql(path, sql, SQLITE_OPEN_READWRITE);
 }
 
 std::string SmallReferenceSql() {

@@ -37,6 +37,8 @@ class TempDir {
 // Creates the database `path` by running `sql` (statements separated by
 // ";"). Fails the test on any error.
 void MakeDatabase(const std::string& path, std::string_view sql);
+// Runs `sql` on an existing database file, waiting for readers' locks.
+void ExecSql(const std::string& path, std::string_view sql);
 // The schema of the bundled database plus a few street types: "Avenue",
 // "Street", "rue", "Boulevard", "Mall", "Highway", "Drive", and the
 // alternates St->Street, Ave->Avenue, Av->Avenue, Boul->Boulevard,
