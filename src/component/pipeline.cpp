@@ -47,16 +47,6 @@ void JoinStreet(const SegmentTable& table, int found, std::u16string& result) {
 
 }  // namespace
 
-std::u16string ReadSegment(const SegmentTable& table, int kind) {
-  if (kind < kKindNone || kind > kKindDash) return {};
-  const int found = table.FindSegmentOfKind(kind, 0);
-  if (found == 0) return {};  // record 0 is always empty
-  if (kind != kKindStreet) return table[found].contents;
-  std::u16string result;
-  JoinStreet(table, found, result);
-  return result;
-}
-
 void ReadSegmentUtf8(const SegmentTable& table, int kind, std::u16string& scratch,
                      std::string& out) {
   const int found = kind < kKindNone || kind > kKindDash ? 0 : table.FindSegmentOfKind(kind, 0);

@@ -18,9 +18,8 @@ void AnalyzeAddress(std::u16string& text, SegmentTable& table, DatabaseSession& 
 // The answer for one kind, read from a finished table: the first segment of
 // that kind; for Street, every later street word up to the last record
 // joined with single spaces, empty words skipped. Kinds outside 0..6 give "".
-std::u16string ReadSegment(const SegmentTable& table, int kind);
-// The same answer as UTF-8 in `out`, without building a UTF-16 copy except
-// to join the words of a street name (in `scratch`).
+// Written as UTF-8 to `out`, without a UTF-16 copy except to join the words
+// of a street name (in `scratch`).
 void ReadSegmentUtf8(const SegmentTable& table, int kind, std::u16string& scratch,
                      std::string& out);
 

@@ -109,7 +109,9 @@ std::string ZarnAddress::AddressSegment(std::string_view address, int segment_ty
   return WithSession(*db_, [&](DatabaseSession& session) {
     ZARN_THREAD_SCRATCH ThreadScratch scratch;
     ParseInto(session, address, scratch);
-    return internal::Utf16ToUtf8(internal::ReadSegment(scratch.table, segment_type));
+    std::string answer;
+    internal::ReadSegmentUtf8(scratch.table, segment_type, scratch.answer, answer);
+    return answer;
   });
 }
 

@@ -238,7 +238,7 @@ V& Connection::MemoSlot(Memo<V>& memo, std::u16string_view key) {
 namespace {
 
 // Binds `key`, steps once, and returns true when the statement found a row.
-bool StepKeyed(sqlite3* db, sqlite3_stmt* stmt, std::u16string_view key, int& rc) {
+bool StepKeyed(sqlite3_stmt* stmt, std::u16string_view key, int& rc) {
   rc = sqlite3_bind_text16(stmt, 1, key.empty() ? u"" : key.data(),
                            static_cast<int>(key.size() * sizeof(char16_t)), SQLITE_TRANSIENT);
   if (rc != SQLITE_OK) return false;
@@ -248,7 +248,6 @@ bool StepKeyed(sqlite3* db, sqlite3_stmt* stmt, std::u16string_view key, int& rc
     return true;
   }
   if (rc == SQLITE_DONE) rc = SQLITE_OK;
-  (void)db;
   return false;
 }
 
@@ -289,7 +288,7 @@ bool Connection::StreetTypeExists(std::u16string_view token, int word) {
   sqlite3_stmt* stmt = Prepare(kStreetTypeLookup);
   StepGuard guard(stmt);
   int rc = SQLITE_OK;
-  const bool found = StepKeyed(db_, stmt, token, rc);
+  const bool found = StepKeyed(stmt, token, rc);
   if (rc != SQLITE_OK) Fail(rc, kWhat[kStreetTypeLookup]);
   if (entry != nullptr) entry->in_table = found ? 1 : 0;
   return found;
@@ -303,7 +302,7 @@ const DbText* Connection::AlternateStreetType(std::u16string_view token, int wor
   sqlite3_stmt* stmt = Prepare(kAlternateStreetTypeLookup);
   StepGuard guard(stmt);
   int rc = SQLITE_OK;
-  const bool found = StepKeyed(db_, stmt, token, rc);
+  const bool found = StepKeyed(stmt, token, rc);
   if (rc != SQLITE_OK) Fail(rc, kWhat[kAlternateStreetTypeLookup]);
   DbText& out = entry != nullptr ? entry->alternate : scratch_text_;
   if (found) ReadText(stmt, 0, out);
@@ -335,7 +334,7 @@ const Row* Connection::KeyedLookup(int which, const char* any_row_sql, int8_t& h
   }
   StepGuard guard(stmt);
   int rc = SQLITE_OK;
-  const bool found = StepKeyed(db_, stmt, key, rc);
+  const bool found = StepKeyed(stmt, key, rc);
   if (rc != SQLITE_OK) Fail(rc, kWhat[which]);
   Row* out = &scratch;
   if (cache_) {
