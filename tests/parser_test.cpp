@@ -83,6 +83,19 @@ TEST_F(Parser, BatchGivesTheSameAnswers) {
   EXPECT_EQ(results.back().parts, AddressParts{});
 }
 
+TEST_F(Parser, CopiesAndMovedFromObjectsParseWithTheSameDatabase) {
+  ZarnAddress original(testing::BundledDatabase());
+  const ZarnAddress copy = original;
+  ZarnAddress moved = std::move(original);
+  ZarnAddress assigned(testing::BundledDatabase() + ".missing");
+  assigned = std::move(moved);
+  for (const ZarnAddress* p :
+       std::initializer_list<const ZarnAddress*>{&original, &copy, &moved, &assigned}) {
+    EXPECT_EQ(p->DatabasePath(), testing::BundledDatabase());
+    EXPECT_EQ(p->Parse(kCases[0].address), kCases[0].parts);
+  }
+}
+
 TEST_F(Parser, KindsOutsideThePublicRangeGiveNothing) {
   const char* address = "5-123 rue Saint-Denis Ouest Apt 7";
   EXPECT_EQ(parser_.AddressSegment(address, kNone), "");

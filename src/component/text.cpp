@@ -35,16 +35,10 @@ namespace {
 
 // Any UTF-16, an unpaired surrogate written as U+FFFD.
 void Utf16ToUtf8Slow(std::u16string_view in, std::string& out) {
+  // Only text read from a database can hold an unpaired surrogate; it is
+  // written as the replacement character rather than failing the answer.
   out.clear();
   out.reserve(in.size());
-  try {
-    utf8::utf16to8(in.begin(), in.end(), std::back_inserter(out));
-    return;
-  } catch (const utf8::exception&) {
-  }
-  // Only text read from a database can hold an unpaired surrogate; write it
-  // as the replacement character rather than fail the whole answer.
-  out.clear();
   for (size_t i = 0; i < in.size(); ++i) {
     char32_t cp = in[i];
     if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 &&

@@ -1,5 +1,4 @@
 #include <new>
-#include <optional>
 #include <utility>
 
 #include "component/access.h"
@@ -52,12 +51,14 @@ bool IsAddressError(int number) {
          number == kErrorSubscriptOutOfRange || number == kErrorInvalidUseOfNull;
 }
 
-// Parses `address` into the thread's scratch table. A database error drops
-// the session's connection, since its file may be gone or damaged.
-void ParseInto(DatabaseSession& session, std::string_view address, ThreadScratch& scratch) {
+// Parses `address` into `table`, with `text` as room for its UTF-16 form.
+// A database error drops the session's connection, since its file may be
+// gone or damaged.
+void ParseInto(DatabaseSession& session, std::string_view address, std::u16string& text,
+               SegmentTable& table) {
   try {
-    internal::Utf8ToUtf16(address, scratch.text);
-    internal::AnalyzeAddress(scratch.text, scratch.table, session);
+    internal::Utf8ToUtf16(address, text);
+    internal::AnalyzeAddress(text, table, session);
   } catch (const Error& e) {
     if (!IsAddressError(e.Number())) session.DropConnection();
     throw;
@@ -100,15 +101,20 @@ ZarnAddress::ZarnAddress(std::string database_path)
 ZarnAddress::~ZarnAddress() = default;
 ZarnAddress::ZarnAddress(const ZarnAddress&) = default;
 ZarnAddress& ZarnAddress::operator=(const ZarnAddress&) = default;
-ZarnAddress::ZarnAddress(ZarnAddress&&) noexcept = default;
-ZarnAddress& ZarnAddress::operator=(ZarnAddress&&) noexcept = default;
+// A move copies the shared database handle, so that the object moved from
+// still parses (with the same database) instead of holding nothing.
+ZarnAddress::ZarnAddress(ZarnAddress&& other) noexcept : db_(other.db_) {}
+ZarnAddress& ZarnAddress::operator=(ZarnAddress&& other) noexcept {
+  db_ = other.db_;
+  return *this;
+}
 
 const std::string& ZarnAddress::DatabasePath() const noexcept { return db_->path(); }
 
 std::string ZarnAddress::AddressSegment(std::string_view address, int segment_type) const {
   return WithSession(*db_, [&](DatabaseSession& session) {
     ZARN_THREAD_SCRATCH ThreadScratch scratch;
-    ParseInto(session, address, scratch);
+    ParseInto(session, address, scratch.text, scratch.table);
     std::string answer;
     internal::ReadSegmentUtf8(scratch.table, segment_type, scratch.answer, answer);
     return answer;
@@ -134,7 +140,7 @@ std::string ZarnAddress::Unit(std::string_view address) const {
 AddressParts ZarnAddress::Parse(std::string_view address) const {
   return WithSession(*db_, [&](DatabaseSession& session) {
     ZARN_THREAD_SCRATCH ThreadScratch scratch;
-    ParseInto(session, address, scratch);
+    ParseInto(session, address, scratch.text, scratch.table);
     AddressParts parts;
     ReadParts(scratch, parts);
     return parts;
@@ -151,18 +157,13 @@ std::vector<BatchResult> ZarnAddress::ParseBatch(
 void ZarnAddress::ParseBatch(std::span<const std::string_view> addresses,
                              std::span<BatchResult> out) const {
   const size_t n = std::min(addresses.size(), out.size());
-  std::optional<DatabaseSession> session;
-  try {
-    session.emplace(*db_);
-  } catch (const std::bad_alloc&) {
-  }
+  DatabaseSession session(*db_);
   ZARN_THREAD_SCRATCH ThreadScratch scratch;
   for (size_t i = 0; i < n; ++i) {
     BatchResult& r = out[i];
     int number = 0;
     try {
-      if (!session) throw std::bad_alloc();
-      ParseInto(*session, addresses[i], scratch);
+      ParseInto(session, addresses[i], scratch.text, scratch.table);
       ReadParts(scratch, r.parts);
       r.error_number = 0;
       r.error_message.clear();
@@ -206,8 +207,7 @@ void Access::ParseToTable(const ZarnAddress& parser, std::string_view address,
                           internal::SegmentTable& table) {
   WithSession(*parser.db_, [&](DatabaseSession& session) {
     std::u16string text;
-    internal::Utf8ToUtf16(address, text);
-    internal::AnalyzeAddress(text, table, session);
+    ParseInto(session, address, text, table);
     return 0;
   });
 }

@@ -168,6 +168,8 @@ Connection::Connection(const std::string& path, const FileIdentity& identity, bo
 Connection::~Connection() {
   for (sqlite3_stmt* stmt : statements_) sqlite3_finalize(stmt);
   sqlite3_finalize(version_statement_);
+  sqlite3_finalize(begin_statement_);
+  sqlite3_finalize(commit_statement_);
   // Errors while closing are of no consequence to the caller.
   sqlite3_close_v2(db_);
 }
@@ -217,20 +219,33 @@ void Connection::CheckDataVersion() {
 }
 
 void Connection::BeginRead() {
-  const int rc = sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr);
-  if (rc != SQLITE_OK) Fail(rc, "starting a read transaction");
+  // BEGIN and COMMIT run on every call: prepared once per connection.
+  int rc = SQLITE_OK;
+  for (auto [stmt, sql] : {std::pair{&begin_statement_, "BEGIN"}, {&commit_statement_, "COMMIT"}}) {
+    if (*stmt == nullptr) {
+      rc = sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, stmt, nullptr);
+      if (rc != SQLITE_OK) {
+        sqlite3_finalize(*stmt);
+        *stmt = nullptr;
+        Fail(rc, "starting a read transaction");
+      }
+    }
+  }
+  rc = sqlite3_step(begin_statement_);
+  sqlite3_reset(begin_statement_);
+  if (rc != SQLITE_DONE) Fail(rc, "starting a read transaction");
   CheckDataVersion();
 }
 
 bool Connection::EndRead() noexcept {
-  return sqlite3_get_autocommit(db_) != 0 ||
-         sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+  if (sqlite3_get_autocommit(db_) != 0) return true;
+  const int rc = sqlite3_step(commit_statement_);
+  sqlite3_reset(commit_statement_);
+  return rc == SQLITE_DONE;
 }
 
 template <typename V>
-V& Connection::MemoSlot(Memo<V>& memo, std::u16string_view key) {
-  auto it = memo.find(key);
-  if (it != memo.end()) return it->second;
+V& Connection::NewMemoSlot(Memo<V>& memo, std::u16string_view key) {
   if (memo.size() >= kMaxMemoEntries) memo.clear();
   return memo.emplace(std::u16string(key), V{}).first->second;
 }
@@ -338,7 +353,7 @@ const Row* Connection::KeyedLookup(int which, const char* any_row_sql, int8_t& h
   if (rc != SQLITE_OK) Fail(rc, kWhat[which]);
   Row* out = &scratch;
   if (cache_) {
-    std::optional<Row>& slot = MemoSlot(memo, key);
+    std::optional<Row>& slot = NewMemoSlot(memo, key);  // not found in it above
     if (!found) return nullptr;
     out = &slot.emplace();
   } else if (!found) {

@@ -182,8 +182,9 @@ class Connection {
                          Read read);
   bool MayFind(int which, const char* any_row_sql, int8_t& has_rows);
   [[noreturn]] void Fail(int rc, const char* what);
+  // A new entry for `key`, which the memo does not hold.
   template <typename V>
-  V& MemoSlot(Memo<V>& memo, std::u16string_view key);
+  V& NewMemoSlot(Memo<V>& memo, std::u16string_view key);
   StreetTypeEntry* WordEntry(std::u16string_view token, int word);
 
   std::string path_;
@@ -192,6 +193,8 @@ class Connection {
   sqlite3* db_ = nullptr;
   sqlite3_stmt* statements_[5] = {};
   sqlite3_stmt* version_statement_ = nullptr;
+  sqlite3_stmt* begin_statement_ = nullptr;
+  sqlite3_stmt* commit_statement_ = nullptr;
   long long data_version_ = -1;
   // -1 not known yet, 0 the table has no rows of that type, 1 it has some.
   int8_t has_street_rows_ = -1;

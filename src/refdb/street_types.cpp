@@ -1,5 +1,6 @@
 #include <string_view>
 
+#include "component/text.h"
 #include "refdb/database_passes.h"
 #include "segments/tokeniser.h"
 #include "zarn/zarn.hpp"
@@ -29,23 +30,16 @@ void TokeniseAndFindStreetTypes(std::u16string& text, SegmentTable& table, Datab
       if (desc->is_null) {
         throw Error(kErrorInvalidUseOfNull,
                     "Invalid use of Null (qryAlternateStreetTypes.StreetTypeDesc for \"" +
-                        ToUtf8ForDump(s.contents) + "\")");
+                        Utf16ToUtf8(s.contents) + "\")");
       }
       s.contents = desc->text;
     }
   }
-  int16_t hits = 0;
-  for (int i = 1; i <= n; ++i) {
-    if (table[i].type == kKindStreetType) hits = CheckedPosition(static_cast<size_t>(hits) + 1);
-  }
   // All but the last street-type word become part of the street name.
-  int from = 1;
-  for (int j = 1; j <= hits - 1; ++j) {
-    const int16_t k = table.FindSegmentOfKind(kKindStreetType, std::max(j, from));
-    if (k > 0) {
-      table[k].type = kKindStreet;
-      from = k + 1;
-    }
+  int last = n;
+  while (last >= 1 && table[last].type != kKindStreetType) --last;
+  for (int i = 1; i < last; ++i) {
+    if (table[i].type == kKindStreetType) table[i].type = kKindStreet;
   }
   ExpandStreetAbbreviation(table);
 }

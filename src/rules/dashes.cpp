@@ -15,26 +15,26 @@ void MarkDashes(SegmentTable& table) {
 void DropDashesBesideStreetType(SegmentTable& table) {
   // Deleting a dash beside a street type brings the next dash of its run
   // beside it, so the whole run goes; a run of dashes with no street type at
-  // either end stays. One pass finds every such run.
+  // either end stays. One pass decides run by run: RemoveIf asks in order and
+  // has not yet moved the records from the one it asks about onwards.
   const int count = table.Count();
   if (table.FindSegmentOfKind(kKindDash, 1) == 0) return;  // nothing to drop
-  std::vector<bool> drop(static_cast<size_t>(count) + 2, false);
-  int i = 1;
-  while (i <= count) {
+  int16_t before = table[0].type;  // kind of the record before the current run
+  int run_end = 0;
+  bool drop_run = false;
+  table.RemoveIf([&](int i) {
     if (table[i].type != kKindDash) {
-      ++i;
-      continue;
+      before = table[i].type;
+      return false;
     }
-    int run_end = i;
-    while (run_end + 1 <= count && table[run_end + 1].type == kKindDash) ++run_end;
-    const bool before = table[i - 1].type == kKindStreetType;
-    const bool after = run_end + 1 <= count && table[run_end + 1].type == kKindStreetType;
-    if (before || after) {
-      for (int j = i; j <= run_end; ++j) drop[static_cast<size_t>(j)] = true;
+    if (i > run_end) {  // the first dash of a run
+      run_end = i;
+      while (run_end < count && table[run_end + 1].type == kKindDash) ++run_end;
+      drop_run = before == kKindStreetType ||
+                 (run_end < count && table[run_end + 1].type == kKindStreetType);
     }
-    i = run_end + 1;
-  }
-  table.RemoveIf([&drop](int j) { return drop[static_cast<size_t>(j)]; });
+    return drop_run;
+  });
 }
 
 }  // namespace zarn::internal

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "component/text.h"
 #include "zarn/zarn.hpp"
 
 namespace zarn::internal {
@@ -81,12 +82,6 @@ int16_t SegmentTable::FindSecondDash() const {
   return 0;
 }
 
-std::string ToUtf8ForDump(std::u16string_view text) {
-  std::string out;
-  utf8::utf16to8(text.begin(), text.end(), std::back_inserter(out));
-  return out;
-}
-
 namespace {
 
 const char* KindName(int16_t type) {
@@ -118,7 +113,7 @@ void AppendRecord(std::string& out, const Segment& s) {
   out += ':';
   out += ClassName(s.char_class);
   out += '"';
-  for (char c : ToUtf8ForDump(s.contents)) {
+  for (char c : Utf16ToUtf8(s.contents)) {
     if (c == '"' || c == '\\') out += '\\';
     out += c;
   }

@@ -74,7 +74,8 @@ class SegmentTable {
   // Removes record `index` (1..Count()); later records move down.
   void DeleteSegment(int index);
   // Removes every record i (1..Count()) for which drop(i) is true, in one
-  // pass; the others keep their order.
+  // pass; the others keep their order. drop(i) is asked once for each i, in
+  // increasing order, while records i..Count() are still where they were.
   template <typename Drop>
   void RemoveIf(Drop drop);
 
@@ -110,7 +111,6 @@ inline int16_t CheckedPosition(size_t value) {
 }
 
 inline bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
-std::string ToUtf8ForDump(std::u16string_view text);
 
 inline int16_t SegmentTable::FindSegmentOfKind(int kind, int start_index) const {
   // Record 0 can match only kind None, and then "found at 0" reads as "none".
