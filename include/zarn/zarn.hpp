@@ -57,6 +57,15 @@ inline constexpr int kErrorSubscriptOutOfRange = 9;
 inline constexpr int kErrorInvalidUseOfNull = 94;  // a required database value is Null
 inline constexpr int kErrorOutOfMemory = 7;
 
+// True for errors that belong to the address itself or to a value read for
+// it (bad text, too long, a Null where a value is needed): the same address
+// fails the same way again, while other addresses may parse. False for
+// failures of the reference database or of memory.
+constexpr bool IsAddressError(int number) noexcept {
+  return number == kErrorInvalidArgument || number == kErrorOverflow ||
+         number == kErrorSubscriptOutOfRange || number == kErrorInvalidUseOfNull;
+}
+
 // The longest address (after clean-up) that can be parsed, in UTF-16 code
 // units. Characters outside the Basic Multilingual Plane count twice.
 inline constexpr int kMaxAddressUnits = 32767;

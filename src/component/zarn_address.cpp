@@ -44,13 +44,6 @@ struct ThreadScratch {
   std::u16string answer;
 };
 
-// Errors that come from the address or the values read, not from the
-// connection: it stays good for the next call.
-bool IsAddressError(int number) {
-  return number == kErrorInvalidArgument || number == kErrorOverflow ||
-         number == kErrorSubscriptOutOfRange || number == kErrorInvalidUseOfNull;
-}
-
 // Parses `address` into `table`, with `text` as room for its UTF-16 form.
 // A database error drops the session's connection, since its file may be
 // gone or damaged.
@@ -60,6 +53,7 @@ void ParseInto(DatabaseSession& session, std::string_view address, std::u16strin
     internal::Utf8ToUtf16(address, text);
     internal::AnalyzeAddress(text, table, session);
   } catch (const Error& e) {
+    // An address's own error leaves the connection good for the next call.
     if (!IsAddressError(e.Number())) session.DropConnection();
     throw;
   } catch (...) {

@@ -248,6 +248,12 @@ def case_csv_passthrough(tmp):
     check([r[0] for r in records[1:]] == ["1", "2", "3", "4"], f"rows {records}")
     check("fields" in records[2][-1] and "fields" in records[3][-1], f"ragged {records}")
     check(len(records[2]) == 8 and records[2][1:7] == [""] * 6, f"short row not padded: {records[2]}")
+    check(len(records[3]) == 8 and records[3][:2] == ["3", "5-123 rue Saint-Denis Ouest"],
+          f"long row not cut to the header's columns: {records[3]}")
+    out, _ = run_ok(["--csv", "--format", "jsonl"], ragged)
+    long_row = json.loads(out.decode("utf-8").splitlines()[2])
+    check(list(long_row) == ["id", "address"] + PARTS and "fields" in long_row["error"],
+          f"long row in JSON: {long_row}")
     check(records[4][-1] == "" and records[4][2] == "9", f"row after ragged {records[4]}")
 
     # An unknown column is an argument error; malformed CSV an input error.

@@ -2,7 +2,6 @@
 
 #include <csv.h>
 #include <sys/stat.h>
-#include <utf8.h>
 
 #include <cerrno>
 #include <cstring>
@@ -27,18 +26,6 @@ uint64_t RegularFileSize(std::FILE* file) {
 }
 
 }  // namespace
-
-std::string FieldProblem(std::string_view text, bool cut) {
-  if (cut) {
-    return "longer than " + std::to_string(kMaxFieldBytes) +
-           " bytes: not parsed, and only that much is kept";
-  }
-  const auto bad = utf8::find_invalid(text.begin(), text.end());
-  if (bad != text.end()) {
-    return "not valid UTF-8 (bad byte at offset " + std::to_string(bad - text.begin()) + ")";
-  }
-  return {};
-}
 
 void Chunker::AddField(std::string_view text, bool cut) {
   Chunk::Field field;

@@ -187,16 +187,19 @@ int Run(const Options& options, const char* argv0) {
 
   RunStats stats;
   size_t columns = 1;
-  // Appends the chunk's rows to `out`: each row's own fields (a short CSV
-  // row padded, so that the parsed parts stay in their columns; its error
-  // says it was short), then the five parts and the error.
+  // Appends the chunk's rows to `out`: each row's own fields, then the five
+  // parts and the error. A CSV row with fewer or more fields than the header
+  // is padded or cut to the header's, so that the parsed parts and the error
+  // stay in their columns; its error gives its field count.
   auto format_rows = [&](const Chunk& chunk, std::vector<std::string_view>& values,
                          std::string& out) {
     for (size_t i = 0; i < chunk.size(); ++i) {
       const Chunk::Row& row = chunk.rows[i];
       const zarn::BatchResult& r = chunk.results[i];
       values.clear();
-      for (size_t f = 0; f < row.field_count; ++f) values.push_back(chunk.FieldText(i, f));
+      for (size_t f = 0; f < std::min(row.field_count, columns); ++f) {
+        values.push_back(chunk.FieldText(i, f));
+      }
       while (values.size() < columns) values.emplace_back();
       values.emplace_back(r.parts.street_number);
       values.emplace_back(r.parts.street);

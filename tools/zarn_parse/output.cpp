@@ -122,6 +122,22 @@ std::string JsonString(std::string_view text) {
       .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
+// Appends `text` as a JSON string. Printable ASCII without quote or
+// backslash needs no escaping (most fields): written as it is, the same
+// bytes the JSON library would write, without its allocations.
+void AppendJsonString(std::string& out, std::string_view text) {
+  const bool plain = std::all_of(text.begin(), text.end(), [](char c) {
+    return c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
+  });
+  if (!plain) {
+    out += JsonString(text);
+    return;
+  }
+  out.push_back('"');
+  out.append(text);
+  out.push_back('"');
+}
+
 class JsonlWriter : public RowWriter {
  public:
   void Header(const std::vector<std::string>& columns, std::string& /*out*/) override {
@@ -137,7 +153,11 @@ class JsonlWriter : public RowWriter {
       out += i < keys_.size() ? keys_[i] : JsonString("column" + std::to_string(i + 1));
       out.push_back(':');
       const bool error_column = i + 1 == values.size();
-      out += error_column && ok ? std::string("null") : JsonString(values[i]);
+      if (error_column && ok) {
+        out += "null";
+      } else {
+        AppendJsonString(out, values[i]);
+      }
     }
     out += "}\n";
   }

@@ -7,52 +7,43 @@
 namespace zarn_parse {
 
 bool IsRowError(int error_number) {
-  return error_number == kRowRefused || error_number == zarn::kErrorInvalidArgument ||
-         error_number == zarn::kErrorOverflow || error_number == zarn::kErrorSubscriptOutOfRange ||
-         error_number == zarn::kErrorInvalidUseOfNull;
+  return error_number == kRowRefused || zarn::IsAddressError(error_number);
 }
+
+namespace {
+
+// Why the reader refused row `i`, or "" when it is parsed.
+std::string_view Refusal(const Chunk& chunk, size_t i, size_t address_index) {
+  const Chunk::Row& row = chunk.rows[i];
+  if (!row.problem.empty()) return row.problem;
+  if (chunk.fields[row.first_field + address_index].cut) return kCutFieldProblem;
+  return {};
+}
+
+}  // namespace
 
 void ParseChunk(const zarn::ZarnAddress& parser, size_t address_index, Chunk& chunk) {
   const size_t n = chunk.size();
   // Results left from an earlier use of the chunk keep their strings, which
   // ParseBatch fills again without allocating.
   if (chunk.results.size() < n) chunk.results.resize(n);
-  std::vector<std::string_view> addresses;
-  std::vector<size_t> positions;
-  addresses.reserve(n);
-  positions.reserve(n);
+  // Every row goes to the parser (a refused one as the empty address, whose
+  // answer is then replaced), so that results line up with rows.
+  std::vector<std::string_view> addresses(n);
   for (size_t i = 0; i < n; ++i) {
-    const Chunk::Row& row = chunk.rows[i];
-    std::string problem = row.problem;
-    std::string_view address;
-    if (problem.empty()) {
-      const Chunk::Field& field = chunk.fields[row.first_field + address_index];
-      address = chunk.FieldText(field);
-      problem = FieldProblem(address, field.cut);
+    if (Refusal(chunk, i, address_index).empty()) {
+      addresses[i] = chunk.FieldText(i, address_index);
     }
-    if (problem.empty()) {
-      addresses.push_back(address);
-      positions.push_back(i);
-      continue;
-    }
+  }
+  parser.ParseBatch(std::span<const std::string_view>(addresses),
+                    std::span(chunk.results.data(), n));
+  for (size_t i = 0; i < n; ++i) {
+    const std::string_view refusal = Refusal(chunk, i, address_index);
+    if (refusal.empty()) continue;
     zarn::BatchResult& r = chunk.results[i];
-    for (std::string* part : {&r.parts.street_number, &r.parts.street, &r.parts.street_type,
-                              &r.parts.direction, &r.parts.unit}) {
-      part->clear();
-    }
+    r.parts = zarn::AddressParts{};
     r.error_number = kRowRefused;
-    r.error_message = std::move(problem);
-  }
-  if (addresses.empty()) return;
-  if (addresses.size() == n) {
-    parser.ParseBatch(std::span<const std::string_view>(addresses),
-                      std::span(chunk.results.data(), n));
-    return;
-  }
-  std::vector<zarn::BatchResult> results(addresses.size());
-  parser.ParseBatch(std::span<const std::string_view>(addresses), std::span(results));
-  for (size_t k = 0; k < positions.size(); ++k) {
-    chunk.results[positions[k]] = std::move(results[k]);
+    r.error_message = refusal;
   }
 }
 
@@ -64,7 +55,10 @@ Pipeline::Pipeline(const zarn::ZarnAddress& parser, size_t address_index, int th
       max_in_flight_(2 * static_cast<size_t>(threads) + 2),
       format_(std::move(format)),
       write_(std::move(write)) {
+  // Storage for every chunk slot is made now: once running, handing chunks
+  // on allocates nothing, so running out of memory cannot lose a chunk.
   free_.reserve(max_in_flight_);
+  parsed_slots_.resize(max_in_flight_);
   try {
     for (int i = 0; i < threads; ++i) parsers_.emplace_back([this] { ParseLoop(); });
     writer_ = std::thread([this] { WriteLoop(); });
@@ -94,9 +88,10 @@ bool Pipeline::Submit(Chunk& chunk) {
   std::unique_lock<std::mutex> lock(mutex_);
   space_.wait(lock, [this] { return in_flight_ < max_in_flight_ || failure_; });
   if (failure_) return false;
-  chunk.sequence = submitted_++;
+  chunk.sequence = submitted_;
+  to_parse_.push_back(std::move(chunk));  // counted only once it is queued
+  ++submitted_;
   ++in_flight_;
-  to_parse_.push_back(std::move(chunk));
   if (free_.empty()) {
     chunk = Chunk{};
   } else {
@@ -124,12 +119,19 @@ void Pipeline::ParseLoop() {
       to_parse_.pop_front();
       if (failure_) chunk.Clear();  // nothing more will be written
     }
-    ParseChunk(parser_, address_index_, chunk);
-    if (format_ && chunk.size() > 0) format_(chunk);
+    std::exception_ptr error;
+    try {
+      ParseChunk(parser_, address_index_, chunk);
+      if (format_ && chunk.size() > 0) format_(chunk);
+    } catch (...) {
+      // Out of memory: the run stops, and Finish() reports it.
+      error = std::current_exception();
+      chunk.Clear();
+    }
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      const uint64_t sequence = chunk.sequence;
-      to_write_.emplace(sequence, std::move(chunk));
+      if (error && !failure_) failure_ = error;
+      parsed_slots_[chunk.sequence % max_in_flight_].emplace(std::move(chunk));
     }
     parsed_.notify_one();
   }
@@ -141,13 +143,11 @@ void Pipeline::WriteLoop() {
     bool failed = false;
     {
       std::unique_lock<std::mutex> lock(mutex_);
-      parsed_.wait(lock, [this] {
-        return to_write_.contains(written_) || (closed_ && written_ == submitted_);
-      });
-      auto it = to_write_.find(written_);
-      if (it == to_write_.end()) return;
-      chunk = std::move(it->second);
-      to_write_.erase(it);
+      std::optional<Chunk>& slot = parsed_slots_[written_ % max_in_flight_];
+      parsed_.wait(lock, [&] { return slot.has_value() || (closed_ && written_ == submitted_); });
+      if (!slot) return;
+      chunk = std::move(*slot);
+      slot.reset();
       failed = static_cast<bool>(failure_);
     }
     std::exception_ptr error;

@@ -12,8 +12,8 @@
 #include <deque>
 #include <exception>
 #include <functional>
-#include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -79,7 +79,9 @@ class Pipeline {
   std::condition_variable work_;    // a chunk waits to be parsed
   std::condition_variable parsed_;  // a chunk was parsed
   std::deque<Chunk> to_parse_;
-  std::map<uint64_t, Chunk> to_write_;
+  // Parsed chunks waiting for the writer, chunk k in slot k % max_in_flight_
+  // (at most max_in_flight_ chunks exist, so slots are never shared).
+  std::vector<std::optional<Chunk>> parsed_slots_;
   std::vector<Chunk> free_;  // written chunks, emptied, to be filled again
   size_t in_flight_ = 0;
   uint64_t submitted_ = 0;

@@ -79,8 +79,10 @@ inline constexpr size_t kMaxFieldBytes = 1024 * 1024;
 // The error_number given to rows that were refused before parsing.
 inline constexpr int kRowRefused = -1;
 
-// Why a field cannot be parsed (cut, or not valid UTF-8), or "" when it can.
-std::string FieldProblem(std::string_view text, bool cut);
+// The error of a row whose address field was cut at kMaxFieldBytes.
+inline constexpr std::string_view kCutFieldProblem =
+    "longer than 1048576 bytes: not parsed, and only that much is kept";
+static_assert(kMaxFieldBytes == 1048576, "kCutFieldProblem states the limit");
 
 }  // namespace zarn_parse
 
