@@ -49,6 +49,14 @@ def test_keep_columns_and_shuffled_partitions(client, frame, database):
     pd.testing.assert_frame_equal(got[list(zarn.COLUMNS)], want)
 
 
+def test_keep_columns_with_repeated_index_labels(client, database):
+    pdf = pd.DataFrame({"address": ["123 Main St", "5 Elm Ave", "7 Oak Rd"]}, index=[0, 0, 1])
+    ddf = dd.from_pandas(pdf, npartitions=1)
+    got = zarn.dask.parse_frame(ddf, "address", database=database, keep_columns=True).compute()
+    assert list(got["address"]) == list(pdf["address"])
+    assert list(got["street"]) == ["Main", "Elm", "Oak"]
+
+
 def test_errors_on_workers(client, database):
     pdf = pd.DataFrame({"address": ["123 Main St", b"12 Ave\xff", None, "Apt 5 21st Ave"]})
     ddf = dd.from_pandas(pdf, npartitions=2)

@@ -47,7 +47,11 @@ def opened_databases():
 def _parse_partition(frame, column, database, threads, errors, keep_columns):
     parts = parse_series(frame[column], parser=_worker_parser(database), threads=threads,
                          errors=errors)
-    return frame.join(parts) if keep_columns else parts
+    if not keep_columns:
+        return parts
+    # Side by side, not joined on the index: a partition whose index repeats
+    # a label must keep one row per row, not one per matching pair.
+    return pd.concat([frame, parts], axis=1)
 
 
 def parse_frame(ddf, column, database=None, threads=1, errors="raise", keep_columns=False):
