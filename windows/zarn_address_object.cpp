@@ -154,7 +154,14 @@ class ZarnAddressObject : public _ZarnAddress, public ISupportErrorInfo, public 
       SetErrorInfo(0, nullptr);
       return S_OK;
     } catch (const Error& e) {
-      return Fail(e.Number(), Widen(e.what()));
+      // The handlers allocate nothing that may throw past them: a message
+      // that cannot be widened for lack of memory is left empty.
+      std::wstring message;
+      try {
+        message = Widen(e.what());
+      } catch (...) {
+      }
+      return Fail(e.Number(), message.c_str());
     } catch (const std::bad_alloc&) {
       return Fail(kErrorOutOfMemory, L"Out of memory");
     } catch (...) {
@@ -221,7 +228,7 @@ class ZarnAddressObject : public _ZarnAddress, public ISupportErrorInfo, public 
 
   // Records the error for the caller: an error object with the number's
   // HRESULT and the message, and the same for Invoke's EXCEPINFO.
-  HRESULT Fail(int number, const std::wstring& message) {
+  HRESULT Fail(int number, const wchar_t* message) {
     const HRESULT hr = number < 0 ? static_cast<HRESULT>(number) : HresultOf(number);
     has_error_ = true;
     error_hresult_ = hr;
@@ -234,7 +241,7 @@ class ZarnAddressObject : public _ZarnAddress, public ISupportErrorInfo, public 
     if (SUCCEEDED(CreateErrorInfo(&create))) {
       create->SetGUID(IID__ZarnAddress);
       create->SetSource(const_cast<LPOLESTR>(kSource));
-      create->SetDescription(const_cast<LPOLESTR>(message.c_str()));
+      create->SetDescription(const_cast<LPOLESTR>(message));
       IErrorInfo* error = nullptr;
       if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&error)))) {
         SetErrorInfo(0, error);

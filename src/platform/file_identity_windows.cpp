@@ -27,13 +27,14 @@ bool Utf8ToWide(const std::string& path, std::wstring& out) {
 
 // The same wording as the C library's strerror() for the common cases, so
 // that a message reads alike on every platform.
+bool IsMissing(DWORD error) {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+         error == ERROR_INVALID_NAME || error == ERROR_BAD_NETPATH || error == ERROR_BAD_NET_NAME;
+}
+
 std::string Reason(DWORD error) {
+  if (IsMissing(error)) return "No such file or directory";
   switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME:
-    case ERROR_BAD_NETPATH:
-    case ERROR_BAD_NET_NAME: return "No such file or directory";
     case ERROR_ACCESS_DENIED: return "Permission denied";
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION: return "the file is in use by another process";
@@ -41,13 +42,14 @@ std::string Reason(DWORD error) {
   }
 }
 
-bool IsMissing(DWORD error) {
-  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
-         error == ERROR_INVALID_NAME || error == ERROR_BAD_NETPATH || error == ERROR_BAD_NET_NAME;
-}
-
-int64_t FileTimeTo100ns(const FILETIME& t) {
-  return static_cast<int64_t>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+// Nanoseconds since 1970, as on POSIX. A FILETIME counts 100 ns steps since
+// 1601; shifting to 1970 before scaling keeps the product within int64_t
+// (until the year 2262).
+int64_t FileTimeToNs(const FILETIME& t) {
+  constexpr int64_t kSteps1601To1970 = 116444736000000000LL;
+  const auto steps =
+      static_cast<int64_t>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+  return (steps - kSteps1601To1970) * 100;
 }
 
 }  // namespace
@@ -84,10 +86,10 @@ FileProblem GetFileIdentity(const std::string& path, FileIdentity& identity, std
   identity.device = info.dwVolumeSerialNumber;
   identity.inode = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
   identity.size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-  identity.modified_ns = FileTimeTo100ns(info.ftLastWriteTime) * 100;
+  identity.modified_ns = FileTimeToNs(info.ftLastWriteTime);
   // Windows keeps no inode change time; the creation time changes when the
   // file is replaced by another one of the same name.
-  identity.changed_ns = FileTimeTo100ns(info.ftCreationTime) * 100;
+  identity.changed_ns = FileTimeToNs(info.ftCreationTime);
   return FileProblem::kNone;
 }
 
