@@ -117,6 +117,30 @@ typedef struct zarn_parts {
   zarn_text unit;
 } zarn_parts;
 
+/* Rule profiles, by name, for zarn_open_profile: "specified" (the default,
+ * the parser's documented rules) and "canada" (opt-in rules tuned for real
+ * Canadian addresses, which also report diagnostics). */
+#define ZARN_PROFILE_SPECIFIED "specified"
+#define ZARN_PROFILE_CANADA "canada"
+
+/* Diagnostic flags (zarn_diagnostics.flags): what a parse with the "canada"
+ * profile was unsure of. The specified rules report none. */
+#define ZARN_FLAG_NO_STREET_TYPE 0x01u
+#define ZARN_FLAG_NO_STREET_NUMBER 0x02u
+#define ZARN_FLAG_NO_STREET 0x04u
+#define ZARN_FLAG_RANGE_ASSUMED 0x08u
+#define ZARN_FLAG_UNIT_ASSUMED 0x10u
+#define ZARN_FLAG_DIRECTION_AMBIGUOUS 0x20u
+#define ZARN_FLAG_UNKNOWN_WORDS 0x40u
+#define ZARN_FLAG_STREET_TYPE_ASSUMED 0x80u
+
+/* What one parse could not settle: the flags, and the words the rules could
+ * not place, as typed, separated by single spaces ("" for none). */
+typedef struct zarn_diagnostics {
+  unsigned flags;
+  zarn_text unplaced_words;
+} zarn_diagnostics;
+
 /* The library version, "MAJOR.MINOR.PATCH". A static string. */
 const char* zarn_version(void);
 
@@ -130,6 +154,20 @@ zarn_status zarn_reference_database_path(char* out, size_t out_size, size_t* nee
  * success *parser receives the handle, to be released with zarn_close; on
  * failure *parser is set to NULL. */
 zarn_status zarn_open(const char* database_path, zarn_parser** parser, zarn_error* error);
+
+/* As zarn_open, parsing with the rule profile named `profile`
+ * (ZARN_PROFILE_SPECIFIED or ZARN_PROFILE_CANADA; NULL is the specified
+ * rules). An unknown name fails with ZARN_MISUSE and
+ * ZARN_ERROR_INVALID_ARGUMENT. */
+zarn_status zarn_open_profile(const char* database_path, const char* profile, zarn_parser** parser,
+                              zarn_error* error);
+
+/* The name of the parser's profile, a static string; NULL for NULL. */
+const char* zarn_parser_profile(const zarn_parser* parser);
+
+/* Writes the names of the set flags joined by commas, in bit order
+ * ("no_street_type,range_assumed"; "" for none), like the other answers. */
+zarn_status zarn_flag_names(unsigned flags, char* out, size_t out_size, size_t* needed);
 
 /* Destroys a parser. NULL is allowed and does nothing. */
 void zarn_close(zarn_parser* parser);
@@ -166,6 +204,14 @@ zarn_status zarn_parse(const zarn_parser* parser, const char* address, size_t ad
                        char* buffer, size_t buffer_size, size_t* needed, zarn_parts* parts,
                        zarn_error* error);
 
+/* As zarn_parse, and also fills *diagnostics (when not NULL). The unplaced
+ * words are written into `buffer` after the five parts and counted in
+ * `*needed`. On any status but ZARN_OK, *diagnostics is empty. */
+zarn_status zarn_parse_diagnostics(const zarn_parser* parser, const char* address,
+                                   size_t address_size, char* buffer, size_t buffer_size,
+                                   size_t* needed, zarn_parts* parts, zarn_diagnostics* diagnostics,
+                                   zarn_error* error);
+
 /* Parses `count` addresses against one view of the reference database.
  * `addresses[i]` has `sizes[i]` bytes; when `sizes` is NULL every address is
  * NUL-terminated. A NULL `addresses[i]` is the empty string. On ZARN_OK
@@ -184,6 +230,12 @@ size_t zarn_batch_count(const zarn_batch* batch);
  * zarn_parse would have reported for that address, with every part "". */
 zarn_status zarn_batch_get(const zarn_batch* batch, size_t index, zarn_parts* parts,
                            zarn_error* error);
+
+/* The diagnostics of address `index` (pointing into the batch, valid until
+ * zarn_batch_free); empty for a failed address and for the specified rules.
+ * ZARN_MISUSE for a NULL batch or pointer or an index out of range. */
+zarn_status zarn_batch_get_diagnostics(const zarn_batch* batch, size_t index,
+                                       zarn_diagnostics* diagnostics);
 
 /* Frees a batch. NULL is allowed and does nothing. */
 void zarn_batch_free(zarn_batch* batch);

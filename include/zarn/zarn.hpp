@@ -79,6 +79,57 @@ class Error : public std::runtime_error {
   int number_;
 };
 
+// Rule profiles. kSpecified is the parser's documented rule set and the
+// default everywhere; its answers never change. kCanada is an opt-in rule set
+// tuned for real Canadian addresses as people type them (any letter case,
+// more unit designators, French generics before the name, hyphenated names,
+// civic number suffixes and ranges, highways and routes), and it also reports
+// how sure it is (Diagnostics). Both read the same reference database.
+enum class Profile : int {
+  kSpecified = 0,
+  kCanada = 1,
+};
+
+// "specified" or "canada".
+const char* ProfileName(Profile profile) noexcept;
+// The profile with the name `name` ("specified", "canada"; ASCII letter case
+// ignored), or false when there is none.
+bool ProfileFromName(std::string_view name, Profile* profile) noexcept;
+
+// How a ZarnAddress parses. The default is the specified rules.
+struct ParseOptions {
+  Profile profile = Profile::kSpecified;
+};
+
+// Diagnostic flags: what a parse with the kCanada profile was unsure of.
+// The specified rules report none.
+enum DiagnosticFlag : uint32_t {
+  kFlagNoStreetType = 1u << 0,        // no street-type word was found
+  kFlagNoStreetNumber = 1u << 1,      // no civic number was found
+  kFlagNoStreet = 1u << 2,            // no street name was found
+  kFlagRangeAssumed = 1u << 3,        // "1630-1670" read as a civic range
+  kFlagUnitAssumed = 1u << 4,         // a unit taken without a designator ("5-123", "#5")
+  kFlagDirectionAmbiguous = 1u << 5,  // a direction word that might belong to the name
+  kFlagUnknownWords = 1u << 6,        // words the rules could not place (see unplaced_words)
+  kFlagStreetTypeAssumed = 1u << 7,   // the street type was chosen among several candidates
+};
+inline constexpr uint32_t kAllDiagnosticFlags = (1u << 8) - 1;
+
+// The flags as names joined by commas, in bit order ("no_street_type,
+// range_assumed"); "" for none. Unknown bits are left out.
+std::string DiagnosticFlagNames(uint32_t flags);
+
+// What a parse could not settle. Empty (no flags, no words) for the
+// specified rules and for a clean parse.
+struct Diagnostics {
+  uint32_t flags = 0;
+  // Words of the address that the rules could not place, as typed.
+  std::vector<std::string> unplaced_words;
+
+  bool empty() const noexcept { return flags == 0 && unplaced_words.empty(); }
+  friend bool operator==(const Diagnostics&, const Diagnostics&) = default;
+};
+
 // The five parts of one address, as the five single-part methods give them.
 struct AddressParts {
   std::string street_number;
@@ -96,6 +147,8 @@ struct BatchResult {
   AddressParts parts;
   int error_number = 0;
   std::string error_message;
+  // Filled by the kCanada profile; always empty for the specified rules.
+  Diagnostics diagnostics;
 
   bool ok() const noexcept { return error_number == 0; }
   friend bool operator==(const BatchResult&, const BatchResult&) = default;
@@ -115,6 +168,9 @@ class ZarnAddress {
   ZarnAddress();
   // Uses the reference database at `database_path`.
   explicit ZarnAddress(std::string database_path);
+  // Either database, parsing with `options` (for example the kCanada profile).
+  explicit ZarnAddress(ParseOptions options);
+  ZarnAddress(std::string database_path, ParseOptions options);
   ~ZarnAddress();
 
   ZarnAddress(const ZarnAddress&);  // shares the database connections
@@ -136,6 +192,9 @@ class ZarnAddress {
   // Parses once and returns all five parts: the same answers as the five
   // single-part methods, for a fifth of the work.
   AddressParts Parse(std::string_view address) const;
+  // The same, also filling `*diagnostics` (when not null) with what the
+  // parse could not settle; it is emptied first.
+  AddressParts Parse(std::string_view address, Diagnostics* diagnostics) const;
 
   // Parses many addresses against one view of the reference database, checked
   // once for the whole batch. Never throws: an address that fails gets the
@@ -147,10 +206,12 @@ class ZarnAddress {
   void ParseBatch(std::span<const std::string_view> addresses, std::span<BatchResult> out) const;
 
   const std::string& DatabasePath() const noexcept;
+  const ParseOptions& Options() const noexcept { return options_; }
 
  private:
   friend struct detail::Access;
   std::shared_ptr<detail::ReferenceDatabase> db_;
+  ParseOptions options_;
 };
 
 // The library version, "MAJOR.MINOR.PATCH".

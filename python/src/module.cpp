@@ -26,6 +26,7 @@ namespace {
 // before static destructors run, so they are deliberately never released.
 PyObject* g_parts_type = nullptr;
 PyObject* g_error_type = nullptr;
+PyObject* g_diagnostics_type = nullptr;
 
 // Below this many addresses per thread, starting a thread costs more than
 // it saves.
@@ -85,6 +86,28 @@ class Utf8Arg {
 py::object MakeParts(const zarn::AddressParts& p) {
   return py::reinterpret_borrow<py::object>(g_parts_type)(
       Utf8(p.street_number), Utf8(p.street), Utf8(p.street_type), Utf8(p.direction), Utf8(p.unit));
+}
+
+py::object MakeDiagnostics(const zarn::Diagnostics& d) {
+  py::list flags;
+  const std::string names = zarn::DiagnosticFlagNames(d.flags);
+  size_t at = 0;
+  while (at < names.size()) {
+    const size_t comma = std::min(names.find(',', at), names.size());
+    flags.append(Utf8(std::string_view(names).substr(at, comma - at)));
+    at = comma + 1;
+  }
+  py::list words;
+  for (const std::string& w : d.unplaced_words) words.append(Utf8(w));
+  return py::reinterpret_borrow<py::object>(g_diagnostics_type)(py::tuple(flags), py::tuple(words));
+}
+
+zarn::ParseOptions OptionsArgument(const std::string& profile) {
+  zarn::ParseOptions options;
+  if (!zarn::ProfileFromName(profile, &options.profile)) {
+    throw py::value_error("profile must be 'specified' or 'canada', not '" + profile + "'");
+  }
+  return options;
 }
 
 std::string DatabaseArgument(py::object database) {
@@ -187,6 +210,7 @@ PYBIND11_MODULE(_zarn, m) {
   py::module_ types = py::module_::import("zarn._types");
   g_parts_type = py::object(types.attr("Parts")).release().ptr();
   g_error_type = py::object(types.attr("Error")).release().ptr();
+  g_diagnostics_type = py::object(types.attr("Diagnostics")).release().ptr();
 
   py::register_exception_translator([](std::exception_ptr p) {
     try {
@@ -203,18 +227,26 @@ PYBIND11_MODULE(_zarn, m) {
   py::class_<zarn::ZarnAddress>(m, "Parser", R"doc(
 A street-address parser on one reference database.
 
-Parser(database=None) uses the reference database file ``database`` (a path),
-or when it is None the bundled one: $ZARN_DATABASE when set, else the copy
-beside this package, else the library's installed copy. The file is opened
-read-only, not before the first call; a missing file raises zarn.Error on
-that call (number 14).
+Parser(database=None, profile="specified") uses the reference database file
+``database`` (a path), or when it is None the bundled one: $ZARN_DATABASE when
+set, else the copy beside this package, else the library's installed copy.
+The file is opened read-only, not before the first call; a missing file
+raises zarn.Error on that call (number 14).
+
+profile: "specified" (the default, the documented rules) or "canada" (rules
+tuned for real Canadian addresses, which also report diagnostics).
 
 A Parser may be shared by any number of threads. Every call releases the GIL
 while it parses.)doc")
-      .def(py::init([](py::object database) {
-             return zarn::ZarnAddress(DatabaseArgument(std::move(database)));
+      .def(py::init([](py::object database, const std::string& profile) {
+             return zarn::ZarnAddress(DatabaseArgument(std::move(database)),
+                                      OptionsArgument(profile));
            }),
-           py::arg("database") = py::none())
+           py::arg("database") = py::none(), py::arg("profile") = "specified")
+      .def_property_readonly(
+          "profile",
+          [](const zarn::ZarnAddress& p) { return zarn::ProfileName(p.Options().profile); },
+          "The rule profile: 'specified' or 'canada'.")
       .def_property_readonly(
           "database", [](const zarn::ZarnAddress& p) { return p.DatabasePath(); },
           "The path of the reference database this parser reads.")
@@ -258,6 +290,21 @@ while it parses.)doc")
           py::arg("text"),
           "All five parts at once, as a zarn.Parts: the same answers as the five single-part "
           "methods for a fifth of the work.")
+      .def(
+          "parse_diagnostics",
+          [](const zarn::ZarnAddress& parser, py::handle text) {
+            Utf8Arg arg(text);
+            zarn::AddressParts parts;
+            zarn::Diagnostics diagnostics;
+            {
+              py::gil_scoped_release release;
+              parts = parser.Parse(arg.view(), &diagnostics);
+            }
+            return py::make_tuple(MakeParts(parts), MakeDiagnostics(diagnostics));
+          },
+          py::arg("text"),
+          "(Parts, Diagnostics): the parts and what the parse could not settle (flag names "
+          "and unplaced words; always empty for the specified profile).")
       .def("parse_many", &ParseMany, py::arg("addresses"), py::arg("threads") = py::none(),
            py::arg("errors") = "raise", R"doc(
 Parses every address of an iterable of str (or UTF-8 bytes) and returns a
@@ -269,8 +316,19 @@ errors: 'raise' raises zarn.Error for the first address that fails (its
 .index says which); 'coerce' puts None in its place instead.)doc")
       .def("__repr__",
            [](const zarn::ZarnAddress& p) {
-             return "zarn.Parser(" + py::repr(py::str(p.DatabasePath())).cast<std::string>() + ")";
+             std::string text =
+                 "zarn.Parser(" + py::repr(py::str(p.DatabasePath())).cast<std::string>();
+             if (p.Options().profile != zarn::Profile::kSpecified) {
+               text += std::string(", profile='") + zarn::ProfileName(p.Options().profile) + "'";
+             }
+             return text + ")";
            })
-      .def(py::pickle([](const zarn::ZarnAddress& p) { return py::make_tuple(p.DatabasePath()); },
-                      [](py::tuple t) { return zarn::ZarnAddress(t[0].cast<std::string>()); }));
+      .def(py::pickle(
+          [](const zarn::ZarnAddress& p) {
+            return py::make_tuple(p.DatabasePath(), zarn::ProfileName(p.Options().profile));
+          },
+          [](py::tuple t) {
+            const std::string profile = t.size() > 1 ? t[1].cast<std::string>() : "specified";
+            return zarn::ZarnAddress(t[0].cast<std::string>(), OptionsArgument(profile));
+          }));
 }

@@ -16,6 +16,7 @@ column on a dask.distributed cluster.
 from __future__ import annotations
 
 from ._types import (
+    Diagnostics,
     ERROR_INVALID_ARGUMENT,
     ERROR_INVALID_USE_OF_NULL,
     ERROR_OUT_OF_MEMORY,
@@ -31,22 +32,25 @@ from ._paths import default_database
 COLUMNS = Parts._fields
 
 
-def parse_series(series, parser=None, threads=None, errors="raise"):
+def parse_series(series, parser=None, threads=None, errors="raise", profile=None):
     """Parses a pandas Series of addresses into a DataFrame of the five parts.
 
     The result has the columns street_number, street, street_type, direction
     and unit (object dtype) and the index of ``series``. Missing values (None,
     NaN, pd.NA) give a row of None. ``parser`` defaults to Parser();
     ``threads`` and ``errors`` are as for Parser.parse_many(); with
-    errors='coerce' an address that fails gives a row of None.
+    errors='coerce' an address that fails gives a row of None. ``profile``
+    ('specified' or 'canada') makes the default parser use that profile; it
+    cannot be combined with ``parser``.
     """
     from ._pandas import parse_series as impl
 
-    return impl(series, parser=parser, threads=threads, errors=errors)
+    return impl(series, parser=parser, threads=threads, errors=errors, profile=profile)
 
 
 __all__ = [
     "COLUMNS",
+    "Diagnostics",
     "ERROR_INVALID_ARGUMENT",
     "ERROR_INVALID_USE_OF_NULL",
     "ERROR_OUT_OF_MEMORY",

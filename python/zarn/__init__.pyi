@@ -9,6 +9,7 @@ from ._types import (
     ERROR_OUT_OF_MEMORY as ERROR_OUT_OF_MEMORY,
     ERROR_OVERFLOW as ERROR_OVERFLOW,
     ERROR_SUBSCRIPT_OUT_OF_RANGE as ERROR_SUBSCRIPT_OUT_OF_RANGE,
+    Diagnostics as Diagnostics,
     Error as Error,
     Parts as Parts,
     SegmentKind as SegmentKind,
@@ -21,4 +22,5 @@ COLUMNS: Tuple[str, ...]
 def default_database() -> str: ...
 def parse_series(
     series: pandas.Series, parser: Optional[Parser] = None, threads: Optional[int] = None,
-    errors: Literal["raise", "coerce"] = "raise") -> pandas.DataFrame: ...
+    errors: Literal["raise", "coerce"] = "raise",
+    profile: Optional[Literal["specified", "canada"]] = None) -> pandas.DataFrame: ...

@@ -9,11 +9,14 @@ from ._zarn import Parser
 COLUMNS = list(Parts._fields)
 
 
-def parse_series(series: pd.Series, parser=None, threads=None, errors="raise") -> pd.DataFrame:
+def parse_series(series: pd.Series, parser=None, threads=None, errors="raise",
+                 profile=None) -> pd.DataFrame:
     if not isinstance(series, pd.Series):
         raise TypeError(f"parse_series expects a pandas Series, not {type(series).__name__}")
     if parser is None:
-        parser = Parser()
+        parser = Parser(profile=profile or "specified")
+    elif profile is not None and profile != parser.profile:
+        raise ValueError(f"profile={profile!r} differs from the parser's ({parser.profile!r})")
     values = series.to_numpy(dtype=object)
     missing = pd.isna(values)
     present = [v for v, m in zip(values, missing) if not m]

@@ -35,6 +35,19 @@ class Parts(NamedTuple):
     unit: str
 
 
+class Diagnostics(NamedTuple):
+    """What a parse with the 'canada' profile could not settle.
+
+    flags: names such as 'no_street_type', 'range_assumed', 'unit_assumed',
+    'direction_ambiguous', 'unknown_words'. unplaced_words: words of the
+    address the rules could not place, as typed. Both empty for a clean parse
+    and always for the 'specified' profile.
+    """
+
+    flags: tuple
+    unplaced_words: tuple
+
+
 class Error(Exception):
     """A parse that failed.
 

@@ -27,13 +27,14 @@ _lock = threading.Lock()
 _parsers: dict = {}
 
 
-def _worker_parser(database):
-    """The Parser of this process for `database`, opened on first use."""
+def _worker_parser(database, profile="specified"):
+    """The Parser of this process for `database` and `profile`, opened on
+    first use."""
     with _lock:
-        parser = _parsers.get(database)
+        parser = _parsers.get((database, profile))
         if parser is None:
-            parser = Parser(database)
-            _parsers[database] = parser
+            parser = Parser(database, profile=profile)
+            _parsers[(database, profile)] = parser
         return parser
 
 
@@ -41,12 +42,13 @@ def opened_databases():
     """The database paths this process has opened for parse_frame (for
     checking where the work ran, e.g. with Client.run)."""
     with _lock:
-        return sorted(p.database for p in _parsers.values())
+        return sorted({p.database for p in _parsers.values()})
 
 
-def _parse_partition(frame, column, database, threads, errors, keep_columns):
-    parts = parse_series(frame[column], parser=_worker_parser(database), threads=threads,
-                         errors=errors)
+def _parse_partition(frame, column, database, threads, errors, keep_columns,
+                     profile="specified"):
+    parts = parse_series(frame[column], parser=_worker_parser(database, profile),
+                         threads=threads, errors=errors)
     if not keep_columns:
         return parts
     # Side by side, not joined on the index: a partition whose index repeats
@@ -54,7 +56,8 @@ def _parse_partition(frame, column, database, threads, errors, keep_columns):
     return pd.concat([frame, parts], axis=1)
 
 
-def parse_frame(ddf, column, database=None, threads=1, errors="raise", keep_columns=False):
+def parse_frame(ddf, column, database=None, threads=1, errors="raise", keep_columns=False,
+                profile="specified"):
     """Parses the addresses of column ``column`` of the Dask DataFrame ``ddf``.
 
     Returns a lazy Dask DataFrame with the columns street_number, street,
@@ -66,6 +69,7 @@ def parse_frame(ddf, column, database=None, threads=1, errors="raise", keep_colu
     None for each worker's default. threads: native threads per partition
     (1 suits one Dask thread per core). errors: 'raise' fails the computation
     with zarn.Error at the first bad address; 'coerce' gives a row of None.
+    profile: 'specified' (default) or 'canada', the rules each worker uses.
     """
     import dask.dataframe as dd
 
@@ -75,6 +79,8 @@ def parse_frame(ddf, column, database=None, threads=1, errors="raise", keep_colu
         raise KeyError(f"no column {column!r} in the frame")
     if errors not in ("raise", "coerce"):
         raise ValueError(f"errors must be 'raise' or 'coerce', not {errors!r}")
+    if profile not in ("specified", "canada"):
+        raise ValueError(f"profile must be 'specified' or 'canada', not {profile!r}")
     meta = pd.DataFrame({c: pd.Series(dtype=object) for c in COLUMNS})
     if keep_columns:
         clash = [c for c in COLUMNS if c in ddf.columns]
@@ -82,4 +88,4 @@ def parse_frame(ddf, column, database=None, threads=1, errors="raise", keep_colu
             raise ValueError(f"the frame already has the columns {clash}")
         meta = ddf._meta.join(meta)
     return ddf.map_partitions(
-        _parse_partition, column, database, threads, errors, keep_columns, meta=meta)
+        _parse_partition, column, database, threads, errors, keep_columns, profile, meta=meta)

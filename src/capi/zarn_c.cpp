@@ -26,8 +26,20 @@ struct zarn_parser {
   zarn::ZarnAddress parser;
 };
 
+static_assert(ZARN_FLAG_NO_STREET_TYPE == zarn::kFlagNoStreetType &&
+              ZARN_FLAG_NO_STREET_NUMBER == zarn::kFlagNoStreetNumber &&
+              ZARN_FLAG_NO_STREET == zarn::kFlagNoStreet &&
+              ZARN_FLAG_RANGE_ASSUMED == zarn::kFlagRangeAssumed &&
+              ZARN_FLAG_UNIT_ASSUMED == zarn::kFlagUnitAssumed &&
+              ZARN_FLAG_DIRECTION_AMBIGUOUS == zarn::kFlagDirectionAmbiguous &&
+              ZARN_FLAG_UNKNOWN_WORDS == zarn::kFlagUnknownWords &&
+              ZARN_FLAG_STREET_TYPE_ASSUMED == zarn::kFlagStreetTypeAssumed);
+
 struct zarn_batch {
   std::vector<zarn::BatchResult> results;
+  // The unplaced words of each result joined by spaces; empty (no entry per
+  // result) when no result has any.
+  std::vector<std::string> unplaced;
 };
 
 namespace {
@@ -102,6 +114,65 @@ void EmptyParts(zarn_parts* parts) noexcept {
 
 zarn_text TextOf(const std::string& s) { return zarn_text{s.c_str(), s.size()}; }
 
+std::string JoinWords(const std::vector<std::string>& words) {
+  std::string out;
+  for (const std::string& w : words) {
+    if (!out.empty()) out += ' ';
+    out += w;
+  }
+  return out;
+}
+
+void EmptyDiagnostics(zarn_diagnostics* diagnostics) noexcept {
+  if (diagnostics == nullptr) return;
+  diagnostics->flags = 0;
+  diagnostics->unplaced_words = zarn_text{kEmpty, 0};
+}
+
+// zarn_parse and zarn_parse_diagnostics: the five parts, then (when
+// `diagnostics` is not null) the unplaced words, one after the other in
+// `buffer`.
+zarn_status ParseParts(const zarn_parser* parser, const char* address, size_t address_size,
+                       char* buffer, size_t buffer_size, size_t* needed, zarn_parts* parts,
+                       zarn_diagnostics* diagnostics, zarn_error* error) noexcept {
+  if (needed != nullptr) *needed = 0;
+  EmptyParts(parts);
+  EmptyDiagnostics(diagnostics);
+  if (parser == nullptr) return Misuse(error, "zarn: the parser handle is NULL");
+  if (parts == nullptr) return Misuse(error, "zarn: the parts pointer is NULL");
+  if (buffer == nullptr && buffer_size > 0) return Misuse(error, "zarn: the buffer is NULL");
+  if (buffer_size > 0) buffer[0] = '\0';
+  return Guard(error, [&] {
+    zarn::Diagnostics found;
+    const zarn::AddressParts p = parser->parser.Parse(AddressView(address, address_size),
+                                                      diagnostics != nullptr ? &found : nullptr);
+    ClearError(error);
+    const std::string unplaced = JoinWords(found.unplaced_words);
+    const std::string* fields[] = {&p.street_number, &p.street, &p.street_type,
+                                   &p.direction,     &p.unit,   &unplaced};
+    const size_t count = diagnostics != nullptr ? 6 : 5;
+    size_t total = 0;
+    for (size_t i = 0; i < count; ++i) total += fields[i]->size() + 1;
+    if (needed != nullptr) *needed = total;
+    if (buffer_size < total) return ZARN_BUFFER_TOO_SMALL;
+    zarn_text words{kEmpty, 0};
+    zarn_text* slots[] = {&parts->street_number, &parts->street, &parts->street_type,
+                          &parts->direction,     &parts->unit,   &words};
+    char* at = buffer;
+    for (size_t i = 0; i < count; ++i) {
+      std::memcpy(at, fields[i]->data(), fields[i]->size());
+      at[fields[i]->size()] = '\0';
+      *slots[i] = zarn_text{at, fields[i]->size()};
+      at += fields[i]->size() + 1;
+    }
+    if (diagnostics != nullptr) {
+      diagnostics->flags = found.flags;
+      diagnostics->unplaced_words = words;
+    }
+    return ZARN_OK;
+  });
+}
+
 zarn_status Segment(const zarn_parser* parser, const char* address, size_t address_size, int kind,
                     char* out, size_t out_size, size_t* needed, zarn_error* error) noexcept {
   if (needed != nullptr) *needed = 0;
@@ -134,14 +205,35 @@ zarn_status zarn_reference_database_path(char* out, size_t out_size, size_t* nee
 }
 
 zarn_status zarn_open(const char* database_path, zarn_parser** parser, zarn_error* error) {
+  return zarn_open_profile(database_path, nullptr, parser, error);
+}
+
+zarn_status zarn_open_profile(const char* database_path, const char* profile, zarn_parser** parser,
+                              zarn_error* error) {
   if (parser == nullptr) return Misuse(error, "zarn: the handle pointer is NULL");
   *parser = nullptr;
+  zarn::ParseOptions options;
+  if (profile != nullptr && !zarn::ProfileFromName(profile, &options.profile)) {
+    return Misuse(error, "zarn: unknown profile (use \"specified\" or \"canada\")");
+  }
   return Guard(error, [&] {
     std::string path =
         database_path == nullptr ? zarn::ReferenceDatabasePath() : std::string(database_path);
-    *parser = new zarn_parser{zarn::ZarnAddress(std::move(path))};
+    *parser = new zarn_parser{zarn::ZarnAddress(std::move(path), options)};
     ClearError(error);
     return ZARN_OK;
+  });
+}
+
+const char* zarn_parser_profile(const zarn_parser* parser) {
+  return parser == nullptr ? nullptr : zarn::ProfileName(parser->parser.Options().profile);
+}
+
+zarn_status zarn_flag_names(unsigned flags, char* out, size_t out_size, size_t* needed) {
+  if (needed != nullptr) *needed = 0;
+  if (out == nullptr && out_size > 0) return ZARN_MISUSE;
+  return Guard(nullptr, [&] {
+    return WriteAnswer(zarn::DiagnosticFlagNames(flags), out, out_size, needed);
   });
 }
 
@@ -187,32 +279,16 @@ zarn_status zarn_unit(const zarn_parser* parser, const char* address, size_t add
 zarn_status zarn_parse(const zarn_parser* parser, const char* address, size_t address_size,
                        char* buffer, size_t buffer_size, size_t* needed, zarn_parts* parts,
                        zarn_error* error) {
-  if (needed != nullptr) *needed = 0;
-  EmptyParts(parts);
-  if (parser == nullptr) return Misuse(error, "zarn: the parser handle is NULL");
-  if (parts == nullptr) return Misuse(error, "zarn: the parts pointer is NULL");
-  if (buffer == nullptr && buffer_size > 0) return Misuse(error, "zarn: the buffer is NULL");
-  if (buffer_size > 0) buffer[0] = '\0';
-  return Guard(error, [&] {
-    const zarn::AddressParts p = parser->parser.Parse(AddressView(address, address_size));
-    ClearError(error);
-    const std::string* fields[] = {&p.street_number, &p.street, &p.street_type, &p.direction,
-                                   &p.unit};
-    size_t total = 0;
-    for (const std::string* f : fields) total += f->size() + 1;
-    if (needed != nullptr) *needed = total;
-    if (buffer_size < total) return ZARN_BUFFER_TOO_SMALL;
-    zarn_text* slots[] = {&parts->street_number, &parts->street, &parts->street_type,
-                          &parts->direction, &parts->unit};
-    char* at = buffer;
-    for (size_t i = 0; i < 5; ++i) {
-      std::memcpy(at, fields[i]->data(), fields[i]->size());
-      at[fields[i]->size()] = '\0';
-      *slots[i] = zarn_text{at, fields[i]->size()};
-      at += fields[i]->size() + 1;
-    }
-    return ZARN_OK;
-  });
+  return ParseParts(parser, address, address_size, buffer, buffer_size, needed, parts, nullptr,
+                    error);
+}
+
+zarn_status zarn_parse_diagnostics(const zarn_parser* parser, const char* address,
+                                   size_t address_size, char* buffer, size_t buffer_size,
+                                   size_t* needed, zarn_parts* parts, zarn_diagnostics* diagnostics,
+                                   zarn_error* error) {
+  return ParseParts(parser, address, address_size, buffer, buffer_size, needed, parts, diagnostics,
+                    error);
 }
 
 zarn_status zarn_parse_batch(const zarn_parser* parser, const char* const* addresses,
@@ -233,6 +309,12 @@ zarn_status zarn_parse_batch(const zarn_parser* parser, const char* const* addre
     try {
       result->results.resize(count);
       parser->parser.ParseBatch(views, result->results);
+      for (size_t i = 0; i < count; ++i) {
+        const std::vector<std::string>& words = result->results[i].diagnostics.unplaced_words;
+        if (words.empty()) continue;
+        result->unplaced.resize(count);
+        result->unplaced[i] = JoinWords(words);
+      }
     } catch (...) {
       delete result;
       throw;
@@ -263,6 +345,17 @@ zarn_status zarn_batch_get(const zarn_batch* batch, size_t index, zarn_parts* pa
   *parts = zarn_parts{TextOf(r.parts.street_number), TextOf(r.parts.street),
                       TextOf(r.parts.street_type), TextOf(r.parts.direction), TextOf(r.parts.unit)};
   ClearError(error);
+  return ZARN_OK;
+}
+
+zarn_status zarn_batch_get_diagnostics(const zarn_batch* batch, size_t index,
+                                       zarn_diagnostics* diagnostics) {
+  EmptyDiagnostics(diagnostics);
+  if (batch == nullptr || diagnostics == nullptr || index >= batch->results.size()) {
+    return ZARN_MISUSE;
+  }
+  diagnostics->flags = batch->results[index].diagnostics.flags;
+  if (!batch->unplaced.empty()) diagnostics->unplaced_words = TextOf(batch->unplaced[index]);
   return ZARN_OK;
 }
 

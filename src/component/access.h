@@ -12,8 +12,10 @@
 namespace zarn::detail {
 
 struct Access {
-  static ZarnAddress WithPolicy(std::string path, internal::DbPolicy policy);
-  // Parses `address` and leaves the finished table in `table`.
+  static ZarnAddress WithPolicy(std::string path, internal::DbPolicy policy,
+                                ParseOptions options = {});
+  // Parses `address` with the parser's profile and leaves the finished table
+  // in `table`.
   static void ParseToTable(const ZarnAddress& parser, std::string_view address,
                            internal::SegmentTable& table);
 };

@@ -7,6 +7,7 @@
 
 #include "refdb/reference_database.h"
 #include "segments/segment_table.h"
+#include "zarn/zarn.hpp"
 
 namespace zarn::internal {
 
@@ -14,6 +15,12 @@ namespace zarn::internal {
 // Throws zarn::Error when a pass fails; the table then holds whatever the
 // failing pass left.
 void AnalyzeAddress(std::u16string& text, SegmentTable& table, DatabaseSession& db);
+
+// The same for the kCanada profile: its own clean-up, tokenising and passes
+// over the same table and database. Records what it could not settle in
+// `*diagnostics` when that is not null (the caller empties it first).
+void AnalyzeAddressCanada(std::u16string& text, SegmentTable& table, DatabaseSession& db,
+                          Diagnostics* diagnostics);
 
 // The answer for one kind, read from a finished table: the first segment of
 // that kind; for Street, every later street word up to the last record

@@ -1,3 +1,4 @@
+#include <iterator>
 #include <new>
 #include <utility>
 
@@ -34,6 +35,47 @@ std::string ReferenceDatabasePath() {
 
 const char* Version() noexcept { return ZARN_VERSION; }
 
+const char* ProfileName(Profile profile) noexcept {
+  switch (profile) {
+    case Profile::kSpecified: return "specified";
+    case Profile::kCanada: return "canada";
+  }
+  return "";
+}
+
+bool ProfileFromName(std::string_view name, Profile* profile) noexcept {
+  auto same = [name](std::string_view other) {
+    if (name.size() != other.size()) return false;
+    for (size_t i = 0; i < name.size(); ++i) {
+      char c = name[i];
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+      if (c != other[i]) return false;
+    }
+    return true;
+  };
+  for (Profile p : {Profile::kSpecified, Profile::kCanada}) {
+    if (same(ProfileName(p))) {
+      if (profile != nullptr) *profile = p;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string DiagnosticFlagNames(uint32_t flags) {
+  static constexpr const char* kNames[] = {
+      "no_street_type", "no_street_number",    "no_street",     "range_assumed",
+      "unit_assumed",   "direction_ambiguous", "unknown_words", "street_type_assumed",
+  };
+  std::string out;
+  for (size_t bit = 0; bit < std::size(kNames); ++bit) {
+    if ((flags & (1u << bit)) == 0) continue;
+    if (!out.empty()) out += ',';
+    out += kNames[bit];
+  }
+  return out;
+}
+
 namespace {
 
 // Per-thread scratch storage, reused by every parse on the thread so that a
@@ -47,11 +89,15 @@ struct ThreadScratch {
 // Parses `address` into `table`, with `text` as room for its UTF-16 form.
 // A database error drops the session's connection, since its file may be
 // gone or damaged.
-void ParseInto(DatabaseSession& session, std::string_view address, std::u16string& text,
-               SegmentTable& table) {
+void ParseInto(DatabaseSession& session, const ParseOptions& options, std::string_view address,
+               std::u16string& text, SegmentTable& table, Diagnostics* diagnostics) {
   try {
     internal::Utf8ToUtf16(address, text);
-    internal::AnalyzeAddress(text, table, session);
+    if (options.profile == Profile::kCanada) {
+      internal::AnalyzeAddressCanada(text, table, session, diagnostics);
+    } else {
+      internal::AnalyzeAddress(text, table, session);
+    }
   } catch (const Error& e) {
     // An address's own error leaves the connection good for the next call.
     if (!IsAddressError(e.Number())) session.DropConnection();
@@ -92,14 +138,21 @@ ZarnAddress::ZarnAddress() : ZarnAddress(ReferenceDatabasePath()) {}
 ZarnAddress::ZarnAddress(std::string database_path)
     : db_(std::make_shared<detail::ReferenceDatabase>(std::move(database_path))) {}
 
+ZarnAddress::ZarnAddress(ParseOptions options) : ZarnAddress(ReferenceDatabasePath(), options) {}
+
+ZarnAddress::ZarnAddress(std::string database_path, ParseOptions options)
+    : db_(std::make_shared<detail::ReferenceDatabase>(std::move(database_path))),
+      options_(options) {}
+
 ZarnAddress::~ZarnAddress() = default;
 ZarnAddress::ZarnAddress(const ZarnAddress&) = default;
 ZarnAddress& ZarnAddress::operator=(const ZarnAddress&) = default;
 // A move copies the shared database handle, so that the object moved from
 // still parses (with the same database) instead of holding nothing.
-ZarnAddress::ZarnAddress(ZarnAddress&& other) noexcept : db_(other.db_) {}
+ZarnAddress::ZarnAddress(ZarnAddress&& other) noexcept : db_(other.db_), options_(other.options_) {}
 ZarnAddress& ZarnAddress::operator=(ZarnAddress&& other) noexcept {
   db_ = other.db_;
+  options_ = other.options_;
   return *this;
 }
 
@@ -108,7 +161,7 @@ const std::string& ZarnAddress::DatabasePath() const noexcept { return db_->path
 std::string ZarnAddress::AddressSegment(std::string_view address, int segment_type) const {
   return WithSession(*db_, [&](DatabaseSession& session) {
     ZARN_THREAD_SCRATCH ThreadScratch scratch;
-    ParseInto(session, address, scratch.text, scratch.table);
+    ParseInto(session, options_, address, scratch.text, scratch.table, nullptr);
     std::string answer;
     internal::ReadSegmentUtf8(scratch.table, segment_type, scratch.answer, answer);
     return answer;
@@ -131,10 +184,13 @@ std::string ZarnAddress::Unit(std::string_view address) const {
   return AddressSegment(address, kUnit);
 }
 
-AddressParts ZarnAddress::Parse(std::string_view address) const {
+AddressParts ZarnAddress::Parse(std::string_view address) const { return Parse(address, nullptr); }
+
+AddressParts ZarnAddress::Parse(std::string_view address, Diagnostics* diagnostics) const {
+  if (diagnostics != nullptr) *diagnostics = Diagnostics{};
   return WithSession(*db_, [&](DatabaseSession& session) {
     ZARN_THREAD_SCRATCH ThreadScratch scratch;
-    ParseInto(session, address, scratch.text, scratch.table);
+    ParseInto(session, options_, address, scratch.text, scratch.table, diagnostics);
     AddressParts parts;
     ReadParts(scratch, parts);
     return parts;
@@ -157,7 +213,15 @@ void ZarnAddress::ParseBatch(std::span<const std::string_view> addresses,
     BatchResult& r = out[i];
     int number = 0;
     try {
-      ParseInto(session, addresses[i], scratch.text, scratch.table);
+      Diagnostics* diagnostics = nullptr;
+      if (options_.profile != Profile::kSpecified) {
+        r.diagnostics.flags = 0;
+        r.diagnostics.unplaced_words.clear();
+        diagnostics = &r.diagnostics;
+      } else if (!r.diagnostics.empty()) {
+        r.diagnostics = Diagnostics{};
+      }
+      ParseInto(session, options_, addresses[i], scratch.text, scratch.table, diagnostics);
       ReadParts(scratch, r.parts);
       r.error_number = 0;
       r.error_message.clear();
@@ -184,6 +248,8 @@ void ZarnAddress::ParseBatch(std::span<const std::string_view> addresses,
                               &r.parts.direction, &r.parts.unit}) {
       part->clear();
     }
+    r.diagnostics.flags = 0;
+    r.diagnostics.unplaced_words.clear();
   }
 }
 
@@ -191,8 +257,8 @@ void ZarnAddress::ParseBatch(std::span<const std::string_view> addresses,
 
 namespace zarn::detail {
 
-ZarnAddress Access::WithPolicy(std::string path, internal::DbPolicy policy) {
-  ZarnAddress parser(path);
+ZarnAddress Access::WithPolicy(std::string path, internal::DbPolicy policy, ParseOptions options) {
+  ZarnAddress parser(path, options);
   parser.db_ = std::make_shared<ReferenceDatabase>(std::move(path), policy);
   return parser;
 }
@@ -201,7 +267,7 @@ void Access::ParseToTable(const ZarnAddress& parser, std::string_view address,
                           internal::SegmentTable& table) {
   WithSession(*parser.db_, [&](DatabaseSession& session) {
     std::u16string text;
-    ParseInto(session, address, text, table);
+    ParseInto(session, parser.options_, address, text, table, nullptr);
     return 0;
   });
 }

@@ -42,8 +42,11 @@ class UsageError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-const std::vector<std::string> kPartColumns = {"number",    "street", "street_type",
-                                               "direction", "unit",   "error"};
+const std::vector<std::string> kPartColumns = {"number", "street", "street_type", "direction",
+                                               "unit"};
+// With --flags, before the error column: the diagnostic flags' names and the
+// words the rules could not place.
+const std::vector<std::string> kFlagColumns = {"flags", "unplaced_words"};
 
 struct Options {
   std::vector<std::string> addresses;
@@ -53,6 +56,8 @@ struct Options {
   std::string format;
   std::string column = "address";
   bool csv = false;
+  std::string profile = "specified";
+  bool flags = false;
   int threads = 0;
   std::optional<bool> progress;
   bool quiet = false;
@@ -68,8 +73,11 @@ constexpr const char* kExamples = R"(Examples:
       keep every column of a CSV file and add the parsed parts after them
   zarn-parse --format jsonl --threads 4 --input addresses.txt
 
+  zarn-parse --profile canada --flags "305 SANDFORD ST UNIT 303"
+      the rules tuned for real Canadian addresses, with what they were unsure of
+
 Output columns: address (or the CSV file's own columns), number, street,
-street_type, direction, unit, error. A row that cannot be parsed keeps its
+street_type, direction, unit, (with --flags: flags, unplaced_words,) error. A row that cannot be parsed keeps its
 place, with empty parts and the reason in the error column. In TSV, tab,
 newline, carriage return and backslash inside a field are written as \t, \n,
 \r and \\.
@@ -112,13 +120,13 @@ bool SameFile(const std::string& a, const std::string& b) {
   return fs::equivalent(Utf8Path(a), Utf8Path(b), ec) && !ec;
 }
 
-std::string Summary(const RunStats& stats, double seconds) {
-  char text[200];
+std::string Summary(const RunStats& stats, const char* profile, double seconds) {
+  char text[240];
   std::snprintf(text, sizeof text,
                 "zarn-parse: %" PRIu64 " rows read, %" PRIu64 " parsed, %" PRIu64
-                " failed, %.2f s (%.0f addresses/s)",
+                " failed, %.2f s (%.0f addresses/s), profile %s",
                 stats.rows, stats.parsed, stats.failed, seconds,
-                seconds > 0 ? static_cast<double>(stats.rows) / seconds : 0.0);
+                seconds > 0 ? static_cast<double>(stats.rows) / seconds : 0.0, profile);
   return text;
 }
 
@@ -135,7 +143,11 @@ int Run(const Options& options, const char* argv0) {
 
   // The database first: when it cannot be used, nothing is created or written.
   const std::string database = options.database.empty() ? DefaultDatabase(argv0) : options.database;
-  const zarn::ZarnAddress parser(database);
+  zarn::ParseOptions parse_options;
+  if (!zarn::ProfileFromName(options.profile, &parse_options.profile)) {
+    throw UsageError("unknown profile \"" + options.profile + "\" (use specified or canada)");
+  }
+  const zarn::ZarnAddress parser(database, parse_options);
   CheckDatabase(parser);
 
   std::optional<InputFile> input;
@@ -193,6 +205,7 @@ int Run(const Options& options, const char* argv0) {
   // stay in their columns; its error gives its field count.
   auto format_rows = [&](const Chunk& chunk, std::vector<std::string_view>& values,
                          std::string& out) {
+    std::vector<std::string> flag_text;
     for (size_t i = 0; i < chunk.size(); ++i) {
       const Chunk::Row& row = chunk.rows[i];
       const zarn::BatchResult& r = chunk.results[i];
@@ -206,6 +219,18 @@ int Run(const Options& options, const char* argv0) {
       values.emplace_back(r.parts.street_type);
       values.emplace_back(r.parts.direction);
       values.emplace_back(r.parts.unit);
+      if (options.flags) {
+        flag_text.clear();
+        flag_text.push_back(zarn::DiagnosticFlagNames(r.diagnostics.flags));
+        std::string words;
+        for (const std::string& w : r.diagnostics.unplaced_words) {
+          if (!words.empty()) words += ' ';
+          words += w;
+        }
+        flag_text.push_back(std::move(words));
+        values.emplace_back(flag_text[0]);
+        values.emplace_back(flag_text[1]);
+      }
       values.emplace_back(r.error_message);
       writer->Row(values, r.ok(), out);
     }
@@ -248,6 +273,8 @@ int Run(const Options& options, const char* argv0) {
   auto header_for = [&](const std::vector<std::string>& first) {
     std::vector<std::string> header = first;
     header.insert(header.end(), kPartColumns.begin(), kPartColumns.end());
+    if (options.flags) header.insert(header.end(), kFlagColumns.begin(), kFlagColumns.end());
+    header.emplace_back("error");
     std::string text;
     writer->Header(header, text);
     sink.Write(text);
@@ -312,7 +339,9 @@ int Run(const Options& options, const char* argv0) {
 
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  if (!options.quiet) std::fprintf(stderr, "%s\n", Summary(stats, seconds).c_str());
+  if (!options.quiet)
+    std::fprintf(stderr, "%s\n",
+                 Summary(stats, zarn::ProfileName(parse_options.profile), seconds).c_str());
   if (stats.database_failures > 0) {
     throw FatalError(stats.first_database_error + " (" + std::to_string(stats.database_failures) +
                      " rows failed)");
@@ -353,6 +382,14 @@ int main(int argc, char** argv) {
   app.add_option("-d,--database", options.database,
                  "Reference database (default: the bundled share/zarn/qordatavb.DAT)")
       ->option_text("PATH");
+  app.add_option("-p,--profile", options.profile,
+                 "Rules: specified (default, the documented rules) or canada (tuned for real "
+                 "Canadian addresses, English and French)")
+      ->check(CLI::IsMember({"specified", "canada"}, CLI::ignore_case))
+      ->option_text("NAME");
+  app.add_flag("--flags", options.flags,
+               "Add the columns flags (what the canada profile was unsure of) and "
+               "unplaced_words (words it could not place)");
   app.add_option("-j,--threads", options.threads, "Parsing threads (default: every core)")
       ->check(CLI::Range(1, 1024))
       ->option_text("N");
