@@ -9,9 +9,11 @@
 
 namespace zarn::internal {
 
-void AnalyzeAddress(std::u16string& text, SegmentTable& table, DatabaseSession& db) {
-  CleanText(text);
-  TokeniseAndFindStreetTypes(text, table, db);
+namespace {
+
+// Every pass after the clean-up and tokenising.
+void ClassifyTokens(SegmentTable& table, DatabaseSession& db) {
+  FindStreetTypes(table, db);
   SplitJoinedNumber(table);
   MarkDashes(table);
   DropDashesBesideStreetType(table);
@@ -29,6 +31,24 @@ void AnalyzeAddress(std::u16string& text, SegmentTable& table, DatabaseSession& 
   ClassifyCharacters(table);
   NormaliseUnitNumber(table);
   if (table.CountUnclassified() > 0) MarkRemainingAsStreet(table);
+}
+
+}  // namespace
+
+void AnalyzeAddress(std::u16string& text, SegmentTable& table, DatabaseSession& db) {
+  CleanText(text);
+  Tokenise(text, table);
+  ClassifyTokens(table, db);
+}
+
+void AnalyzeAddressUtf8(std::string_view address, std::u16string& text, SegmentTable& table,
+                        DatabaseSession& db) {
+  if (!CleanAndTokeniseUtf8(address, text, table)) {
+    Utf8ToUtf16(address, text);
+    CleanText(text);
+    Tokenise(text, table);
+  }
+  ClassifyTokens(table, db);
 }
 
 namespace {

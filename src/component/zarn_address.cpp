@@ -92,11 +92,11 @@ struct ThreadScratch {
 void ParseInto(DatabaseSession& session, const ParseOptions& options, std::string_view address,
                std::u16string& text, SegmentTable& table, Diagnostics* diagnostics) {
   try {
-    internal::Utf8ToUtf16(address, text);
     if (options.profile == Profile::kCanada) {
+      internal::Utf8ToUtf16(address, text);
       internal::AnalyzeAddressCanada(text, table, session, diagnostics);
     } else {
-      internal::AnalyzeAddress(text, table, session);
+      internal::AnalyzeAddressUtf8(address, text, table, session);
     }
   } catch (const Error& e) {
     // An address's own error leaves the connection good for the next call.

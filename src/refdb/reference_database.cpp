@@ -284,7 +284,7 @@ Connection::StreetTypeEntry* Connection::WordEntry(std::u16string_view token, in
     return &street_types_.Find(token).value;
   }
   auto*& found = word_entries_[static_cast<size_t>(word)];
-  if (found == nullptr || found->word != token) {
+  if (found == nullptr || !WordMemo<StreetTypeEntry>::SameUnits(found->word, token)) {
     if (street_types_.size() >= kMaxMemoEntries) street_types_.clear();
     found = &street_types_.Find(token);
   }

@@ -9,6 +9,7 @@
 #define ZARN_REFDB_REFERENCE_DATABASE_H_
 
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -65,12 +66,17 @@ struct TransparentU16Hash {
 
 // The memo by word of the street-type look-ups, which run for every word of
 // every address: open addressing over a power-of-two slot array kept at most
-// half full (a mask instead of a division), each slot holding the word's hash
-// beside its entry so that a probe reads no entry but the one it finds.
-// Entries live in a deque, so an entry stays where it is while the memo grows.
+// half full (a mask instead of a division). A slot holds the word's hash
+// tagged with its length and, for a word of at most kShortUnits units, the
+// word itself zero-padded, so that a probe for a short word compares two
+// 64-bit pairs and reads no entry but the one it returns; longer words are
+// compared in their entry. Entries live in a deque, so an entry stays where
+// it is while the memo grows.
 template <typename V>
 class WordMemo {
  public:
+  static constexpr size_t kShortUnits = 8;
+
   struct Entry {
     std::u16string word;
     V value;
@@ -83,24 +89,57 @@ class WordMemo {
   }
   // The entry of `word`, added with a default value when absent.
   Entry& Find(std::u16string_view word) {
-    const size_t hash = TransparentU16Hash{}(word);
+    Slot probe;
+    probe.tag = Tag(word, probe.key);
     if (!slots_.empty()) {
       const size_t mask = slots_.size() - 1;
-      for (size_t i = hash & mask; slots_[i].entry != nullptr; i = (i + 1) & mask) {
-        if (slots_[i].hash == hash && slots_[i].entry->word == word) return *slots_[i].entry;
+      const bool is_short = word.size() <= kShortUnits;
+      for (size_t i = probe.tag & mask; slots_[i].entry != nullptr; i = (i + 1) & mask) {
+        const Slot& s = slots_[i];
+        if (s.tag != probe.tag) continue;
+        if (is_short ? (s.key[0] == probe.key[0] && s.key[1] == probe.key[1])
+                     : SameUnits(s.entry->word, word)) {
+          return *s.entry;
+        }
       }
     }
     if (2 * (entries_.size() + 1) > slots_.size()) Grow();
     Entry& added = entries_.emplace_back(Entry{std::u16string(word), V{}});
-    Place(Slot{hash, &added});
+    probe.entry = &added;
+    Place(probe);
     return added;
+  }
+
+  // Whether two texts hold the same units (a byte comparison, which for
+  // equality is the same as comparing unit by unit).
+  static bool SameUnits(std::u16string_view a, std::u16string_view b) {
+    return a.size() == b.size() &&
+           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0);
   }
 
  private:
   struct Slot {
-    size_t hash = 0;
-    Entry* entry = nullptr;  // null for an empty slot
+    uint64_t tag = 0;
+    uint64_t key[2] = {0, 0};  // a short word's units, zero-padded
+    Entry* entry = nullptr;    // null for an empty slot
   };
+
+  // A hash of `word` with its length in the top 16 bits; `key` receives a
+  // short word's units. Short words of different lengths never share a tag,
+  // so equal tags and equal keys mean equal short words.
+  static uint64_t Tag(std::u16string_view word, uint64_t (&key)[2]) {
+    uint64_t h;
+    if (word.size() <= kShortUnits) {
+      if (!word.empty()) std::memcpy(key, word.data(), word.size() * sizeof(char16_t));
+      h = (key[0] * 0x9E3779B97F4A7C15ull) ^ ((key[1] + word.size()) * 0xC2B2AE3D27D4EB4Full);
+      h ^= h >> 29;
+      h *= 0xBF58476D1CE4E5B9ull;
+      h ^= h >> 32;
+    } else {
+      h = TransparentU16Hash{}(word);
+    }
+    return (h & 0x0000FFFFFFFFFFFFull) | (static_cast<uint64_t>(word.size() & 0xFFFF) << 48);
+  }
 
   void Grow() {
     std::vector<Slot> old(slots_.empty() ? 256 : 2 * slots_.size());
@@ -109,9 +148,9 @@ class WordMemo {
       if (s.entry != nullptr) Place(s);
     }
   }
-  void Place(Slot slot) {
+  void Place(const Slot& slot) {
     const size_t mask = slots_.size() - 1;
-    size_t i = slot.hash & mask;
+    size_t i = slot.tag & mask;
     while (slots_[i].entry != nullptr) i = (i + 1) & mask;
     slots_[i] = slot;
   }

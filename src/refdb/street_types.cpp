@@ -10,7 +10,12 @@ namespace zarn::internal {
 using namespace std::string_view_literals;
 
 void TokeniseAndFindStreetTypes(std::u16string& text, SegmentTable& table, DatabaseSession& db) {
-  const int16_t n = Tokenise(text, table);
+  Tokenise(text, table);
+  FindStreetTypes(table, db);
+}
+
+void FindStreetTypes(SegmentTable& table, DatabaseSession& db) {
+  const int16_t n = table.Count();
   DatabaseSession::PassScope pass(db);
   Connection& connection = pass.connection();
   connection.StartWords(n);

@@ -1,6 +1,9 @@
 #include "segments/tokeniser.h"
 
+#include <utf8.h>
+
 #include <algorithm>
+#include <cstdint>
 
 namespace zarn::internal {
 
@@ -56,6 +59,112 @@ int16_t Tokenise(std::u16string& address, SegmentTable& table) {
     at = stop + 1;
   }
   return n;
+}
+
+namespace {
+
+// What the clean-up and collapsing do with each ASCII byte.
+enum ByteAction : uint8_t {
+  kKeep = 0,   // a character of a word
+  kSpace = 1,  // " ", and "," and "*", which the clean-up turns into spaces
+  kDrop = 2,   // "." and "'", which the clean-up removes
+  kDash = 3,   // "-", which the clean-up puts between two spaces
+};
+
+constexpr auto kByteActions = [] {
+  struct Table {
+    uint8_t action[128] = {};
+  } t;
+  t.action[static_cast<unsigned char>(' ')] = kSpace;
+  t.action[static_cast<unsigned char>(',')] = kSpace;
+  t.action[static_cast<unsigned char>('*')] = kSpace;
+  t.action[static_cast<unsigned char>('.')] = kDrop;
+  t.action[static_cast<unsigned char>('\'')] = kDrop;
+  t.action[static_cast<unsigned char>('-')] = kDash;
+  return t;
+}();
+
+// Longest input taken by CleanAndTokeniseUtf8: at most three UTF-16 units
+// per byte after the clean-up (a dash), and every position checked by the
+// stages it stands for is at most that length plus four.
+constexpr size_t kFrontEndMaxBytes = (32767 - 4) / 3;
+
+}  // namespace
+
+bool CleanAndTokeniseUtf8(std::string_view address, std::u16string& text, SegmentTable& table) {
+  if (address.size() > kFrontEndMaxBytes) return false;
+  const size_t room = 3 * address.size();
+  if (text.size() < room) text.resize(room);
+  char16_t* const out = text.data();
+  size_t o = 0;
+  bool after_space = true;  // leading spaces are dropped
+  size_t spaces = 0;
+  const auto* p = reinterpret_cast<const unsigned char*>(address.data());
+  const auto* const end = p + address.size();
+  bool checked = false;  // the non-ASCII rest was found valid
+  while (p != end) {
+    const unsigned char byte = *p;
+    if (byte < 0x80) {
+      ++p;
+      switch (kByteActions.action[byte]) {
+        case kKeep:
+          out[o++] = byte;
+          after_space = false;
+          break;
+        case kSpace:
+          if (!after_space) {
+            out[o++] = u' ';
+            ++spaces;
+            after_space = true;
+          }
+          break;
+        case kDrop: break;
+        case kDash:
+          if (!after_space) {
+            out[o++] = u' ';
+            ++spaces;
+          }
+          out[o++] = u'-';
+          out[o++] = u' ';
+          ++spaces;
+          after_space = true;
+          break;
+      }
+      continue;
+    }
+    if (!checked) {
+      // From the first non-ASCII byte on, the rest is checked once.
+      if (utf8::find_invalid(p, end) != end) return false;
+      checked = true;
+    }
+    const uint32_t cp = utf8::unchecked::next(p);
+    if (cp > 0xFFFF) {
+      out[o++] = static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
+      out[o++] = static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+      out[o++] = static_cast<char16_t>(cp);
+    }
+    after_space = false;
+  }
+  text.resize(o);
+
+  const int n = static_cast<int>(spaces) + 1;
+  table.Rebuild(n);
+  size_t at = 0;  // 0-based start of the current word
+  for (int i = 1; i <= n; ++i) {
+    size_t stop = o;
+    if (i < n) {
+      stop = at;
+      while (out[stop] != u' ') ++stop;
+    }
+    Segment& s = table[i];
+    s.contents.assign(out + at, stop - at);
+    s.start = static_cast<int16_t>(at + 1);
+    s.end = static_cast<int16_t>(stop);
+    s.len = static_cast<int16_t>(stop - at);
+    at = stop + 1;
+  }
+  return true;
 }
 
 void ClassifyCharacters(SegmentTable& table) {

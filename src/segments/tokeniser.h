@@ -26,6 +26,14 @@ std::u16string DeleteRange(std::u16string_view text, int from, int to);
 // raises the overflow error.
 int16_t Tokenise(std::u16string& address, SegmentTable& table);
 
+// The whole front end of the default rules in one pass over the UTF-8
+// bytes: the same table (and collapsed text in `text`) as converting to
+// UTF-16, CleanText and Tokenise one after the other. Returns false, having
+// changed nothing that matters, when it cannot tell that those stages would
+// succeed: for text that is not valid UTF-8 (whose error the conversion
+// reports) or long enough that a position could pass 32767.
+bool CleanAndTokeniseUtf8(std::string_view address, std::u16string& text, SegmentTable& table);
+
 // Sets the character class of segments 1..Count() from the first `len`
 // characters of each text.
 void ClassifyCharacters(SegmentTable& table);
