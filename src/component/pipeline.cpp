@@ -51,32 +51,26 @@ void AnalyzeAddressUtf8(std::string_view address, std::u16string& text, SegmentT
   ClassifyTokens(table, db);
 }
 
-namespace {
-
-// The street name: the first street word, then every later one through the
-// last record; empty words add nothing, not even a space.
-void JoinStreet(const SegmentTable& table, int found, std::u16string& result) {
-  result = table[found].contents;
+void ReadSegmentUtf8(const SegmentTable& table, int kind, std::u16string& /*scratch*/,
+                     std::string& out) {
+  const int found = kind < kKindNone || kind > kKindDash ? 0 : table.FindSegmentOfKind(kind, 0);
+  out.clear();
+  if (found == 0) return;
+  if (kind != kKindStreet) {
+    AppendUtf16AsUtf8(table[found].contents, out);
+    return;
+  }
+  // The street name: the first street word, then every later one through
+  // the last record; empty words add nothing, not even a space. Each word
+  // is written as UTF-8 on its own: the conversion of a text with an
+  // unpaired surrogate differs from the word-by-word one only where a
+  // surrogate pair would span two words, and a space always stands between.
+  AppendUtf16AsUtf8(table[found].contents, out);
   for (int i = found + 1; i <= table.Count(); ++i) {
     const Segment& s = table[i];
     if (s.type != kKindStreet || s.contents.empty()) continue;
-    if (!result.empty()) result += u' ';
-    result += s.contents;
-  }
-}
-
-}  // namespace
-
-void ReadSegmentUtf8(const SegmentTable& table, int kind, std::u16string& scratch,
-                     std::string& out) {
-  const int found = kind < kKindNone || kind > kKindDash ? 0 : table.FindSegmentOfKind(kind, 0);
-  if (found == 0) {
-    out.clear();
-  } else if (kind != kKindStreet) {
-    Utf16ToUtf8(table[found].contents, out);
-  } else {
-    JoinStreet(table, found, scratch);
-    Utf16ToUtf8(scratch, out);
+    if (!out.empty()) out += ' ';
+    AppendUtf16AsUtf8(s.contents, out);
   }
 }
 

@@ -54,28 +54,46 @@ void Utf16ToUtf8Slow(std::u16string_view in, std::string& out) {
 
 }  // namespace
 
-void Utf16ToUtf8(std::u16string_view in, std::string& out) {
-  // Text of the Basic Multilingual Plane outside the surrogates, written
-  // straight into place (at most three bytes per unit); anything else takes
-  // the general path.
-  out.resize(in.size() * 3);
-  char* p = out.data();
+void AppendUtf16AsUtf8(std::u16string_view in, std::string& out) {
+  // Sized exactly first (one, two or three bytes per unit of the Basic
+  // Multilingual Plane outside the surrogates), so that a short answer stays
+  // in the string's own storage; a surrogate sends the whole text to the
+  // general path.
+  size_t bytes = in.size();
+  for (const char16_t c : in) {
+    if (c < 0x80) continue;
+    if (c >= 0xD800 && c <= 0xDFFF) {
+      std::string rest;
+      Utf16ToUtf8Slow(in, rest);
+      out += rest;
+      return;
+    }
+    bytes += c < 0x800 ? 1 : 2;
+  }
+  const size_t start = out.size();
+  out.resize(start + bytes);
+  char* p = out.data() + start;
+  if (bytes == in.size()) {
+    for (const char16_t c : in) *p++ = static_cast<char>(c);
+    return;
+  }
   for (const char16_t c : in) {
     if (c < 0x80) {
       *p++ = static_cast<char>(c);
     } else if (c < 0x800) {
       *p++ = static_cast<char>(0xC0 | (c >> 6));
       *p++ = static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0xD800 || c > 0xDFFF) {
+    } else {
       *p++ = static_cast<char>(0xE0 | (c >> 12));
       *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
       *p++ = static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      Utf16ToUtf8Slow(in, out);
-      return;
     }
   }
-  out.resize(static_cast<size_t>(p - out.data()));
+}
+
+void Utf16ToUtf8(std::u16string_view in, std::string& out) {
+  out.clear();
+  AppendUtf16AsUtf8(in, out);
 }
 
 std::string Utf16ToUtf8(std::u16string_view in) {

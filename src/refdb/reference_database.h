@@ -189,6 +189,19 @@ class Connection {
   void StartWords(int n);
   bool StreetTypeExists(std::u16string_view token, int word);
   const DbText* AlternateStreetType(std::u16string_view token, int word);
+  // The memo entry of one word for both look-ups: found once with FindWord
+  // (after ReserveWords(n) for the n words of a parse, so that no entry is
+  // cleared away while the parse holds it), then asked both questions.
+  // FindWord gives null without a cache, which the two look-ups accept.
+  struct StreetTypeEntry {
+    int8_t in_table = -1;  // -1 not looked up yet, 0 no, 1 yes
+    int8_t has_alternate = -1;
+    DbText alternate;
+  };
+  void ReserveWords(int n);
+  StreetTypeEntry* FindWord(std::u16string_view token);
+  bool StreetTypeExists(StreetTypeEntry* entry, std::u16string_view token);
+  const DbText* AlternateStreetType(StreetTypeEntry* entry, std::u16string_view token);
   // The first AlternateAddress row of type 4 for `key`, or nullptr.
   const DeliveryRow* AlternateStreetAddress(std::u16string_view key);
   // The DeliveryAddress of the first AlternateAddress row of type 1 for
@@ -202,11 +215,6 @@ class Connection {
 
  private:
   struct Statement;
-  struct StreetTypeEntry {
-    int8_t in_table = -1;  // -1 not looked up yet, 0 no, 1 yes
-    int8_t has_alternate = -1;
-    DbText alternate;
-  };
   template <typename V>
   using Memo = std::unordered_map<std::u16string, V, TransparentU16Hash, std::equal_to<>>;
 

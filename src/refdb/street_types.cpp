@@ -1,6 +1,8 @@
 #include <string_view>
+#include <vector>
 
 #include "component/text.h"
+#include "platform/thread_scratch.h"
 #include "refdb/database_passes.h"
 #include "segments/tokeniser.h"
 #include "zarn/zarn.hpp"
@@ -18,17 +20,24 @@ void FindStreetTypes(SegmentTable& table, DatabaseSession& db) {
   const int16_t n = table.Count();
   DatabaseSession::PassScope pass(db);
   Connection& connection = pass.connection();
-  connection.StartWords(n);
+  connection.ReserveWords(n);
+  // Each word is found in the memo once, for both look-ups. The array is the
+  // thread's own and keeps its storage between parses.
+  ZARN_THREAD_SCRATCH std::vector<Connection::StreetTypeEntry*> entries;
+  entries.resize(static_cast<size_t>(n) + 1);
+  for (int i = n; i >= 1; --i) entries[static_cast<size_t>(i)] = connection.FindWord(table[i].contents);
 
   // Words of the StreetType table, from the last word to the first.
   for (int i = n; i >= 1; --i) {
-    if (connection.StreetTypeExists(table[i].contents, i)) table[i].type = kKindStreetType;
+    if (connection.StreetTypeExists(entries[static_cast<size_t>(i)], table[i].contents)) {
+      table[i].type = kKindStreetType;
+    }
   }
   // Alternate forms. A word found by both look-ups is one street-type word
   // and counts once.
   for (int i = n; i >= 1; --i) {
     Segment& s = table[i];
-    const DbText* desc = connection.AlternateStreetType(s.contents, i);
+    const DbText* desc = connection.AlternateStreetType(entries[static_cast<size_t>(i)], s.contents);
     if (desc == nullptr) continue;
     s.type = kKindStreetType;
     if (s.contents != u"St"sv) {
