@@ -54,6 +54,26 @@ void AnalyzeAddressUtf8(std::string_view address, std::u16string& text, SegmentT
 void ReadSegmentUtf8(const SegmentTable& table, int kind, std::u16string& /*scratch*/,
                      std::string& out) {
   const int found = kind < kKindNone || kind > kKindDash ? 0 : table.FindSegmentOfKind(kind, 0);
+  WriteSegmentUtf8(table, kind, found, out);
+}
+
+void ReadFivePartsUtf8(const SegmentTable& table, std::string* (&out)[kKindDirection + 1]) {
+  // The first segment of each kind, found in one pass.
+  int first[kKindDirection + 1] = {};
+  int missing = kKindDirection;
+  for (int i = 1; i <= table.Count() && missing > 0; ++i) {
+    const int16_t type = table[i].type;
+    if (type >= kKindStreetType && type <= kKindDirection && first[type] == 0) {
+      first[type] = i;
+      --missing;
+    }
+  }
+  for (int kind = kKindStreetType; kind <= kKindDirection; ++kind) {
+    WriteSegmentUtf8(table, kind, first[kind], *out[kind]);
+  }
+}
+
+void WriteSegmentUtf8(const SegmentTable& table, int kind, int found, std::string& out) {
   out.clear();
   if (found == 0) return;
   if (kind != kKindStreet) {

@@ -36,6 +36,12 @@ void AnalyzeAddressCanada(std::u16string& text, SegmentTable& table, DatabaseSes
 // of a street name (in `scratch`).
 void ReadSegmentUtf8(const SegmentTable& table, int kind, std::u16string& scratch,
                      std::string& out);
+// The answer for `kind` when `found` is the first segment of that kind (0 for
+// none), as ReadSegmentUtf8 writes it.
+void WriteSegmentUtf8(const SegmentTable& table, int kind, int found, std::string& out);
+// The answers for the kinds StreetType..Direction at once, each to
+// *out[kind] (out[0] is not used), as ReadSegmentUtf8 writes them.
+void ReadFivePartsUtf8(const SegmentTable& table, std::string* (&out)[kKindDirection + 1]);
 
 }  // namespace zarn::internal
 

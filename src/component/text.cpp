@@ -55,40 +55,38 @@ void Utf16ToUtf8Slow(std::u16string_view in, std::string& out) {
 }  // namespace
 
 void AppendUtf16AsUtf8(std::u16string_view in, std::string& out) {
-  // Sized exactly first (one, two or three bytes per unit of the Basic
-  // Multilingual Plane outside the surrogates), so that a short answer stays
-  // in the string's own storage; a surrogate sends the whole text to the
-  // general path.
-  size_t bytes = in.size();
-  for (const char16_t c : in) {
-    if (c < 0x80) continue;
-    if (c >= 0xD800 && c <= 0xDFFF) {
-      std::string rest;
-      Utf16ToUtf8Slow(in, rest);
-      out += rest;
+  // Written to a buffer on the stack (at most three bytes per unit of the
+  // Basic Multilingual Plane outside the surrogates) and appended in one
+  // copy, so that a short answer stays in the string's own storage; a
+  // surrogate sends the whole text to the general path, and so does a text
+  // too long for the buffer.
+  constexpr size_t kUnits = 128;
+  char buffer[3 * kUnits];
+  if (in.size() <= kUnits) {
+    char* p = buffer;
+    for (const char16_t c : in) {
+      if (c < 0x80) {
+        *p++ = static_cast<char>(c);
+      } else if (c < 0x800) {
+        *p++ = static_cast<char>(0xC0 | (c >> 6));
+        *p++ = static_cast<char>(0x80 | (c & 0x3F));
+      } else if (c < 0xD800 || c > 0xDFFF) {
+        *p++ = static_cast<char>(0xE0 | (c >> 12));
+        *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        *p++ = static_cast<char>(0x80 | (c & 0x3F));
+      } else {
+        p = nullptr;
+        break;
+      }
+    }
+    if (p != nullptr) {
+      out.append(buffer, static_cast<size_t>(p - buffer));
       return;
     }
-    bytes += c < 0x800 ? 1 : 2;
   }
-  const size_t start = out.size();
-  out.resize(start + bytes);
-  char* p = out.data() + start;
-  if (bytes == in.size()) {
-    for (const char16_t c : in) *p++ = static_cast<char>(c);
-    return;
-  }
-  for (const char16_t c : in) {
-    if (c < 0x80) {
-      *p++ = static_cast<char>(c);
-    } else if (c < 0x800) {
-      *p++ = static_cast<char>(0xC0 | (c >> 6));
-      *p++ = static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      *p++ = static_cast<char>(0xE0 | (c >> 12));
-      *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      *p++ = static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
+  std::string all;
+  Utf16ToUtf8Slow(in, all);
+  out += all;
 }
 
 void Utf16ToUtf8(std::u16string_view in, std::string& out) {

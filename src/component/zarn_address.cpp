@@ -109,14 +109,11 @@ void ParseInto(DatabaseSession& session, const ParseOptions& options, std::strin
 }
 
 void ReadParts(ThreadScratch& scratch, AddressParts& parts) {
-  auto read = [&scratch](int kind, std::string& out) {
-    internal::ReadSegmentUtf8(scratch.table, kind, scratch.answer, out);
-  };
-  read(kStreetNumber, parts.street_number);
-  read(kStreet, parts.street);
-  read(kStreetType, parts.street_type);
-  read(kDirection, parts.direction);
-  read(kUnit, parts.unit);
+  std::string* out[] = {nullptr,          &parts.street_type, &parts.street, &parts.street_number,
+                        &parts.unit, &parts.direction};
+  static_assert(kStreetType == 1 && kStreet == 2 && kStreetNumber == 3 && kUnit == 4 &&
+                kDirection == 5);
+  internal::ReadFivePartsUtf8(scratch.table, out);
 }
 
 // Runs `body` with a database session for one call; running out of memory

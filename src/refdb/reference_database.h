@@ -82,9 +82,10 @@ class WordMemo {
     V value;
   };
 
-  size_t size() const { return entries_.size(); }
+  size_t size() const { return count_; }
   void clear() {
     entries_.clear();
+    count_ = 0;
     slots_.assign(slots_.size(), Slot{});
   }
   // The entry of `word`, added with a default value when absent.
@@ -103,8 +104,9 @@ class WordMemo {
         }
       }
     }
-    if (2 * (entries_.size() + 1) > slots_.size()) Grow();
+    if (2 * (count_ + 1) > slots_.size()) Grow();
     Entry& added = entries_.emplace_back(Entry{std::u16string(word), V{}});
+    ++count_;
     probe.entry = &added;
     Place(probe);
     return added;
@@ -130,7 +132,12 @@ class WordMemo {
   static uint64_t Tag(std::u16string_view word, uint64_t (&key)[2]) {
     uint64_t h;
     if (word.size() <= kShortUnits) {
-      if (!word.empty()) std::memcpy(key, word.data(), word.size() * sizeof(char16_t));
+      uint64_t units[2] = {0, 0};
+      for (size_t i = 0; i < word.size(); ++i) {
+        units[i / 4] |= static_cast<uint64_t>(word[i]) << (16 * (i % 4));
+      }
+      key[0] = units[0];
+      key[1] = units[1];
       h = (key[0] * 0x9E3779B97F4A7C15ull) ^ ((key[1] + word.size()) * 0xC2B2AE3D27D4EB4Full);
       h ^= h >> 29;
       h *= 0xBF58476D1CE4E5B9ull;
@@ -157,6 +164,7 @@ class WordMemo {
 
   std::vector<Slot> slots_;
   std::deque<Entry> entries_;
+  size_t count_ = 0;  // entries_.size(), which a deque computes with divisions
 };
 
 // One open connection with its statements and caches. Used by one thread at

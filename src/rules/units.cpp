@@ -27,6 +27,10 @@ int16_t MarkUnits(SegmentTable& table) {
   int16_t result = 0;
   for (int i = 1; i <= count; ++i) {
     Segment& s = table[i];
+    // Every designator starts with "U", "A" or "F": other words are passed
+    // over without comparing.
+    const char16_t head = s.contents.empty() ? u'\0' : s.contents[0];
+    if (head != u'U' && head != u'A' && head != u'F') continue;
     if (s.contents == u"Unit"sv || s.contents == u"Apt"sv || s.contents == u"Unit#"sv) {
       // A designator in the last position has no word to mark and is left
       // as it is, like "Floor" in the first position.
