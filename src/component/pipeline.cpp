@@ -17,7 +17,7 @@ void ClassifyTokens(SegmentTable& table, DatabaseSession& db) {
   SplitJoinedNumber(table);
   MarkDashes(table);
   DropDashesBesideStreetType(table);
-  ClassifyCharacters(table);
+  ClassifyChanged(table);
   MarkDirection(table);
   ExtendStreetAroundType(table);
   MarkUnits(table);
@@ -28,7 +28,7 @@ void ClassifyTokens(SegmentTable& table, DatabaseSession& db) {
   ApplyAlternateDeliveryAddress(table, db);
   StripOrdinalSuffixes(table);
   CleanUnitText(table);
-  ClassifyCharacters(table);
+  ClassifyChanged(table);
   NormaliseUnitNumber(table);
   if (table.CountUnclassified() > 0) MarkRemainingAsStreet(table);
 }

@@ -28,9 +28,9 @@ void ApplyAlternateDeliveryAddress(SegmentTable& table, DatabaseSession& db) {
   }
   const int16_t s = table.FindSegmentOfKind(kKindStreet, 0);
   if (s == 0) return;
-  table[s].contents = delivery->text;
+  table[s].SetText(delivery->text);
   for (int i = s + 1; i <= count; ++i) {
-    if (table[i].type == kKindStreet) table[i].contents.clear();
+    if (table[i].type == kKindStreet) table[i].EditText().clear();
   }
 }
 

@@ -43,19 +43,19 @@ void ApplyAlternateStreetAddress(SegmentTable& table, DatabaseSession& db) {
     Segment& s = table[i];
     switch (s.type) {
       case kKindStreetType:
-        if (!row->type.is_null) s.contents = row->type.text;
+        if (!row->type.is_null) s.SetText(row->type.text);
         type_done = true;
         break;
       case kKindStreet:
         if (street_done) {
-          s.contents.clear();
+          s.EditText().clear();
         } else {
-          if (!row->street.is_null) s.contents = row->street.text;
+          if (!row->street.is_null) s.SetText(row->street.text);
           street_done = true;
         }
         break;
       case kKindStreetNumber:
-        if (!row->number.is_null) s.contents = row->number.text;
+        if (!row->number.is_null) s.SetText(row->number.text);
         number_done = true;
         break;
       default: break;
@@ -63,12 +63,12 @@ void ApplyAlternateStreetAddress(SegmentTable& table, DatabaseSession& db) {
   }
   if (!number_done) {
     table.InsertSegment(1);
-    if (!row->number.is_null) table[1].contents = row->number.text;
+    if (!row->number.is_null) table[1].SetText(row->number.text);
     table[1].type = kKindStreetNumber;
   }
   if (!type_done) {
     table.InsertSegment(1);
-    if (!row->type.is_null) table[1].contents = row->type.text;
+    if (!row->type.is_null) table[1].SetText(row->type.text);
     table[1].type = kKindStreetType;
   }
 }

@@ -46,7 +46,7 @@ void FindStreetTypes(SegmentTable& table, DatabaseSession& db) {
                     "Invalid use of Null (qryAlternateStreetTypes.StreetTypeDesc for \"" +
                         Utf16ToUtf8(s.contents) + "\")");
       }
-      s.contents = desc->text;
+      s.SetText(desc->text);
     }
   }
   // All but the last street-type word become part of the street name.
@@ -61,7 +61,7 @@ void FindStreetTypes(SegmentTable& table, DatabaseSession& db) {
 void ExpandStreetAbbreviation(SegmentTable& table) {
   for (int i = 1; i <= table.Count(); ++i) {
     Segment& s = table[i];
-    if (s.type == kKindStreetType && s.contents == u"St"sv) s.contents = u"Street";
+    if (s.type == kKindStreetType && s.contents == u"St"sv) s.SetText(u"Street");
   }
 }
 

@@ -41,7 +41,7 @@ int16_t MarkDirection(SegmentTable& table) {
     if (!MayBeDirection(s.contents)) continue;
     for (const DirectionWord& d : kDirections) {
       if (s.contents == d.word) {
-        s.contents = d.stored;
+        s.SetText(d.stored);
         s.type = kKindDirection;
         return static_cast<int16_t>(i);
       }

@@ -24,7 +24,7 @@ void StripOrdinalSuffixes(SegmentTable& table) {
   const int count = table.Count();
   // The class of a segment is recomputed whenever its text changes, so each
   // test below reads the class of the current text.
-  ClassifyCharacters(table);
+  ClassifyChanged(table);
   for (int i = 1; i <= count; ++i) {
     Segment& s = table[i];
     if (IsStreetOrUnit(s) && s.char_class == kClassMixed) {

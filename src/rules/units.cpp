@@ -90,10 +90,10 @@ void CleanUnitText(SegmentTable& table) {
   const int count = table.Count();
   for (int i = 1; i <= count; ++i) {
     Segment& s = table[i];
-    RemoveFirstInPlace(s.contents, u"#");
+    if (RemoveFirstInPlace(s.contents, u"#")) s.class_stale = true;
     if (s.type == kKindUnit) {
-      RemoveFirstInPlace(s.contents, u"Unit");
-      RemoveFirstInPlace(s.contents, u"Apt");
+      if (RemoveFirstInPlace(s.contents, u"Unit")) s.class_stale = true;
+      if (RemoveFirstInPlace(s.contents, u"Apt")) s.class_stale = true;
       return;
     }
   }
@@ -111,7 +111,7 @@ void NormaliseUnitNumber(SegmentTable& table) {
     if (!all_digits) continue;
     size_t zeros = 0;
     while (zeros + 1 < s.contents.size() && s.contents[zeros] == u'0') ++zeros;
-    s.contents.erase(0, zeros);
+    s.EditText().erase(0, zeros);
   }
 }
 

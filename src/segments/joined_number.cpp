@@ -13,7 +13,7 @@ int16_t FirstNonDigit(const Segment& segment) {
 }
 
 void SplitJoinedNumber(SegmentTable& table) {
-  ClassifyCharacters(table);
+  ClassifyChanged(table);
   if (table.Count() != 1 || table[1].char_class != kClassMixed) return;
   const int16_t a = FirstNonDigit(table[1]);
   if (a <= 1) return;
@@ -24,7 +24,7 @@ void SplitJoinedNumber(SegmentTable& table) {
   table[1].type = kKindStreetNumber;
   table[2].contents.assign(t, static_cast<size_t>(a - 1));
   table[2].type = kKindStreet;
-  ClassifyCharacters(table);
+  ClassifyChanged(table);
 }
 
 }  // namespace zarn::internal

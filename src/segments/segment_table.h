@@ -40,6 +40,23 @@ struct Segment {
   int16_t end = 0;
   int16_t len = 0;  // characters as tokenised; ClassifyCharacters reads this many
   int16_t char_class = kClassUnknown;
+  // Whether the text may have changed since char_class was last set from it:
+  // ClassifyChanged recomputes only the classes of marked segments. The
+  // writers below mark the segment; code that writes `contents` directly
+  // must classify the whole table (ClassifyCharacters) before reading a
+  // class.
+  bool class_stale = true;
+
+  // Replaces the text, marking the class for recomputation.
+  void SetText(std::u16string_view text) {
+    contents.assign(text);
+    class_stale = true;
+  }
+  // The text, to be changed in place: marks the class for recomputation.
+  std::u16string& EditText() {
+    class_stale = true;
+    return contents;
+  }
 
   // Empties the record but keeps the string's storage for reuse.
   void Reset() {
@@ -47,6 +64,7 @@ struct Segment {
     type = kKindNone;
     start = end = len = 0;
     char_class = kClassUnknown;
+    class_stale = true;
   }
 };
 

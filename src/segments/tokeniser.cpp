@@ -171,6 +171,16 @@ void ClassifyCharacters(SegmentTable& table) {
   for (int i = 1; i <= table.Count(); ++i) {
     Segment& s = table[i];
     s.char_class = ClassOf(s.contents, s.len);
+    s.class_stale = false;
+  }
+}
+
+void ClassifyChanged(SegmentTable& table) {
+  for (int i = 1; i <= table.Count(); ++i) {
+    Segment& s = table[i];
+    if (!s.class_stale) continue;
+    s.char_class = ClassOf(s.contents, s.len);
+    s.class_stale = false;
   }
 }
 

@@ -37,6 +37,10 @@ bool CleanAndTokeniseUtf8(std::string_view address, std::u16string& text, Segmen
 // Sets the character class of segments 1..Count() from the first `len`
 // characters of each text.
 void ClassifyCharacters(SegmentTable& table);
+// The same result, recomputing only the segments marked `class_stale` (every
+// other class already matches its text, as long as the text was only
+// changed through Segment's writers).
+void ClassifyChanged(SegmentTable& table);
 // The class of the first `len` characters of `text`. Counts the digits
 // without branching, which suits the short words of an address.
 inline int16_t ClassOf(std::u16string_view text, int len) {
