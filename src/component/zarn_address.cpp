@@ -109,7 +109,7 @@ void ParseInto(DatabaseSession& session, const ParseOptions& options, std::strin
 }
 
 void ReadParts(ThreadScratch& scratch, AddressParts& parts) {
-  std::string* out[] = {nullptr,          &parts.street_type, &parts.street, &parts.street_number,
+  std::string* out[] = {nullptr,     &parts.street_type, &parts.street, &parts.street_number,
                         &parts.unit, &parts.direction};
   static_assert(kStreetType == 1 && kStreet == 2 && kStreetNumber == 3 && kUnit == 4 &&
                 kDirection == 5);

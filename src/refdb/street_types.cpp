@@ -25,7 +25,8 @@ void FindStreetTypes(SegmentTable& table, DatabaseSession& db) {
   // thread's own and keeps its storage between parses.
   ZARN_THREAD_SCRATCH std::vector<Connection::StreetTypeEntry*> entries;
   entries.resize(static_cast<size_t>(n) + 1);
-  for (int i = n; i >= 1; --i) entries[static_cast<size_t>(i)] = connection.FindWord(table[i].contents);
+  for (int i = n; i >= 1; --i)
+    entries[static_cast<size_t>(i)] = connection.FindWord(table[i].contents);
 
   // Words of the StreetType table, from the last word to the first.
   for (int i = n; i >= 1; --i) {
@@ -37,7 +38,8 @@ void FindStreetTypes(SegmentTable& table, DatabaseSession& db) {
   // and counts once.
   for (int i = n; i >= 1; --i) {
     Segment& s = table[i];
-    const DbText* desc = connection.AlternateStreetType(entries[static_cast<size_t>(i)], s.contents);
+    const DbText* desc =
+        connection.AlternateStreetType(entries[static_cast<size_t>(i)], s.contents);
     if (desc == nullptr) continue;
     s.type = kKindStreetType;
     if (s.contents != u"St"sv) {

@@ -8,6 +8,10 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "zarn_parse/rows.h"
 
 namespace zarn_parse {
@@ -62,24 +66,73 @@ void OutputSink::Close() {
   }
 }
 
-void AppendTsvField(std::string& out, std::string_view field) {
-  if (field.find_first_of("\t\n\r\\") == std::string_view::npos) {
-    out.append(field);
-    return;
+namespace {
+
+// The bytes a format must escape or quote, as a table with one entry per
+// byte value.
+struct ByteSet {
+  bool has[256] = {};
+  char list[4] = {};
+};
+
+constexpr ByteSet MakeByteSet(char a, char b, char c, char d) {
+  ByteSet set;
+  const char all[4] = {a, b, c, d};
+  for (int i = 0; i < 4; ++i) {
+    set.has[static_cast<unsigned char>(all[i])] = true;
+    set.list[i] = all[i];
   }
-  for (char c : field) {
-    switch (c) {
+  return set;
+}
+
+constexpr ByteSet kTsvSpecial = MakeByteSet('\t', '\n', '\r', '\\');
+constexpr ByteSet kCsvSpecial = MakeByteSet(',', '"', '\r', '\n');
+
+// Index of the first byte of `field` in `set`, or field.size(): sixteen
+// bytes at a time where SSE2 is there, then byte by byte through the table.
+size_t FirstOf(std::string_view field, const ByteSet& set) {
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i a = _mm_set1_epi8(set.list[0]);
+  const __m128i b = _mm_set1_epi8(set.list[1]);
+  const __m128i c = _mm_set1_epi8(set.list[2]);
+  const __m128i d = _mm_set1_epi8(set.list[3]);
+  for (; i + 16 <= field.size(); i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(field.data() + i));
+    const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, a), _mm_cmpeq_epi8(v, b)),
+                                     _mm_or_si128(_mm_cmpeq_epi8(v, c), _mm_cmpeq_epi8(v, d)));
+    const int mask = _mm_movemask_epi8(hit);
+    if (mask != 0) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+  }
+#endif
+  for (; i < field.size(); ++i) {
+    if (set.has[static_cast<unsigned char>(field[i])]) return i;
+  }
+  return field.size();
+}
+
+}  // namespace
+
+void AppendTsvField(std::string& out, std::string_view field) {
+  size_t i = FirstOf(field, kTsvSpecial);
+  out.append(field.data(), i);
+  while (i < field.size()) {
+    switch (field[i]) {
       case '\t': out += "\\t"; break;
       case '\n': out += "\\n"; break;
       case '\r': out += "\\r"; break;
       case '\\': out += "\\\\"; break;
-      default: out.push_back(c);
+      default: break;
     }
+    ++i;
+    const size_t next = i + FirstOf(field.substr(i), kTsvSpecial);
+    out.append(field.data() + i, next - i);
+    i = next;
   }
 }
 
 void AppendCsvField(std::string& out, std::string_view field) {
-  if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
+  if (FirstOf(field, kCsvSpecial) == field.size()) {
     out.append(field);
     return;
   }
