@@ -131,7 +131,7 @@ TEST(ClassifyCharacters, ClassifiesTheFirstLenCharacters) {
 namespace zarn::internal {
 namespace {
 
-// The stages CleanAndTokeniseUtf8 stands for, one after the other: the dump
+// The stages CleanAndTokeniseUtf8 stands for (with the classes set), one after the other: the dump
 // with positions and the collapsed text, or "error" when a stage throws.
 std::string ByStages(const std::string& address, std::u16string& text) {
   SegmentTable table;
@@ -139,6 +139,7 @@ std::string ByStages(const std::string& address, std::u16string& text) {
     Utf8ToUtf16(address, text);
     CleanText(text);
     Tokenise(text, table);
+    ClassifyCharacters(table);
   } catch (const Error&) {
     return "error";
   }

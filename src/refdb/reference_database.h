@@ -8,6 +8,7 @@
 #ifndef ZARN_REFDB_REFERENCE_DATABASE_H_
 #define ZARN_REFDB_REFERENCE_DATABASE_H_
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <deque>
@@ -132,12 +133,33 @@ class WordMemo {
   static uint64_t Tag(std::u16string_view word, uint64_t (&key)[2]) {
     uint64_t h;
     if (word.size() <= kShortUnits) {
-      uint64_t units[2] = {0, 0};
-      for (size_t i = 0; i < word.size(); ++i) {
-        units[i / 4] |= static_cast<uint64_t>(word[i]) << (16 * (i % 4));
+      // The units zero-padded into two 64-bit words (unit i at bits 16 * (i
+      // % 4) of word i / 4), read with loads that stay within the word:
+      // overlapping ones for five to eight units.
+      const char16_t* d = word.data();
+      const size_t n = word.size();
+      uint64_t k0 = 0;
+      uint64_t k1 = 0;
+      if constexpr (std::endian::native != std::endian::little) {
+        for (size_t i = 0; i < n; ++i) {
+          (i < 4 ? k0 : k1) |= static_cast<uint64_t>(d[i]) << (16 * (i % 4));
+        }
+      } else if (n >= 4) {
+        std::memcpy(&k0, d, 8);
+        if (n > 4) {
+          std::memcpy(&k1, d + n - 4, 8);
+          k1 >>= 16 * (8 - n);
+        }
+      } else if (n >= 2) {
+        uint32_t two = 0;
+        std::memcpy(&two, d, 4);
+        k0 = two;
+        if (n == 3) k0 |= static_cast<uint64_t>(d[2]) << 32;
+      } else if (n == 1) {
+        k0 = d[0];
       }
-      key[0] = units[0];
-      key[1] = units[1];
+      key[0] = k0;
+      key[1] = k1;
       h = (key[0] * 0x9E3779B97F4A7C15ull) ^ ((key[1] + word.size()) * 0xC2B2AE3D27D4EB4Full);
       h ^= h >> 29;
       h *= 0xBF58476D1CE4E5B9ull;

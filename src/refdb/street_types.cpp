@@ -16,6 +16,23 @@ void TokeniseAndFindStreetTypes(std::u16string& text, SegmentTable& table, Datab
   FindStreetTypes(table, db);
 }
 
+namespace {
+
+// A word found as an alternate form becomes a street-type word, written in
+// its delivery form unless it is exactly "St".
+void ApplyAlternate(Segment& s, const DbText& desc) {
+  s.type = kKindStreetType;
+  if (s.contents == u"St"sv) return;
+  if (desc.is_null) {
+    throw Error(kErrorInvalidUseOfNull,
+                "Invalid use of Null (qryAlternateStreetTypes.StreetTypeDesc for \"" +
+                    Utf16ToUtf8(s.contents) + "\")");
+  }
+  s.SetText(desc.text);
+}
+
+}  // namespace
+
 void FindStreetTypes(SegmentTable& table, DatabaseSession& db) {
   const int16_t n = table.Count();
   DatabaseSession::PassScope pass(db);
@@ -25,30 +42,35 @@ void FindStreetTypes(SegmentTable& table, DatabaseSession& db) {
   // thread's own and keeps its storage between parses.
   ZARN_THREAD_SCRATCH std::vector<Connection::StreetTypeEntry*> entries;
   entries.resize(static_cast<size_t>(n) + 1);
-  for (int i = n; i >= 1; --i)
-    entries[static_cast<size_t>(i)] = connection.FindWord(table[i].contents);
-
-  // Words of the StreetType table, from the last word to the first.
+  bool all_known = true;  // both answers of every word are in the memo
   for (int i = n; i >= 1; --i) {
-    if (connection.StreetTypeExists(entries[static_cast<size_t>(i)], table[i].contents)) {
-      table[i].type = kKindStreetType;
-    }
+    Connection::StreetTypeEntry* e = connection.FindWord(table[i].contents);
+    entries[static_cast<size_t>(i)] = e;
+    all_known = all_known && e != nullptr && e->in_table >= 0 && e->has_alternate >= 0;
   }
-  // Alternate forms. A word found by both look-ups is one street-type word
-  // and counts once.
-  for (int i = n; i >= 1; --i) {
-    Segment& s = table[i];
-    const DbText* desc =
-        connection.AlternateStreetType(entries[static_cast<size_t>(i)], s.contents);
-    if (desc == nullptr) continue;
-    s.type = kKindStreetType;
-    if (s.contents != u"St"sv) {
-      if (desc->is_null) {
-        throw Error(kErrorInvalidUseOfNull,
-                    "Invalid use of Null (qryAlternateStreetTypes.StreetTypeDesc for \"" +
-                        Utf16ToUtf8(s.contents) + "\")");
+
+  if (all_known) {
+    // No statement runs, so nothing can fail but a Null alternate form, at
+    // the same word as below: both questions are answered word by word.
+    for (int i = n; i >= 1; --i) {
+      const Connection::StreetTypeEntry& e = *entries[static_cast<size_t>(i)];
+      if (e.in_table == 1) table[i].type = kKindStreetType;
+      if (e.has_alternate == 1) ApplyAlternate(table[i], e.alternate);
+    }
+  } else {
+    // Words of the StreetType table, from the last word to the first.
+    for (int i = n; i >= 1; --i) {
+      if (connection.StreetTypeExists(entries[static_cast<size_t>(i)], table[i].contents)) {
+        table[i].type = kKindStreetType;
       }
-      s.SetText(desc->text);
+    }
+    // Alternate forms. A word found by both look-ups is one street-type word
+    // and counts once.
+    for (int i = n; i >= 1; --i) {
+      Segment& s = table[i];
+      const DbText* desc =
+          connection.AlternateStreetType(entries[static_cast<size_t>(i)], s.contents);
+      if (desc != nullptr) ApplyAlternate(s, *desc);
     }
   }
   // All but the last street-type word become part of the street name.
@@ -57,7 +79,8 @@ void FindStreetTypes(SegmentTable& table, DatabaseSession& db) {
   for (int i = 1; i < last; ++i) {
     if (table[i].type == kKindStreetType) table[i].type = kKindStreet;
   }
-  ExpandStreetAbbreviation(table);
+  // ExpandStreetAbbreviation, on the only street-type word left.
+  if (last >= 1 && table[last].contents == u"St"sv) table[last].SetText(u"Street");
 }
 
 void ExpandStreetAbbreviation(SegmentTable& table) {

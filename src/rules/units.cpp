@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <string_view>
+
 
 #include "rules/rules.h"
 #include "segments/text_cleanup.h"
@@ -90,7 +92,11 @@ void CleanUnitText(SegmentTable& table) {
   const int count = table.Count();
   for (int i = 1; i <= count; ++i) {
     Segment& s = table[i];
-    if (RemoveFirstInPlace(s.contents, u"#")) s.class_stale = true;
+    // An inline scan for the "#", which most words do not hold.
+    if (std::find(s.contents.begin(), s.contents.end(), u'#') != s.contents.end() &&
+        RemoveFirstInPlace(s.contents, u"#")) {
+      s.class_stale = true;
+    }
     if (s.type == kKindUnit) {
       if (RemoveFirstInPlace(s.contents, u"Unit")) s.class_stale = true;
       if (RemoveFirstInPlace(s.contents, u"Apt")) s.class_stale = true;

@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <vector>
+
+#include "platform/thread_scratch.h"
 
 namespace zarn::internal {
 
@@ -63,18 +66,20 @@ int16_t Tokenise(std::u16string& address, SegmentTable& table) {
 
 namespace {
 
-// What the clean-up and collapsing do with each ASCII byte.
+// What the clean-up and collapsing do with each byte.
 enum ByteAction : uint8_t {
-  kKeep = 0,   // a character of a word
+  kKeep = 0,   // an ASCII character of a word
   kSpace = 1,  // " ", and "," and "*", which the clean-up turns into spaces
   kDrop = 2,   // "." and "'", which the clean-up removes
   kDash = 3,   // "-", which the clean-up puts between two spaces
+  kMulti = 4,  // a byte of a multi-byte character (or not UTF-8 at all)
 };
 
 constexpr auto kByteActions = [] {
   struct Table {
-    uint8_t action[128] = {};
+    uint8_t action[256] = {};
   } t;
+  for (int b = 0x80; b < 256; ++b) t.action[b] = kMulti;
   t.action[static_cast<unsigned char>(' ')] = kSpace;
   t.action[static_cast<unsigned char>(',')] = kSpace;
   t.action[static_cast<unsigned char>('*')] = kSpace;
@@ -89,46 +94,59 @@ constexpr auto kByteActions = [] {
 // stages it stands for is at most that length plus four.
 constexpr size_t kFrontEndMaxBytes = (32767 - 4) / 3;
 
+// A word of the collapsed text: where it starts and ends (0-based, end
+// exclusive) and how many of its units are digits.
+struct WordSpan {
+  uint16_t start;
+  uint16_t end;
+  uint16_t digits;
+};
+
 }  // namespace
 
 bool CleanAndTokeniseUtf8(std::string_view address, std::u16string& text, SegmentTable& table) {
   if (address.size() > kFrontEndMaxBytes) return false;
   const size_t room = 3 * address.size();
   if (text.size() < room) text.resize(room);
+  // The words as they are cut; the thread's own, kept between parses.
+  ZARN_THREAD_SCRATCH std::vector<WordSpan> words;
+  words.clear();
   char16_t* const out = text.data();
   size_t o = 0;
+  size_t word_start = 0;
+  unsigned digits = 0;
   bool after_space = true;  // leading spaces are dropped
-  size_t spaces = 0;
+  // Ends the current word and writes the space after it.
+  auto space = [&] {
+    words.push_back(WordSpan{static_cast<uint16_t>(word_start), static_cast<uint16_t>(o),
+                             static_cast<uint16_t>(digits)});
+    out[o++] = u' ';
+    word_start = o;
+    digits = 0;
+  };
   const auto* p = reinterpret_cast<const unsigned char*>(address.data());
   const auto* const end = p + address.size();
   bool checked = false;  // the non-ASCII rest was found valid
   while (p != end) {
     const unsigned char byte = *p;
-    if (byte < 0x80) {
+    const uint8_t action = kByteActions.action[byte];
+    if (action == kKeep) {
+      out[o++] = byte;
+      digits += static_cast<unsigned>(byte - '0') < 10 ? 1 : 0;
+      after_space = false;
       ++p;
-      switch (kByteActions.action[byte]) {
-        case kKeep:
-          out[o++] = byte;
-          after_space = false;
-          break;
-        case kSpace:
-          if (!after_space) {
-            out[o++] = u' ';
-            ++spaces;
-            after_space = true;
-          }
-          break;
-        case kDrop: break;
-        case kDash:
-          if (!after_space) {
-            out[o++] = u' ';
-            ++spaces;
-          }
-          out[o++] = u'-';
-          out[o++] = u' ';
-          ++spaces;
-          after_space = true;
-          break;
+      continue;
+    }
+    if (action != kMulti) {
+      ++p;
+      if (action == kSpace) {
+        if (!after_space) space();
+        after_space = true;
+      } else if (action == kDash) {
+        if (!after_space) space();
+        out[o++] = u'-';
+        space();
+        after_space = true;
       }
       continue;
     }
@@ -146,23 +164,24 @@ bool CleanAndTokeniseUtf8(std::string_view address, std::u16string& text, Segmen
     }
     after_space = false;
   }
+  words.push_back(WordSpan{static_cast<uint16_t>(word_start), static_cast<uint16_t>(o),
+                           static_cast<uint16_t>(digits)});
   text.resize(o);
 
-  const int n = static_cast<int>(spaces) + 1;
+  const int n = static_cast<int>(words.size());
   table.Rebuild(n);
-  size_t at = 0;  // 0-based start of the current word
   for (int i = 1; i <= n; ++i) {
-    size_t stop = o;
-    if (i < n) {
-      stop = at;
-      while (out[stop] != u' ') ++stop;
-    }
+    const WordSpan& w = words[static_cast<size_t>(i - 1)];
+    const size_t len = w.end - w.start;
     Segment& s = table[i];
-    s.contents.assign(out + at, stop - at);
-    s.start = static_cast<int16_t>(at + 1);
-    s.end = static_cast<int16_t>(stop);
-    s.len = static_cast<int16_t>(stop - at);
-    at = stop + 1;
+    s.contents.assign(out + w.start, len);
+    s.start = static_cast<int16_t>(w.start + 1);
+    s.end = static_cast<int16_t>(w.end);
+    s.len = static_cast<int16_t>(len);
+    // The class ClassifyCharacters would give.
+    s.char_class = w.digits == 0 ? kClassNoDigits
+                                 : (w.digits == len ? kClassAllDigits : kClassMixed);
+    s.class_stale = false;
   }
   return true;
 }
