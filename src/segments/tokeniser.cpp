@@ -108,44 +108,51 @@ bool CleanAndTokeniseUtf8(std::string_view address, std::u16string& text, Segmen
   if (address.size() > kFrontEndMaxBytes) return false;
   const size_t room = 3 * address.size();
   if (text.size() < room) text.resize(room);
-  // The words as they are cut; the thread's own, kept between parses.
-  ZARN_THREAD_SCRATCH std::vector<WordSpan> words;
-  words.clear();
+  // The words as they are cut: at most one more than the spaces, of which
+  // each byte writes at most two. The thread's own, kept between parses.
+  ZARN_THREAD_SCRATCH std::vector<WordSpan> spans;
+  if (spans.size() < 2 * address.size() + 1) spans.resize(2 * address.size() + 1);
+  WordSpan* const words = spans.data();
+  size_t word_count = 0;
   char16_t* const out = text.data();
   size_t o = 0;
   size_t word_start = 0;
   unsigned digits = 0;
   bool after_space = true;  // leading spaces are dropped
+  const auto* p = reinterpret_cast<const unsigned char*>(address.data());
+  const auto* const end = p + address.size();
+  bool checked = false;  // the non-ASCII rest was found valid
   // Ends the current word and writes the space after it.
-  auto space = [&] {
-    words.push_back(WordSpan{static_cast<uint16_t>(word_start), static_cast<uint16_t>(o),
-                             static_cast<uint16_t>(digits)});
+  auto end_word = [&] {
+    words[word_count++] = WordSpan{static_cast<uint16_t>(word_start), static_cast<uint16_t>(o),
+                                   static_cast<uint16_t>(digits)};
     out[o++] = u' ';
     word_start = o;
     digits = 0;
   };
-  const auto* p = reinterpret_cast<const unsigned char*>(address.data());
-  const auto* const end = p + address.size();
-  bool checked = false;  // the non-ASCII rest was found valid
   while (p != end) {
     const unsigned char byte = *p;
     const uint8_t action = kByteActions.action[byte];
     if (action == kKeep) {
-      out[o++] = byte;
-      digits += static_cast<unsigned>(byte - '0') < 10 ? 1 : 0;
+      // The rest of the run of ASCII word characters.
+      do {
+        const unsigned char c = *p;
+        out[o++] = c;
+        digits += static_cast<unsigned>(c - '0') < 10 ? 1 : 0;
+        ++p;
+      } while (p != end && kByteActions.action[*p] == kKeep);
       after_space = false;
-      ++p;
       continue;
     }
     if (action != kMulti) {
       ++p;
       if (action == kSpace) {
-        if (!after_space) space();
+        if (!after_space) end_word();
         after_space = true;
       } else if (action == kDash) {
-        if (!after_space) space();
+        if (!after_space) end_word();
         out[o++] = u'-';
-        space();
+        end_word();
         after_space = true;
       }
       continue;
@@ -155,7 +162,11 @@ bool CleanAndTokeniseUtf8(std::string_view address, std::u16string& text, Segmen
       if (utf8::find_invalid(p, end) != end) return false;
       checked = true;
     }
-    const uint32_t cp = utf8::unchecked::next(p);
+    // Decoded through a copy of the pointer, whose address the decoder
+    // takes: `p` itself then stays in a register for the loop.
+    const unsigned char* at = p;
+    const uint32_t cp = utf8::unchecked::next(at);
+    p = at;
     if (cp > 0xFFFF) {
       out[o++] = static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
       out[o++] = static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
@@ -164,14 +175,15 @@ bool CleanAndTokeniseUtf8(std::string_view address, std::u16string& text, Segmen
     }
     after_space = false;
   }
-  words.push_back(WordSpan{static_cast<uint16_t>(word_start), static_cast<uint16_t>(o),
-                           static_cast<uint16_t>(digits)});
-  text.resize(o);
+  words[word_count++] = WordSpan{static_cast<uint16_t>(word_start), static_cast<uint16_t>(o),
+                                 static_cast<uint16_t>(digits)};
+  // `text` keeps its length, so that the next address of at most the same
+  // length needs no resize (which would fill the room first).
 
-  const int n = static_cast<int>(words.size());
+  const int n = static_cast<int>(word_count);
   table.Rebuild(n);
   for (int i = 1; i <= n; ++i) {
-    const WordSpan& w = words[static_cast<size_t>(i - 1)];
+    const WordSpan& w = words[i - 1];
     const size_t len = w.end - w.start;
     Segment& s = table[i];
     s.contents.assign(out + w.start, len);
@@ -179,8 +191,8 @@ bool CleanAndTokeniseUtf8(std::string_view address, std::u16string& text, Segmen
     s.end = static_cast<int16_t>(w.end);
     s.len = static_cast<int16_t>(len);
     // The class ClassifyCharacters would give.
-    s.char_class = w.digits == 0 ? kClassNoDigits
-                                 : (w.digits == len ? kClassAllDigits : kClassMixed);
+    s.char_class =
+        w.digits == 0 ? kClassNoDigits : (w.digits == len ? kClassAllDigits : kClassMixed);
     s.class_stale = false;
   }
   return true;
@@ -195,7 +207,8 @@ void ClassifyCharacters(SegmentTable& table) {
 }
 
 void ClassifyChanged(SegmentTable& table) {
-  for (int i = 1; i <= table.Count(); ++i) {
+  const int n = table.Count();
+  for (int i = 1; i <= n; ++i) {
     Segment& s = table[i];
     if (!s.class_stale) continue;
     s.char_class = ClassOf(s.contents, s.len);

@@ -27,8 +27,9 @@ std::u16string DeleteRange(std::u16string_view text, int from, int to);
 int16_t Tokenise(std::u16string& address, SegmentTable& table);
 
 // The whole front end of the default rules in one pass over the UTF-8
-// bytes: the same table (and collapsed text in `text`) as converting to
-// UTF-16, CleanText, Tokenise and ClassifyCharacters one after the other. Returns false, having
+// bytes: the same table as converting to UTF-16, CleanText, Tokenise and
+// ClassifyCharacters one after the other. `text` is room for the collapsed
+// text, kept between calls; what it holds afterwards is unspecified. Returns false, having
 // changed nothing that matters, when it cannot tell that those stages would
 // succeed: for text that is not valid UTF-8 (whose error the conversion
 // reports) or long enough that a position could pass 32767.
