@@ -31,12 +31,12 @@ void StripOrdinalSuffixes(SegmentTable& table) {
       bool changed = false;
       for (std::u16string_view suffix : kSuffixes)
         changed |= RemoveFirstInPlace(s.contents, suffix);
-      if (changed) s.char_class = ClassOf(s.contents, s.len);
+      if (changed) ClassifySegment(s);
     }
     if (s.char_class == kClassMixed && IsStreetOrUnit(s) &&
         s.contents.find(u"1ere") != std::u16string::npos) {
       RemoveFirstInPlace(s.contents, u"ere");
-      s.char_class = ClassOf(s.contents, s.len);
+      ClassifySegment(s);
     }
     if (s.contents == u"th"sv || s.contents == u"nd"sv) s.type = kKindSuffixWord;
   }

@@ -91,10 +91,10 @@ void CleanUnitText(SegmentTable& table) {
   const int count = table.Count();
   for (int i = 1; i <= count; ++i) {
     Segment& s = table[i];
-    // A plain scan for the "#", which most words do not hold.
-    bool hash = false;
-    for (const char16_t c : s.contents) hash |= c == u'#';
-    if (hash && RemoveFirstInPlace(s.contents, u"#")) s.class_stale = true;
+    // A classified text without "#" needs no search.
+    if ((s.class_stale || s.holds_hash) && RemoveFirstInPlace(s.contents, u'#')) {
+      s.class_stale = true;
+    }
     if (s.type == kKindUnit) {
       if (RemoveFirstInPlace(s.contents, u"Unit")) s.class_stale = true;
       if (RemoveFirstInPlace(s.contents, u"Apt")) s.class_stale = true;

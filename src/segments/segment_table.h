@@ -46,6 +46,10 @@ struct Segment {
   // must classify the whole table (ClassifyCharacters) before reading a
   // class.
   bool class_stale = true;
+  // Whether the text holds a "#", set with char_class (and valid only while
+  // class_stale is false), so that the passes removing a "#" can pass over
+  // most words without reading them.
+  bool holds_hash = false;
 
   // Replaces the text, marking the class for recomputation.
   void SetText(std::u16string_view text) {

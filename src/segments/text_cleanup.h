@@ -49,6 +49,20 @@ inline size_t FindUnits(std::u16string_view text, std::u16string_view pattern) {
   return std::u16string_view::npos;
 }
 
+// The same for a one-unit pattern ("#"), with a plain scan that most words,
+// which hold no such unit, pass through at once.
+inline bool RemoveFirstInPlace(std::u16string& text, char16_t unit) {
+  const size_t n = text.size();
+  const char16_t* p = text.data();
+  for (size_t i = 0; i < n; ++i) {
+    if (p[i] != unit) continue;
+    CheckedPosition(i + 1);
+    text.erase(i, 1);
+    return true;
+  }
+  return false;
+}
+
 inline bool RemoveFirstInPlace(std::u16string& text, std::u16string_view pattern) {
   const size_t at = FindUnits(text, pattern);
   if (at == std::u16string_view::npos) return false;

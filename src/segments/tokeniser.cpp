@@ -100,6 +100,7 @@ struct WordSpan {
   uint16_t start;
   uint16_t end;
   uint16_t digits;
+  bool hash;  // holds a "#"
 };
 
 }  // namespace
@@ -118,6 +119,7 @@ bool CleanAndTokeniseUtf8(std::string_view address, std::u16string& text, Segmen
   size_t o = 0;
   size_t word_start = 0;
   unsigned digits = 0;
+  bool hash = false;
   bool after_space = true;  // leading spaces are dropped
   const auto* p = reinterpret_cast<const unsigned char*>(address.data());
   const auto* const end = p + address.size();
@@ -125,10 +127,11 @@ bool CleanAndTokeniseUtf8(std::string_view address, std::u16string& text, Segmen
   // Ends the current word and writes the space after it.
   auto end_word = [&] {
     words[word_count++] = WordSpan{static_cast<uint16_t>(word_start), static_cast<uint16_t>(o),
-                                   static_cast<uint16_t>(digits)};
+                                   static_cast<uint16_t>(digits), hash};
     out[o++] = u' ';
     word_start = o;
     digits = 0;
+    hash = false;
   };
   while (p != end) {
     const unsigned char byte = *p;
@@ -139,6 +142,7 @@ bool CleanAndTokeniseUtf8(std::string_view address, std::u16string& text, Segmen
         const unsigned char c = *p;
         out[o++] = c;
         digits += static_cast<unsigned>(c - '0') < 10 ? 1 : 0;
+        hash |= c == '#';
         ++p;
       } while (p != end && kByteActions.action[*p] == kKeep);
       after_space = false;
@@ -176,7 +180,7 @@ bool CleanAndTokeniseUtf8(std::string_view address, std::u16string& text, Segmen
     after_space = false;
   }
   words[word_count++] = WordSpan{static_cast<uint16_t>(word_start), static_cast<uint16_t>(o),
-                                 static_cast<uint16_t>(digits)};
+                                 static_cast<uint16_t>(digits), hash};
   // `text` keeps its length, so that the next address of at most the same
   // length needs no resize (which would fill the room first).
 
@@ -190,29 +194,37 @@ bool CleanAndTokeniseUtf8(std::string_view address, std::u16string& text, Segmen
     s.start = static_cast<int16_t>(w.start + 1);
     s.end = static_cast<int16_t>(w.end);
     s.len = static_cast<int16_t>(len);
-    // The class ClassifyCharacters would give.
+    // The class and "#" mark ClassifyCharacters would give.
     s.char_class =
         w.digits == 0 ? kClassNoDigits : (w.digits == len ? kClassAllDigits : kClassMixed);
+    s.holds_hash = w.hash;
     s.class_stale = false;
   }
   return true;
 }
 
-void ClassifyCharacters(SegmentTable& table) {
-  for (int i = 1; i <= table.Count(); ++i) {
-    Segment& s = table[i];
-    s.char_class = ClassOf(s.contents, s.len);
-    s.class_stale = false;
+void ClassifySegment(Segment& s) {
+  s.char_class = ClassOf(s.contents, s.len);
+  bool hash = false;
+  for (const char16_t c : s.contents) {
+    if (c == u'#') {
+      hash = true;
+      break;
+    }
   }
+  s.holds_hash = hash;
+  s.class_stale = false;
+}
+
+void ClassifyCharacters(SegmentTable& table) {
+  for (int i = 1; i <= table.Count(); ++i) ClassifySegment(table[i]);
 }
 
 void ClassifyChanged(SegmentTable& table) {
   const int n = table.Count();
   for (int i = 1; i <= n; ++i) {
     Segment& s = table[i];
-    if (!s.class_stale) continue;
-    s.char_class = ClassOf(s.contents, s.len);
-    s.class_stale = false;
+    if (s.class_stale) ClassifySegment(s);
   }
 }
 

@@ -38,6 +38,8 @@ bool CleanAndTokeniseUtf8(std::string_view address, std::u16string& text, Segmen
 // Sets the character class of segments 1..Count() from the first `len`
 // characters of each text.
 void ClassifyCharacters(SegmentTable& table);
+// Sets the class and holds_hash of one segment from its text.
+void ClassifySegment(Segment& s);
 // The same result, recomputing only the segments marked `class_stale` (every
 // other class already matches its text, as long as the text was only
 // changed through Segment's writers).

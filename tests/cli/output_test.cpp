@@ -1,5 +1,5 @@
 // zarn-parse's field writers: every byte value, at every place of the
-// sixteen-byte blocks the scan reads, escaped (TSV) or quoted (CSV) exactly
+// eight- and sixteen-byte blocks the scan reads, escaped (TSV) or quoted (CSV) exactly
 // as the plain rules say.
 #include "zarn_parse/output.h"
 
@@ -36,7 +36,7 @@ std::string FieldWith(size_t length, size_t at, char byte) {
 }
 
 TEST(TsvField, EveryByteAtEveryPlaceOfTheBlocks) {
-  for (size_t length : {1u, 15u, 16u, 17u, 31u, 32u, 33u, 47u}) {
+  for (size_t length : {1u, 2u, 7u, 8u, 9u, 12u, 15u, 16u, 17u, 31u, 32u, 33u, 47u}) {
     for (size_t at = 0; at < length; ++at) {
       for (int b = 0; b < 256; ++b) {
         const char byte = static_cast<char>(b);
@@ -64,7 +64,7 @@ TEST(TsvField, RunsOfEscapesAndEmptyFields) {
 }
 
 TEST(CsvField, QuotedExactlyWhenABytesNeedsIt) {
-  for (size_t length : {1u, 15u, 16u, 17u, 33u}) {
+  for (size_t length : {1u, 7u, 8u, 9u, 15u, 16u, 17u, 33u}) {
     for (size_t at = 0; at < length; ++at) {
       for (int b = 0; b < 256; ++b) {
         const std::string field = FieldWith(length, at, static_cast<char>(b));
