@@ -1,0 +1,53 @@
+// The street type, chosen in the street line:
+// 1. a route type before a number: "Highway 7", "HWY 15", "Route 132",
+//    "Autoroute 20", "Rang 2";
+// 2. else a French generic first: "rue du Carrefour", "boul. de la Côte-
+//    Vertu", "chemin Côte Ste-Catherine" (the particles stay in the street);
+//    a leading name prefix ("Côte", "Mont") gives way to a type at the end;
+// 3. else the last word when it is a street type and the name before it is
+//    more than particles: "ST MARYS RD" (a type word inside the name keeps
+//    its text), "2e Rang"; "THE GLEN" and a lone type word ("130 PARKWAY")
+//    are names.
+// The chosen word reads as the database's delivery form (or as typed when
+// only the profile knows the type).
+#include "rules/canada/canada.h"
+#include "zarn/zarn.hpp"
+
+namespace zarn::internal::canada {
+
+namespace {
+
+const Word& WordAt(const Context& c, int i) { return c.state.words[static_cast<size_t>(i)]; }
+
+}  // namespace
+
+void MarkStreetTypeCanada(Context& c) {
+  const auto [first, last] = FindStreetLine(c.table);
+  if (last <= first) return;  // no word, or a lone word: the name
+  const Word& lead = WordAt(c, first);
+  const Word& end = WordAt(c, last);
+  int chosen = 0;
+  if (lead.Is(kTraitRouteType) && last == first + 1 && end.Is(kTraitHasDigit)) {
+    chosen = first;
+  } else if (lead.Is(kTraitStreetType) && lead.Is(kTraitFrenchGeneric) &&
+             !(lead.Is(kTraitNamePrefix) && end.Is(kTraitStreetType))) {
+    chosen = first;
+  } else if (end.Is(kTraitStreetType)) {
+    bool only_particles = true;
+    for (int i = first; i < last; ++i) {
+      only_particles = only_particles && WordAt(c, i).Is(kTraitParticle);
+    }
+    if (!only_particles) chosen = last;
+  }
+  if (chosen == 0) return;
+  Segment& s = c.table[chosen];
+  s.type = kKindStreetType;
+  s.contents = WordAt(c, chosen).type_text;
+  for (int i = first; i <= last; ++i) {
+    if (i != chosen && WordAt(c, i).Is(kTraitStreetType) && !WordAt(c, i).Is(kTraitNamePrefix)) {
+      c.state.flags |= kFlagStreetTypeAssumed;
+    }
+  }
+}
+
+}  // namespace zarn::internal::canada

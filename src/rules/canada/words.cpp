@@ -1,0 +1,176 @@
+// Letter folding, the profile's word lists and small table helpers.
+#include <deque>
+#include <unordered_map>
+
+#include "refdb/reference_database.h"
+#include "rules/canada/canada.h"
+
+namespace zarn::internal::canada {
+
+namespace {
+
+enum Placement { kUnitFollows, kUnitWithDigitFollows, kUnitPrecedes };
+struct DesignatorRow {
+  std::u16string_view word;
+  Placement placement;
+};
+struct DirectionRow {
+  std::u16string_view word;
+  std::u16string_view direction;
+};
+struct ExtraStreetTypeRow {
+  std::u16string_view form;
+  std::u16string_view delivery;
+  bool french;
+};
+
+#include "canada_tables.inc"
+
+// Latin-1 letters U+00C0..U+00FF without their accents, in lower case.
+constexpr char16_t kLatin1Folded[64] = {
+    u'a',      u'a',      u'a',      u'a',      u'a', u'a',      u'\u00e6', u'c', u'e',      u'e',
+    u'e',      u'e',      u'i',      u'i',      u'i', u'i',      u'\u00f0', u'n', u'o',      u'o',
+    u'o',      u'o',      u'o',      u'\u00d7', u'o', u'u',      u'u',      u'u', u'u',      u'y',
+    u'\u00fe', u'\u00df', u'a',      u'a',      u'a', u'a',      u'a',      u'a', u'\u00e6', u'c',
+    u'e',      u'e',      u'e',      u'e',      u'i', u'i',      u'i',      u'i', u'\u00f0', u'n',
+    u'o',      u'o',      u'o',      u'o',      u'o', u'\u00f7', u'o',      u'u', u'u',      u'u',
+    u'u',      u'y',      u'\u00fe', u'y',
+};
+
+class Lists {
+ public:
+  Lists() {
+    for (const DesignatorRow& r : kDesignatorRows) {
+      Entry(r.word).traits |= r.placement == kUnitFollows            ? kTraitDesignatorBefore
+                              : r.placement == kUnitWithDigitFollows ? kTraitDesignatorDigit
+                                                                     : kTraitDesignatorAfter;
+    }
+    for (const DirectionRow& r : kDirectionRows) {
+      ListEntry& e = Entry(r.word);
+      e.traits |= kTraitDirection;
+      e.direction = r.direction;
+    }
+    for (std::u16string_view w : kParticles) Entry(w).traits |= kTraitParticle;
+    for (std::u16string_view w : kNamePrefixes) Entry(w).traits |= kTraitNamePrefix;
+    for (std::u16string_view w : kFrenchGenerics) Entry(w).traits |= kTraitFrenchGeneric;
+    for (std::u16string_view w : kRouteTypes) Entry(w).traits |= kTraitRouteType;
+    for (std::u16string_view w : kUsOnlyTypes) Entry(w).us_only_type = true;
+    for (const ExtraStreetTypeRow& r : kExtraStreetTypeRows) {
+      ListEntry& e = Entry(r.form);
+      e.extra_type = r.delivery;
+      e.extra_type_french = r.french;
+      // The delivery form carries the French and route traits of its own row.
+      if (r.french) Entry(r.delivery).traits |= kTraitFrenchGeneric;
+    }
+    for (std::u16string_view w : kOrdinalSuffixes) {
+      std::u16string folded;
+      FoldInto(w, folded);
+      ordinal_suffixes_.push_back(std::move(folded));
+    }
+  }
+
+  const ListEntry* Find(std::u16string_view folded) const {
+    auto it = entries_.find(folded);
+    return it == entries_.end() ? nullptr : &it->second;
+  }
+  const std::vector<std::u16string>& ordinal_suffixes() const { return ordinal_suffixes_; }
+
+ private:
+  ListEntry& Entry(std::u16string_view word) {
+    std::u16string folded;
+    FoldInto(word, folded);
+    auto it = entries_.find(folded);
+    if (it != entries_.end()) return it->second;
+    // The key views the folded text, kept in a deque that never moves it.
+    const std::u16string& kept = keys_.emplace_back(std::move(folded));
+    return entries_.emplace(std::u16string_view(kept), ListEntry{}).first->second;
+  }
+
+  std::deque<std::u16string> keys_;
+  std::unordered_map<std::u16string_view, ListEntry, TransparentU16Hash> entries_;
+  std::vector<std::u16string> ordinal_suffixes_;
+};
+
+const Lists& TheLists() {
+  static const Lists lists;
+  return lists;
+}
+
+}  // namespace
+
+char16_t FoldChar(char16_t c) {
+  if (c < 0x80) return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
+  if (c >= 0xC0 && c <= 0xFF) return kLatin1Folded[c - 0xC0];
+  if (c == 0x152) return 0x153;  // OE ligature
+  if (c == 0x2019) return u'\'';
+  return c;
+}
+
+void FoldInto(std::u16string_view text, std::u16string& out) {
+  out.resize(text.size());
+  for (size_t i = 0; i < text.size(); ++i) out[i] = FoldChar(text[i]);
+}
+
+void LowerInto(std::u16string_view text, std::u16string& out) {
+  out.resize(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    char16_t c = text[i];
+    if (c >= u'A' && c <= u'Z') {
+      c = static_cast<char16_t>(c + 32);
+    } else if (c >= 0xC0 && c <= 0xDE && c != 0xD7) {
+      c = static_cast<char16_t>(c + 32);
+    } else if (c == 0x152) {
+      c = 0x153;
+    }
+    out[i] = c;
+  }
+}
+
+const ListEntry* FindListEntry(std::u16string_view folded) { return TheLists().Find(folded); }
+
+bool IsOrdinal(std::u16string_view folded) {
+  size_t digits = 0;
+  while (digits < folded.size() && IsDigit(folded[digits])) ++digits;
+  if (digits == 0 || digits == folded.size()) return false;
+  const std::u16string_view suffix = folded.substr(digits);
+  for (const std::u16string& s : TheLists().ordinal_suffixes()) {
+    if (suffix == s) return true;
+  }
+  return false;
+}
+
+std::pair<int, int> FindStreetLine(const SegmentTable& table) {
+  const int n = table.Count();
+  const int civic = table.FindSegmentOfKind(kKindStreetNumber, 1);
+  int first = civic != 0 ? civic + 1 : 1;
+  while (first <= n && table[first].type != kKindNone) ++first;
+  int last = first;
+  while (last <= n && table[last].type == kKindNone) ++last;
+  return {first, last - 1};
+}
+
+void EraseSegment(Context& c, int index) {
+  const size_t old_count = static_cast<size_t>(c.table.Count());
+  c.table.DeleteSegment(index);
+  auto& words = c.state.words;
+  // Rotate the word behind the others rather than destroying it, so that its
+  // string storage serves the next parse.
+  for (size_t i = static_cast<size_t>(index); i < old_count && i + 1 < words.size(); ++i) {
+    std::swap(words[i], words[i + 1]);
+  }
+}
+
+void InsertSegmentText(Context& c, int index, std::u16string_view text) {
+  c.table.InsertSegment(index);
+  Segment& s = c.table[index];
+  s.contents.assign(text);
+  s.len = CheckedPosition(s.contents.size());
+  auto& words = c.state.words;
+  if (words.size() < static_cast<size_t>(c.table.Count()) + 1) words.resize(c.table.Count() + 1);
+  for (size_t i = static_cast<size_t>(c.table.Count()); i > static_cast<size_t>(index); --i) {
+    std::swap(words[i], words[i - 1]);
+  }
+  words[static_cast<size_t>(index)].traits = 0;
+}
+
+}  // namespace zarn::internal::canada
