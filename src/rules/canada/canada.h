@@ -54,7 +54,9 @@ enum Trait : uint32_t {
   kTraitFraction = 1u << 14,  // 1/2
   kTraitLetter = 1u << 15,    // one letter
   kTraitHasDigit = 1u << 16,
-  kTraitCommaAfter = 1u << 17,  // a comma followed the word
+  kTraitCommaAfter = 1u << 17,   // a comma followed the word
+  kTraitFrenchOnly = 1u << 18,   // a French generic English does not use (rue, chemin)
+  kTraitAbbreviated = 1u << 19,  // a street type typed in an alternate form (St, Rd)
 };
 
 struct Word {

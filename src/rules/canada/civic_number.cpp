@@ -4,7 +4,8 @@
 //   form); the unit is assumed from its place.
 // - "1630-1670": a civic range, kept whole, when the line shows one: two
 //   numbers of the same length and parity, the first smaller, and a comma
-//   after them or a French generic after them, or two civics apart (49-51).
+//   after them or a French generic after them (without those, "2-4" is unit
+//   2 at civic 4, as Canada Post writes it).
 // - a suffix written apart: "56 D", "123 1/2"; a direction letter (N, S, E,
 //   W) is left for the direction pass.
 #include "rules/canada/canada.h"
@@ -33,7 +34,7 @@ bool LooksLikeRange(const Context& c, int left, int right) {
   const long long a = SmallValue(l);
   const long long b = SmallValue(r);
   if (a < 0 || b < 0 || l.size() != r.size() || a >= b || (a - b) % 2 != 0) return false;
-  if (WordAt(c, right).Is(kTraitCommaAfter) || b - a == 2) return true;
+  if (WordAt(c, right).Is(kTraitCommaAfter)) return true;
   const int next = right + 1;
   return next <= c.table.Count() && c.table[next].type == kKindNone &&
          WordAt(c, next).Is(kTraitFrenchGeneric);
@@ -44,9 +45,21 @@ bool IsUnitWord(const Context& c, int i) {
   if (t.empty() || t.size() > 6) return false;
   for (char16_t ch : t) {
     const char16_t f = FoldChar(ch);
-    if (!IsDigit(ch) && !(f >= u'a' && f <= u'z')) return false;
+    if (!IsDigit(ch) && !(f >= u'a' && f <= u'z') && ch != u'\'' && ch != u'/' && ch != u'_') {
+      return false;
+    }
   }
   return true;
+}
+
+// A first word that reads as an ordinal ("19E", "2e") is the civic number
+// with a suffix letter when a name follows it, not a street type or a
+// direction ("19E LUNDY'S LANE", but "2e Rang", "21st Ave").
+bool OrdinalIsCivic(const Context& c, int i) {
+  if (!WordAt(c, i).Is(kTraitOrdinal)) return false;
+  const int next = i + 1;
+  if (next > c.table.Count() || c.table[next].type != kKindNone) return false;
+  return !WordAt(c, next).Is(kTraitStreetType | kTraitDirection);
 }
 
 void JoinInto(Context& c, int into, int from, std::u16string_view separator) {
@@ -78,7 +91,7 @@ void MarkCivicNumber(Context& c) {
     table[i + 2].type = kKindStreetNumber;
     c.state.flags |= kFlagUnitAssumed;
     civic = i + 2;
-  } else if (WordAt(c, i).Is(kTraitCivic)) {
+  } else if (WordAt(c, i).Is(kTraitCivic) || OrdinalIsCivic(c, i)) {
     table[i].type = kKindStreetNumber;
     civic = i;
   } else {

@@ -28,7 +28,8 @@ uint32_t ShapeTraits(std::u16string_view folded) {
   const size_t slash = folded.find(u'/');
   if (slash != std::u16string_view::npos && slash > 0 && slash + 1 < folded.size() &&
       digits + 1 == folded.size()) {
-    return traits | kTraitFraction;
+    // "1/2" after a civic number, or "2031/2" glued to it.
+    return traits | kTraitFraction | (slash > 1 ? uint32_t{kTraitCivic} : 0u);
   }
   size_t lead = 0;
   while (lead < folded.size() && IsDigit(folded[lead])) ++lead;
@@ -63,6 +64,7 @@ void FindStreetType(Context& c, Connection& connection, int i, Word& w) {
     }
     found = true;
     w.type_text = desc->text;
+    w.traits |= kTraitAbbreviated;
     FoldInto(desc->text, key);
     delivery = key;
   }
@@ -74,14 +76,18 @@ void FindStreetType(Context& c, Connection& connection, int i, Word& w) {
     // so the word stays as typed.
     found = true;
     w.type_text = text;
+    w.traits |= kTraitAbbreviated;
     if (own->extra_type_french) w.traits |= kTraitFrenchGeneric;
     FoldInto(own->extra_type, key);
     of_delivery = FindListEntry(key);
   }
-  if (!found) return;
+  if (!found) {
+    w.traits &= ~kTraitAbbreviated;
+    return;
+  }
   w.traits |= kTraitStreetType;
   if (of_delivery != nullptr) {
-    w.traits |= of_delivery->traits & (kTraitFrenchGeneric | kTraitRouteType);
+    w.traits |= of_delivery->traits & (kTraitFrenchGeneric | kTraitFrenchOnly | kTraitRouteType);
   }
 }
 

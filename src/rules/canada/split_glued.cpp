@@ -12,22 +12,29 @@ bool IsAsciiAlnum(char16_t c) {
   return IsDigit(c) || (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
 }
 
-// Digits, then at most one letter: the civic half of "5-123" or "5-123A".
+// Digits, then at most one letter, or a fraction glued to them: the civic
+// half of "5-123", "5-123A" or "A-2471/2".
 bool IsCivicText(std::u16string_view t) {
   size_t digits = 0;
   while (digits < t.size() && IsDigit(t[digits])) ++digits;
   if (digits == 0) return false;
   if (digits == t.size()) return true;
+  if (t[digits] == u'/') {
+    size_t k = digits + 1;
+    while (k < t.size() && IsDigit(t[k])) ++k;
+    return k == t.size() && k > digits + 1;
+  }
   return digits + 1 == t.size() && IsAsciiAlnum(t[digits]);
 }
 
-// The unit half of "5-123": letters and digits, at most six.
+// The unit half of "5-123": letters and digits (an apostrophe, slash or
+// underscore among them, as in "BSM'T", "1/2"), at most six.
 bool IsUnitText(std::u16string_view t) {
   if (t.empty() || t.size() > 6) return false;
   for (char16_t c : t) {
-    if (!IsAsciiAlnum(c)) return false;
+    if (!IsAsciiAlnum(c) && c != u'\'' && c != u'/' && c != u'_') return false;
   }
-  return true;
+  return IsAsciiAlnum(t.front());
 }
 
 // Splits "L-R" at its only dash; true when it did.

@@ -19,6 +19,23 @@ namespace {
 
 const Word& WordAt(const Context& c, int i) { return c.state.words[static_cast<size_t>(i)]; }
 
+// Whether the generic `first` is the type of a line that also ends in a
+// street-type word: always for a French-only generic (rue, chemin) or before
+// a particle (avenue du Parc); for a generic English shares (Avenue, Centre,
+// Place), only when the last word is not an abbreviated type, since an
+// abbreviation marks the English type ("CENTRE ST", "AVENUE RD") while a
+// full word reads as a name ("boulevard Forest", "Place Park"). A leading
+// name prefix (Côte, Mont) gives way to a type at the end.
+bool FrenchReading(const Context& c, int first, int last) {
+  const Word& lead = WordAt(c, first);
+  const Word& end = WordAt(c, last);
+  if (!end.Is(kTraitStreetType)) return true;
+  if (lead.Is(kTraitNamePrefix)) return false;
+  if (lead.Is(kTraitFrenchOnly)) return true;
+  if (WordAt(c, first + 1).Is(kTraitParticle | kTraitElided)) return true;
+  return !end.Is(kTraitAbbreviated);
+}
+
 }  // namespace
 
 void MarkStreetTypeCanada(Context& c) {
@@ -30,7 +47,7 @@ void MarkStreetTypeCanada(Context& c) {
   if (lead.Is(kTraitRouteType) && last == first + 1 && end.Is(kTraitHasDigit)) {
     chosen = first;
   } else if (lead.Is(kTraitStreetType) && lead.Is(kTraitFrenchGeneric) &&
-             !(lead.Is(kTraitNamePrefix) && end.Is(kTraitStreetType))) {
+             FrenchReading(c, first, last)) {
     chosen = first;
   } else if (end.Is(kTraitStreetType)) {
     bool only_particles = true;

@@ -53,6 +53,7 @@ class Lists {
     for (std::u16string_view w : kParticles) Entry(w).traits |= kTraitParticle;
     for (std::u16string_view w : kNamePrefixes) Entry(w).traits |= kTraitNamePrefix;
     for (std::u16string_view w : kFrenchGenerics) Entry(w).traits |= kTraitFrenchGeneric;
+    for (std::u16string_view w : kFrenchOnlyGenerics) Entry(w).traits |= kTraitFrenchOnly;
     for (std::u16string_view w : kRouteTypes) Entry(w).traits |= kTraitRouteType;
     for (std::u16string_view w : kUsOnlyTypes) Entry(w).us_only_type = true;
     for (const ExtraStreetTypeRow& r : kExtraStreetTypeRows) {
