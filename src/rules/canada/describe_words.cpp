@@ -64,14 +64,18 @@ void FindStreetType(Context& c, Connection& connection, int i, Word& w) {
     }
     found = true;
     w.type_text = desc->text;
-    w.traits |= kTraitAbbreviated;
     FoldInto(desc->text, key);
     delivery = key;
+    // An abbreviation, not the same word without its accents (Cote, Côte).
+    if (delivery != w.folded) w.traits |= kTraitAbbreviated;
   }
   const ListEntry* own = FindListEntry(w.folded);
   const ListEntry* of_delivery = found ? FindListEntry(delivery) : nullptr;
   if (found && of_delivery != nullptr && of_delivery->us_only_type) found = false;
-  if (!found && own != nullptr && !own->extra_type.empty()) {
+  // The profile's own reading of a form wins over the database's when the
+  // database gives it a type the profile does not use (Rg: Range, Gdn:
+  // Garden) or lacks it (Cl).
+  if (own != nullptr && !own->extra_type.empty()) {
     // Known to the profile only: no delivery form in the database to write,
     // so the word stays as typed.
     found = true;
