@@ -41,6 +41,7 @@ const Case kEnglish[] = {
     {"123 Main St Unit#5", {"123", "Main", "Street", "", "5"}},
     {"A-123 Main St", {"123", "Main", "Street", "", "A"}},
     {"5A-123 Main St", {"123", "Main", "Street", "", "5A"}},
+    {"123-A Main St", {"123", "Main", "Street", "", "A"}},
     {"Suite 200, 123 Main St", {"123", "Main", "Street", "", "200"}},
     {"123 Main St Ste 4", {"123", "Main", "Street", "", "4"}},
     {"123 Main St Apartment 7", {"123", "Main", "Street", "", "7"}},

@@ -8,6 +8,7 @@
 //   2 at civic 4, as Canada Post writes it).
 // - a suffix written apart: "56 D", "123 1/2"; a direction letter (N, S, E,
 //   W) is left for the direction pass.
+// - "123-A": a unit letter after the civic, assumed from its place.
 #include "rules/canada/canada.h"
 #include "zarn/zarn.hpp"
 
@@ -97,8 +98,15 @@ void MarkCivicNumber(Context& c) {
   } else {
     return;
   }
-  // A suffix written apart, when a street follows it.
+  // A unit letter after a dash ("123-A Main St"), when a street follows.
   const int next = civic + 1;
+  if (next + 2 <= table.Count() && table[next].type == kKindDash &&
+      table[next + 1].type == kKindNone && WordAt(c, next + 1).Is(kTraitLetter)) {
+    table[next + 1].type = kKindUnit;
+    c.state.flags |= kFlagUnitAssumed;
+    return;
+  }
+  // A suffix written apart, when a street follows it.
   if (next + 1 > table.Count() || table[next].type != kKindNone ||
       table[next + 1].type == kKindDash) {
     return;

@@ -1,7 +1,8 @@
 // Cuts apart words that glue two parts of the address together:
 // the unit-civic form and civic ranges ("5-123", "A-123", "5A-123",
-// "1630-1670"), which become three words around a "-", and a designator
-// typed against its unit ("Apt5", "No5").
+// "1630-1670") and a unit letter after the civic ("123-A"), which become
+// three words around a "-", and a designator typed against its unit
+// ("Apt5", "No5").
 #include "rules/canada/canada.h"
 
 namespace zarn::internal::canada {
@@ -46,7 +47,11 @@ bool SplitDashed(Context& c, int i) {
   }
   const std::u16string_view left = t.substr(0, dash);
   const std::u16string_view right = t.substr(dash + 1);
-  if (!IsUnitText(left) || !IsCivicText(right)) return false;
+  // "5-123": unit and civic; "123-A": civic and unit.
+  const bool unit_civic = IsUnitText(left) && IsCivicText(right);
+  const bool civic_unit =
+      i == 1 && IsCivicText(left) && right.size() == 1 && IsAsciiAlnum(right[0]);
+  if (!unit_civic && !civic_unit) return false;
   // Copy the right half before the table moves the record's text.
   c.state.scratch.assign(right);
   c.table[i].contents.resize(dash);
