@@ -181,6 +181,7 @@ TEST_F(CanadaPasses, MarkTrailingUnit) {
              {"1069 HWY 15", R"(Number:D"1069" None:N"HWY" None:D"15")"},
              {"12 Highway 7 5", R"(Number:D"12" None:N"Highway" None:D"7" None:D"5")"},
              {"12 Main 5", R"(Number:D"12" None:N"Main" None:D"5")"},
+             {"456 County Road 18", R"(Number:D"456" None:N"County" None:N"Road" None:D"18")"},
          });
 }
 

@@ -1,6 +1,7 @@
 // A bare number after the street type or the direction, at the end of the
 // street line, is the unit ("305 Sandford St 303"): assumed from its place.
-// Not after a route type, whose number is the street ("Highway 7").
+// Not after a route type, whose number is the street ("Highway 7", "County
+// Road 18", "Range Road 212").
 #include "rules/canada/canada.h"
 #include "zarn/zarn.hpp"
 
@@ -16,6 +17,7 @@ void MarkTrailingUnit(Context& c) {
     return;
   }
   if (!before.Is(kTraitStreetType | kTraitDirection)) return;
+  if (before.Is(kTraitRouteType)) return;  // "County Road 18"
   if (c.state.words[static_cast<size_t>(first)].Is(kTraitRouteType)) return;
   c.table[last].type = kKindUnit;
   c.state.flags |= kFlagUnitAssumed;
