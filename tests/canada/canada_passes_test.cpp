@@ -173,16 +173,22 @@ TEST_F(CanadaPasses, MarkCivicNumber) {
 }
 
 TEST_F(CanadaPasses, MarkTrailingUnit) {
-  Expect("MarkTrailingUnit",
-         {
-             {"305 Sandford St 303", R"(Number:D"305" None:N"Sandford" None:N"St" Unit:D"303")"},
-             {"305 Sandford St E 3",
-              R"(Number:D"305" None:N"Sandford" None:N"St" None:N"E" Unit:D"3")"},
-             {"1069 HWY 15", R"(Number:D"1069" None:N"HWY" None:D"15")"},
-             {"12 Highway 7 5", R"(Number:D"12" None:N"Highway" None:D"7" None:D"5")"},
-             {"12 Main 5", R"(Number:D"12" None:N"Main" None:D"5")"},
-             {"456 County Road 18", R"(Number:D"456" None:N"County" None:N"Road" None:D"18")"},
-         });
+  Expect(
+      "MarkTrailingUnit",
+      {
+          {"305 Sandford St 303", R"(Number:D"305" None:N"Sandford" None:N"St" Unit:D"303")"},
+          {"305 Sandford St E 3",
+           R"(Number:D"305" None:N"Sandford" None:N"St" None:N"E" Unit:D"3")"},
+          {"1069 HWY 15", R"(Number:D"1069" None:N"HWY" None:D"15")"},
+          {"12 Highway 7 5", R"(Number:D"12" None:N"Highway" None:D"7" None:D"5")"},
+          {"12 Main 5", R"(Number:D"12" None:N"Main" None:D"5")"},
+          {"456 County Road 18", R"(Number:D"456" None:N"County" None:N"Road" None:D"18")"},
+          {"2260 PEACHTREE RD NW CONDO D1",
+           R"(Number:D"2260" None:N"PEACHTREE" None:N"RD" None:N"NW" Designator:N"CONDO" Unit:M"D1")"},
+          {"12 Main St, 3500", R"(Number:D"12" None:N"Main" None:N"St" Unit:D"3500")"},
+          {"12 Main St, Winnipeg 3",
+           R"(Number:D"12" None:N"Main" None:N"St" None:N"Winnipeg" None:D"3")"},
+      });
 }
 
 TEST_F(CanadaPasses, MarkDirectionCanada) {

@@ -126,10 +126,11 @@ const ListEntry* FindListEntry(std::u16string_view folded);
 // Whether `folded` ends in an ordinal suffix after its digits ("21st", "2e").
 bool IsOrdinal(std::u16string_view folded);
 
-// The first run of unclassified segments after the civic number (or from
-// the first unclassified segment when there is none): [first, last], empty
-// when first > last.
-std::pair<int, int> FindStreetLine(const SegmentTable& table);
+// The street line: the first run of unclassified segments after the civic
+// number (or from the first unclassified segment when there is none),
+// ending at a word a comma followed ("4810 Crystal Lake Road, Unit C-D"):
+// [first, last], empty when first > last.
+std::pair<int, int> FindStreetLine(const Context& c);
 
 // Removes segment `index` from the table and its word from the state.
 void EraseSegment(Context& c, int index);

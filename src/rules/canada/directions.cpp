@@ -1,5 +1,5 @@
 // The direction: the direction word at the end of the street line
-// ("Saint-Denis Ouest", "Main St NW"), written in its one-letter form (Nord-
+// ("Saint-Denis Ouest", "Main St NW", also after a comma), written in its one-letter form (Nord-
 // Ouest and NO give NW, O gives W). Inside the name a direction word stays
 // in the name ("WILDWOOD E PK"), and so does one after a particle ("rue du
 // Nord") or after a lone street type ("Avenue E"). Before the name only an
@@ -24,7 +24,14 @@ void MarkAsDirection(Context& c, int i) {
 }  // namespace
 
 void MarkDirectionCanada(Context& c) {
-  const auto [first, last] = FindStreetLine(c.table);
+  const auto [first, last] = FindStreetLine(c);
+  // The direction set apart by a comma after the street ("Bolton Road, NW").
+  const int after = last + 1;
+  if (last >= first + 1 && after <= c.table.Count() && WordAt(c, last).Is(kTraitCommaAfter) &&
+      c.table[after].type == kKindNone && WordAt(c, after).Is(kTraitDirection)) {
+    MarkAsDirection(c, after);
+    return;
+  }
   if (last - first < 1) return;
   const Word& end = WordAt(c, last);
   if (end.Is(kTraitDirection)) {

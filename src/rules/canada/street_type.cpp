@@ -39,7 +39,7 @@ bool FrenchReading(const Context& c, int first, int last) {
 }  // namespace
 
 void MarkStreetTypeCanada(Context& c) {
-  const auto [first, last] = FindStreetLine(c.table);
+  const auto [first, last] = FindStreetLine(c);
   if (last <= first) return;  // no word, or a lone word: the name
   const Word& lead = WordAt(c, first);
   const Word& end = WordAt(c, last);

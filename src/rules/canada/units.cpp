@@ -10,14 +10,14 @@ namespace {
 
 constexpr uint32_t kFollows = kTraitDesignatorBefore | kTraitDesignatorDigit | kTraitHash;
 
-// Whether word `j` can be a unit: letters and digits (at most eight), with a
-// digit unless `letters_ok`, where one or two letters also do ("Unit B").
+// Whether word `j` can be a unit: at most eight characters with a digit, or,
+// when `letters_ok`, up to three letters ("Unit B", "Unit C-D").
 bool CanBeUnit(const Context& c, int j, bool letters_ok) {
   const Segment& s = c.table[j];
   const Word& w = c.state.words[static_cast<size_t>(j)];
   if (s.type != kKindNone || s.contents.empty() || s.contents.size() > 8) return false;
   if (w.Is(kTraitHasDigit)) return !w.Is(kTraitFraction);
-  return letters_ok && s.contents.size() <= 2 && !w.Is(kTraitParticle);
+  return letters_ok && s.contents.size() <= 3 && !w.Is(kTraitParticle);
 }
 
 }  // namespace

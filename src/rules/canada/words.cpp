@@ -140,13 +140,17 @@ bool IsOrdinal(std::u16string_view folded) {
   return false;
 }
 
-std::pair<int, int> FindStreetLine(const SegmentTable& table) {
+std::pair<int, int> FindStreetLine(const Context& c) {
+  const SegmentTable& table = c.table;
   const int n = table.Count();
   const int civic = table.FindSegmentOfKind(kKindStreetNumber, 1);
   int first = civic != 0 ? civic + 1 : 1;
   while (first <= n && table[first].type != kKindNone) ++first;
   int last = first;
-  while (last <= n && table[last].type == kKindNone) ++last;
+  while (last <= n && table[last].type == kKindNone) {
+    if (c.state.words[static_cast<size_t>(last)].Is(kTraitCommaAfter)) return {first, last};
+    ++last;
+  }
   return {first, last - 1};
 }
 
