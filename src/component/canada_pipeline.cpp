@@ -1,6 +1,8 @@
 // The kCanada profile's pipeline: its own clean-up, the shared tokeniser,
 // the profile's passes (src/rules/canada/, in the order of kCanadaPasses)
 // and the two alternate-address passes of the reference database.
+#include <iterator>
+
 #include "component/pipeline.h"
 #include "component/text.h"
 #include "platform/thread_scratch.h"

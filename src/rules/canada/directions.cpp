@@ -1,11 +1,11 @@
 // The direction: the direction word at the end of the street line
-// ("Saint-Denis Ouest", "Main St NW", also after a comma), written in its one-letter form (Nord-
-// Ouest and NO give NW, O gives W). Inside the name a direction word stays
-// in the name ("WILDWOOD E PK"), and so does one after a particle ("rue du
-// Nord") or after a lone street type ("Avenue E"). Before the name only an
-// abbreviation is a direction ("123 W Broadway"), or a long word before a
-// numbered street ("West 12th Avenue"); a long word leading a name is part
-// of it ("10 NORTH LAKE DR").
+// ("Saint-Denis Ouest", "Main St NW", also after a comma: "Bolton Road,
+// NW"), written in its one-letter form (Nord-Ouest and NO give NW, O gives
+// W). Inside the name a direction word stays in the name ("WILDWOOD E PK"),
+// and so does one after a particle ("rue du Nord") or after a lone street
+// type ("Avenue E"). Before the name only an abbreviation is a direction
+// ("123 W Broadway"), or a long word before a numbered street ("West 12th
+// Avenue"); a long word leading a name is part of it ("10 NORTH LAKE DR").
 #include "rules/canada/canada.h"
 #include "zarn/zarn.hpp"
 
