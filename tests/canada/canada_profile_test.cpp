@@ -156,6 +156,8 @@ TEST_F(CanadaProfile, AccentsAndCommaGiveTheSameParts) {
       {"355, rue du Carrefour", "355 rue du Carrefour"},
       {"5-123, rue Saint-Denis O", "5-123 rue Saint-Denis O"},
       {"3875, boulevard Grande-Allée", "3875 boulevard Grande-Allee"},
+      {"12, échangeur Turcot", "12 ÉCHANGEUR Turcot"},
+      {"12, île Bizard", "12, ILE Bizard"},
   };
   for (const auto& p : pairs) {
     const AddressParts a = canada_.Parse(p.a);

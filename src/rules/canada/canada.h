@@ -109,9 +109,11 @@ void MarkStreetNameCanada(Context& c);
 // Latin-1 letters; a typographic apostrophe reads as "'".
 char16_t FoldChar(char16_t c);
 void FoldInto(std::u16string_view text, std::u16string& out);
-// Lower case with accents kept, the key of the database look-ups (whose
-// comparison folds ASCII letters only).
-void LowerInto(std::u16string_view text, std::u16string& out);
+// The key of the database look-ups: the word in title case with its accents
+// kept, as the street-type tables spell their words, since the database's
+// comparison folds ASCII letters only ("ÉCHANGEUR" and "échangeur" find
+// "Échangeur").
+void DatabaseKeyInto(std::u16string_view text, std::u16string& out);
 
 // The profile's word lists, by folded word.
 struct ListEntry {

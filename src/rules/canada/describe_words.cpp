@@ -49,7 +49,7 @@ void FindStreetType(Context& c, Connection& connection, int i, Word& w) {
   const std::u16string& text = c.table[i].contents;
   if (text.size() < 2) return;
   std::u16string& key = c.state.scratch;
-  LowerInto(text, key);
+  DatabaseKeyInto(text, key);
   bool found = false;
   std::u16string_view delivery;
   if (connection.StreetTypeExists(key)) {

@@ -112,17 +112,16 @@ void FoldInto(std::u16string_view text, std::u16string& out) {
   for (size_t i = 0; i < text.size(); ++i) out[i] = FoldChar(text[i]);
 }
 
-void LowerInto(std::u16string_view text, std::u16string& out) {
+void DatabaseKeyInto(std::u16string_view text, std::u16string& out) {
   out.resize(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
     char16_t c = text[i];
-    if (c >= u'A' && c <= u'Z') {
-      c = static_cast<char16_t>(c + 32);
-    } else if (c >= 0xC0 && c <= 0xDE && c != 0xD7) {
-      c = static_cast<char16_t>(c + 32);
-    } else if (c == 0x152) {
-      c = 0x153;
-    }
+    const bool upper = (c >= u'A' && c <= u'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7);
+    const bool lower = (c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7);
+    if (i == 0 && lower) c = static_cast<char16_t>(c - 32);
+    if (i > 0 && upper) c = static_cast<char16_t>(c + 32);
+    if (c == 0x152 && i > 0) c = 0x153;
+    if (c == 0x153 && i == 0) c = 0x152;
     out[i] = c;
   }
 }
