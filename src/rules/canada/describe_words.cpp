@@ -45,18 +45,18 @@ uint32_t ShapeTraits(std::u16string_view folded) {
 // StreetType table (text kept as typed) or its alternate forms (the delivery
 // form), then the types the profile adds. Types that only USPS lists are no
 // street types here.
-void FindStreetType(Context& c, Connection& connection, int i, Word& w) {
+void FindStreetType(Context& c, Connection& connection, int i, const ListEntry* own, Word& w) {
   const std::u16string& text = c.table[i].contents;
   if (text.size() < 2) return;
   std::u16string& key = c.state.scratch;
   DatabaseKeyInto(text, key);
   bool found = false;
   std::u16string_view delivery;
-  if (connection.StreetTypeExists(key)) {
+  if (connection.StreetTypeExists(key, i)) {
     found = true;
     w.type_text = text;
     delivery = w.folded;
-  } else if (const DbText* desc = connection.AlternateStreetType(key)) {
+  } else if (const DbText* desc = connection.AlternateStreetType(key, i)) {
     if (desc->is_null) {
       throw Error(kErrorInvalidUseOfNull,
                   "Invalid use of Null (qryAlternateStreetTypes.StreetTypeDesc for \"" +
@@ -69,7 +69,6 @@ void FindStreetType(Context& c, Connection& connection, int i, Word& w) {
     // An abbreviation, not the same word without its accents (Cote, Côte).
     if (delivery != w.folded) w.traits |= kTraitAbbreviated;
   }
-  const ListEntry* own = FindListEntry(w.folded);
   const ListEntry* of_delivery = found ? FindListEntry(delivery) : nullptr;
   if (found && of_delivery != nullptr && of_delivery->us_only_type) found = false;
   // The profile's own reading of a form wins over the database's when the
@@ -121,6 +120,8 @@ void DescribeWords(Context& c) {
   // database that cannot be used fails every parse alike.
   DatabaseSession::PassScope pass(c.db);
   Connection& connection = pass.connection();
+  // Each word's memo entry serves both of its look-ups.
+  connection.StartWords(table.Count());
   for (int i = 1; i <= table.Count(); ++i) {
     Segment& s = table[i];
     Word& w = words[static_cast<size_t>(i)];
@@ -143,13 +144,14 @@ void DescribeWords(Context& c) {
         w.folded[1] == u'\'') {
       w.traits |= kTraitElided;
     }
-    if (const ListEntry* e = FindListEntry(w.folded)) {
+    const ListEntry* e = FindListEntry(w.folded);
+    if (e != nullptr) {
       w.traits |=
           e->traits & (kTraitDesignatorBefore | kTraitDesignatorDigit | kTraitDesignatorAfter |
                        kTraitDirection | kTraitParticle | kTraitNamePrefix);
       w.direction = e->direction;
     }
-    if (!w.Is(kTraitHasDigit)) FindStreetType(c, connection, i, w);
+    if (!w.Is(kTraitHasDigit)) FindStreetType(c, connection, i, e, w);
   }
 }
 

@@ -1,6 +1,7 @@
 // Letter folding, the profile's word lists and small table helpers.
+#include <algorithm>
 #include <deque>
-#include <unordered_map>
+#include <vector>
 
 #include "refdb/reference_database.h"
 #include "rules/canada/canada.h"
@@ -68,11 +69,16 @@ class Lists {
       FoldInto(w, folded);
       ordinal_suffixes_.push_back(std::move(folded));
     }
+    BuildIndex();
   }
 
   const ListEntry* Find(std::u16string_view folded) const {
-    auto it = entries_.find(folded);
-    return it == entries_.end() ? nullptr : &it->second;
+    if (folded.size() > longest_) return nullptr;
+    const size_t hash = TransparentU16Hash{}(folded);
+    for (size_t i = hash & mask_; slots_[i].entry != nullptr; i = (i + 1) & mask_) {
+      if (slots_[i].hash == hash && slots_[i].key == folded) return slots_[i].entry;
+    }
+    return nullptr;
   }
   const std::vector<std::u16string>& ordinal_suffixes() const { return ordinal_suffixes_; }
 
@@ -80,15 +86,40 @@ class Lists {
   ListEntry& Entry(std::u16string_view word) {
     std::u16string folded;
     FoldInto(word, folded);
-    auto it = entries_.find(folded);
-    if (it != entries_.end()) return it->second;
-    // The key views the folded text, kept in a deque that never moves it.
-    const std::u16string& kept = keys_.emplace_back(std::move(folded));
-    return entries_.emplace(std::u16string_view(kept), ListEntry{}).first->second;
+    for (size_t i = 0; i < keys_.size(); ++i) {
+      if (keys_[i] == folded) return entries_[i];
+    }
+    keys_.push_back(std::move(folded));
+    return entries_.emplace_back();
   }
 
+  // Open addressing over a power-of-two array kept at most a quarter full,
+  // built once all entries are known: the look-up runs for every word.
+  void BuildIndex() {
+    size_t size = 16;
+    while (size < 4 * keys_.size()) size *= 2;
+    slots_.assign(size, Slot{});
+    mask_ = size - 1;
+    for (size_t k = 0; k < keys_.size(); ++k) {
+      const size_t hash = TransparentU16Hash{}(keys_[k]);
+      size_t i = hash & mask_;
+      while (slots_[i].entry != nullptr) i = (i + 1) & mask_;
+      slots_[i] = Slot{hash, keys_[k], &entries_[k]};
+      longest_ = std::max(longest_, keys_[k].size());
+    }
+  }
+
+  struct Slot {
+    size_t hash = 0;
+    std::u16string_view key;
+    const ListEntry* entry = nullptr;
+  };
+  // Keys and entries in deques, so that neither moves while the lists grow.
   std::deque<std::u16string> keys_;
-  std::unordered_map<std::u16string_view, ListEntry, TransparentU16Hash> entries_;
+  std::deque<ListEntry> entries_;
+  std::vector<Slot> slots_;
+  size_t mask_ = 0;
+  size_t longest_ = 0;
   std::vector<std::u16string> ordinal_suffixes_;
 };
 
