@@ -225,6 +225,8 @@ TEST_F(CanadaPasses, MarkStreetTypeCanada) {
              {"12 Park Royal", R"(Number:D"12" None:N"Park" None:N"Royal")"},
              {"1066 WICKHAM CL", R"(Number:D"1066" None:N"WICKHAM" Type:N"CL")"},
              {"685, rg Notre-Dame", R"(Number:D"685" Type:N"rg" None:N"Notre-Dame")"},
+             {"123 Main Rd Bsmt", R"(Number:D"123" None:N"Main" Type:N"Road" None:N"Bsmt")"},
+             {"12 Lake St Clair", R"(Number:D"12" None:N"Lake" None:N"St" None:N"Clair")"},
          });
 }
 

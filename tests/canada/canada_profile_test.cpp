@@ -186,6 +186,8 @@ TEST_F(CanadaProfile, Diagnostics) {
       {"123 E Main St", kFlagDirectionAmbiguous, {}},
       {"12 PARK EAST DR", kFlagStreetTypeAssumed, {}},
       {"12 Main St Apt 5 rear door", kFlagUnknownWords, {"rear", "door"}},
+      {"123 Main Rd Bsmt", kFlagUnknownWords, {"Bsmt"}},
+      {"1 Rideau St, Ottawa", kFlagUnknownWords, {"Ottawa"}},
   };
   for (const auto& c : cases) {
     Diagnostics d;

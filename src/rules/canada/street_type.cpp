@@ -7,7 +7,9 @@
 // 3. else the last word when it is a street type and the name before it is
 //    more than particles: "ST MARYS RD" (a type word inside the name keeps
 //    its text), "2e Rang"; "THE GLEN" and a lone type word ("130 PARKWAY")
-//    are names.
+//    are names;
+// 4. else an abbreviated type just before the last word, which is then left
+//    over ("123 Main Rd Bsmt").
 // The chosen word reads as the database's delivery form (or as typed when
 // only the profile knows the type).
 #include "rules/canada/canada.h"
@@ -55,6 +57,15 @@ void MarkStreetTypeCanada(Context& c) {
       only_particles = only_particles && WordAt(c, i).Is(kTraitParticle);
     }
     if (!only_particles) chosen = last;
+  } else if (last - first >= 2) {
+    // An abbreviated type before a last word that is no type: the word is
+    // left over ("123 Main Rd Bsmt", "12 Bank Ave Ottawa"). Not St or Ste,
+    // which also begin names ("Lake St Clair").
+    const Word& before = WordAt(c, last - 1);
+    if (before.Is(kTraitStreetType) && before.Is(kTraitAbbreviated) &&
+        !before.Is(kTraitNamePrefix) && !end.Is(kTraitHasDigit)) {
+      chosen = last - 1;  // the last word stays unclassified: not in the name
+    }
   }
   if (chosen == 0) return;
   Segment& s = c.table[chosen];
