@@ -142,7 +142,8 @@ TEST_F(CanadaPasses, MarkUnitsCanada) {
              // Ste and No want a digit: before a name they are no designator.
              {"rue Ste Anne", R"(None:N"rue" None:N"Ste" None:N"Anne")"},
              {"Ste 4", R"(Designator:N"Ste" Unit:D"4")"},
-             {"No 5 Road", R"(Designator:N"No" Unit:D"5" None:N"Road")"},
+             {"No 5 Main", R"(Designator:N"No" Unit:D"5" None:N"Main")"},
+             {"8888 No 5 Road", R"(None:D"8888" None:N"No" None:D"5" None:N"Road")"},
              // A lone designator hides; one inside a name stays in it.
              {"Apt", R"(Designator:N"Apt")"},
              {"12 Local Rd", R"(None:D"12" None:N"Local" None:N"Rd")"},

@@ -59,6 +59,7 @@ const Case kEnglish[] = {
     {"102 CENTRE ST", {"102", "CENTRE", "Street", "", ""}},
     {"62 CRAGLEA CORNER", {"62", "CRAGLEA CORNER", "", "", ""}},
     {"123 W Broadway", {"123", "Broadway", "", "W", ""}},
+    {"8888 No. 5 Road", {"8888", "No 5", "Road", "", ""}},
 };
 
 const Case kFrench[] = {

@@ -49,7 +49,8 @@ void MarkDirectionCanada(Context& c) {
   const Word& next = WordAt(c, first + 1);
   const bool abbreviation = lead.folded.size() <= 2 && lead.folded != u"o" &&
                             lead.folded != u"no" && lead.folded != u"so";
-  if (abbreviation || next.Is(kTraitOrdinal | kTraitAllDigits)) {
+  const bool long_word = lead.folded.size() > 2;
+  if (abbreviation || (long_word && next.Is(kTraitOrdinal | kTraitAllDigits))) {
     MarkAsDirection(c, first);
     // A letter right after the civic number may be its suffix ("339 E").
     if (lead.folded.size() == 1) c.state.flags |= kFlagDirectionAmbiguous;

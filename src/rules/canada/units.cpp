@@ -20,6 +20,15 @@ bool CanBeUnit(const Context& c, int j, bool letters_ok) {
   return letters_ok && s.contents.size() <= 3 && !w.Is(kTraitParticle);
 }
 
+// Whether the number `j` after a designator is rather a street's, as in
+// Richmond's "No. 5 Road": a street type follows it and ends the line (or
+// only a direction follows).
+bool NamesAStreet(const Context& c, int j) {
+  const int n = c.table.Count();
+  if (j + 1 > n || !c.state.words[static_cast<size_t>(j + 1)].Is(kTraitStreetType)) return false;
+  return j + 1 == n || (j + 2 == n && c.state.words[static_cast<size_t>(n)].Is(kTraitDirection));
+}
+
 }  // namespace
 
 void MarkUnitsCanada(Context& c) {
@@ -40,7 +49,7 @@ void MarkUnitsCanada(Context& c) {
         letters_ok = letters_ok || next.Is(kTraitDesignatorBefore);
         ++j;
       }
-      if (j <= n && CanBeUnit(c, j, letters_ok)) {
+      if (j <= n && CanBeUnit(c, j, letters_ok) && !NamesAStreet(c, j)) {
         for (int k = i; k < j; ++k) table[k].type = kKindDesignator;
         table[j].type = kKindUnit;
         if (only_hashes) c.state.flags |= kFlagUnitAssumed;
