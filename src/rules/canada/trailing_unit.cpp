@@ -21,6 +21,7 @@ void MarkTrailingUnit(Context& c) {
         c.table[after].contents.size() <= 8) {
       c.table[after].type = kKindUnit;
       c.state.flags |= kFlagUnitAssumed;
+      return;
     }
   }
   if (last - first < 2) return;
