@@ -216,13 +216,20 @@ Datum zarn_pg_parse(PG_FUNCTION_ARGS) {
   TupleDesc desc;
   int i;
 
-  if (get_call_result_type(fcinfo, NULL, &desc) != TYPEFUNC_COMPOSITE)
-    ereport(ERROR, (errcode(ERRCODE_FEATURE_NOT_SUPPORTED),
-                    errmsg("zarn_parse must be called where a composite result is accepted")));
-  desc = BlessTupleDesc(desc);
-  if (desc->natts != kPartCount)
-    ereport(ERROR, (errcode(ERRCODE_DATATYPE_MISMATCH),
-                    errmsg("zarn: type zarn_parts must have %d columns", kPartCount)));
+  /* The result descriptor, looked up once per call site. */
+  desc = (TupleDesc)fcinfo->flinfo->fn_extra;
+  if (desc == NULL) {
+    MemoryContext old = MemoryContextSwitchTo(fcinfo->flinfo->fn_mcxt);
+    if (get_call_result_type(fcinfo, NULL, &desc) != TYPEFUNC_COMPOSITE)
+      ereport(ERROR, (errcode(ERRCODE_FEATURE_NOT_SUPPORTED),
+                      errmsg("zarn_parse must be called where a composite result is accepted")));
+    desc = BlessTupleDesc(desc);
+    MemoryContextSwitchTo(old);
+    if (desc->natts != kPartCount)
+      ereport(ERROR, (errcode(ERRCODE_DATATYPE_MISMATCH),
+                      errmsg("zarn: type zarn_parts must have %d columns", kPartCount)));
+    fcinfo->flinfo->fn_extra = desc;
+  }
 
   zarn_parse_text(PG_GETARG_TEXT_PP(0), ZARN_PROFILE_ARG(1), parts);
   for (i = 0; i < kPartCount; i++) values[i] = CStringGetTextDatum(parts[i]);

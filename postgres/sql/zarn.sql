@@ -63,8 +63,12 @@ UPDATE customers c SET (street_number, street, street_type, direction, unit) =
   (SELECT p.street_number, p.street, p.street_type, p.direction, p.unit
    FROM zarn_parse(c.address) p);
 SELECT * FROM customers ORDER BY id;
+-- Or into a new table.
+CREATE TABLE customers_parsed AS
+  SELECT c.id, c.address, p.* FROM customers c, zarn_parse(c.address) p;
+SELECT * FROM customers_parsed ORDER BY id;
 
 -- Not IMMUTABLE: an index on the answers is refused.
 CREATE INDEX ON customers (zarn_street(address));
 
-DROP TABLE addresses, customers;
+DROP TABLE addresses, customers, customers_parsed;
