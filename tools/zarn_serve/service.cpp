@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <string_view>
 #include <utility>
@@ -45,9 +46,23 @@ void SendError(httplib::Response& res, int status, const std::string& kind,
   res.set_content(Dump(body) + "\n", kJsonType);
 }
 
-// The request's body, or what is left of it, stays unread: the connection
-// cannot carry another request.
-void CloseAfter(httplib::Response& res) { res.set_header("Connection", "close"); }
+// The request's body, or what is left of it, stays unread, so the connection
+// cannot carry another request. The library closes a connection only when
+// the request asks for it or a write fails: the answer is written by a
+// provider that reports a failure once it has written it all.
+void CloseAfter(httplib::Response& res) {
+  res.set_header("Connection", "close");
+  if (res.content_provider_) return;
+  const std::string type = res.get_header_value("Content-Type");
+  res.headers.erase("Content-Type");
+  auto body = std::make_shared<std::string>(std::move(res.body));
+  res.body.clear();
+  res.set_content_provider(body->size(), type.empty() ? kJsonType : type.c_str(),
+                           [body](size_t offset, size_t length, httplib::DataSink& sink) {
+                             sink.write(body->data() + offset, length);
+                             return false;
+                           });
+}
 
 const char* ErrorKind(int number) {
   switch (number) {
@@ -545,6 +560,21 @@ void Service::Install(httplib::Server& server) {
     }
     return httplib::Server::HandlerResponse::Unhandled;
   });
+
+  // A client that waits for "100 Continue" before sending a body that is
+  // over the limit is told so before it sends it.
+  server.set_expect_100_continue_handler(
+      [this](const httplib::Request& req, httplib::Response& res) {
+        const std::string declared = req.get_header_value("Content-Length");
+        if (req.method == "POST" && req.path == "/v1/parse" && MediaType(req) == kJsonType &&
+            !declared.empty() && std::strtoull(declared.c_str(), nullptr, 10) > config_.max_body) {
+          SendError(res, 413, "body_too_large",
+                    "the body is over the limit of " + std::to_string(config_.max_body) + " bytes");
+          CloseAfter(res);
+          return 413;
+        }
+        return 100;
+      });
 
   server.Get("/v1/parse",
              [this](const httplib::Request& req, httplib::Response& res) { GetParse(req, res); });
