@@ -93,7 +93,7 @@ struct Item {
 // Reads a string, or an object {"id": any, "address": string}.
 bool ItemFromJson(Json&& value, Item* item) {
   if (value.is_string()) {
-    item->address = value.get_ref<std::string&>();
+    item->address = std::move(value.get_ref<std::string&>());
     return true;
   }
   if (value.is_object()) {
@@ -101,7 +101,7 @@ bool ItemFromJson(Json&& value, Item* item) {
     if (id != value.end()) item->id = std::move(*id);
     auto address = value.find("address");
     if (address != value.end() && address->is_string()) {
-      item->address = address->get_ref<std::string&>();
+      item->address = std::move(address->get_ref<std::string&>());
       return true;
     }
   }
@@ -110,30 +110,80 @@ bool ItemFromJson(Json&& value, Item* item) {
   return false;
 }
 
-Json ResultJson(const Item* item, const zarn::BatchResult& r, bool flags) {
-  Json out;
-  if (item != nullptr && !item->id.is_null()) out["id"] = item->id;
-  out["street_number"] = r.parts.street_number;
-  out["street"] = r.parts.street;
-  out["street_type"] = r.parts.street_type;
-  out["direction"] = r.parts.direction;
-  out["unit"] = r.parts.unit;
+// Appends `text` as a JSON string. The parts come from valid UTF-8, so they
+// are only escaped; other text that is not valid UTF-8 (a file name in a
+// message) has its bad bytes replaced.
+void AppendString(std::string& out, std::string_view text) {
+  if (utf8::find_invalid(text.begin(), text.end()) != text.end()) {
+    out += Dump(Json(std::string(text)));
+    return;
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  out += '"';
+  size_t plain = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c != '"' && c != '\\') continue;
+    out.append(text.data() + plain, i - plain);
+    plain = i + 1;
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        out += "\\u00";
+        out += kHex[c >> 4];
+        out += kHex[c & 15];
+    }
+  }
+  out.append(text.data() + plain, text.size() - plain);
+  out += '"';
+}
+
+// Appends one answer: the id when the caller gave one, the five parts, the
+// error (null when none) and, with `flags`, the diagnostics.
+void AppendResult(std::string& out, const Item* item, const zarn::BatchResult& r, bool flags) {
+  out += '{';
+  if (item != nullptr && !item->id.is_null()) {
+    out += "\"id\":";
+    out += Dump(item->id);
+    out += ',';
+  }
+  out += "\"street_number\":";
+  AppendString(out, r.parts.street_number);
+  out += ",\"street\":";
+  AppendString(out, r.parts.street);
+  out += ",\"street_type\":";
+  AppendString(out, r.parts.street_type);
+  out += ",\"direction\":";
+  AppendString(out, r.parts.direction);
+  out += ",\"unit\":";
+  AppendString(out, r.parts.unit);
+  out += ",\"error\":";
   if (r.ok()) {
-    out["error"] = nullptr;
+    out += "null";
   } else {
-    out["error"] = ErrorJson(ErrorKind(r.error_number), r.error_number, r.error_message);
+    out += Dump(ErrorJson(ErrorKind(r.error_number), r.error_number, r.error_message));
   }
   if (flags) {
-    Json names = Json::array();
+    out += ",\"diagnostics\":{\"flags\":[";
+    bool first = true;
     for (uint32_t bit = 1; bit != 0 && bit <= zarn::kAllDiagnosticFlags; bit <<= 1) {
-      if ((r.diagnostics.flags & bit) != 0) names.push_back(zarn::DiagnosticFlagNames(bit));
+      if ((r.diagnostics.flags & bit) == 0) continue;
+      if (!first) out += ',';
+      first = false;
+      AppendString(out, zarn::DiagnosticFlagNames(bit));
     }
-    Json diagnostics;
-    diagnostics["flags"] = std::move(names);
-    diagnostics["unplaced_words"] = r.diagnostics.unplaced_words;
-    out["diagnostics"] = std::move(diagnostics);
+    out += "],\"unplaced_words\":[";
+    for (size_t i = 0; i < r.diagnostics.unplaced_words.size(); ++i) {
+      if (i > 0) out += ',';
+      AppendString(out, r.diagnostics.unplaced_words[i]);
+    }
+    out += "]}";
   }
-  return out;
+  out += '}';
 }
 
 // The answer for an item that could not be read: empty parts and its problem.
@@ -271,7 +321,10 @@ void Service::GetParse(const httplib::Request& req, httplib::Response& res) cons
   if (!result.ok()) {
     res.status = zarn::IsAddressError(result.error_number) ? 422 : 503;
   }
-  res.set_content(Dump(ResultJson(nullptr, result, flags)) + "\n", kJsonType);
+  std::string out;
+  AppendResult(out, nullptr, result, flags);
+  out += '\n';
+  res.set_content(std::move(out), kJsonType);
 }
 
 void Service::PostParse(const httplib::Request& req, httplib::Response& res,
@@ -371,9 +424,10 @@ void Service::PostJson(const httplib::Request& req, httplib::Response& res,
     }
   }
   std::string out = "[";
+  out.reserve(results.size() * 120);
   for (size_t i = 0; i < results.size(); ++i) {
     if (i > 0) out += ',';
-    out += Dump(ResultJson(&items[i], results[i], flags));
+    AppendResult(out, &items[i], results[i], flags);
   }
   out += "]\n";
   res.set_content(std::move(out), kJsonType);
@@ -462,7 +516,7 @@ class NdjsonStream {
       if (item.problem_kind.empty()) {
         const zarn::BatchResult& r = results_[next++];
         if (!r.ok()) metrics_.CountAddressError(ErrorKind(r.error_number));
-        out_ += Dump(ResultJson(&item, r, flags_));
+        AppendResult(out_, &item, r, flags_);
       } else {
         metrics_.CountAddressError(item.problem_kind);
         out_ += Dump(ProblemJson(item));
