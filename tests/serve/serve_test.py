@@ -491,6 +491,33 @@ def case_slow_client(tmp):
         conn.close()
 
 
+def case_max_connections(tmp):
+    # One thread, one connection: a second connection is answered 503 and
+    # closed at once, not queued; once the first goes, new ones are served.
+    with Server("--threads", "1", "--max-connections", "1", "--idle-timeout", "5") as s:
+        first = s.connection()
+        status, _ = s.get_json("/healthz", conn=first)
+        check(status == 200, f"first connection: {status}")
+        start = time.time()
+        status, headers, data = s.request("GET", "/healthz")
+        check(status == 503 and json.loads(data)["error"]["kind"] == "too_many_connections",
+              f"second connection: {status} {data!r}")
+        check(headers.get("connection") == "close", f"refused connection kept open: {headers}")
+        check(time.time() - start < 3, "the refusal waited for the first connection")
+        first.close()
+        deadline = time.time() + 10
+        status = None
+        while time.time() < deadline:
+            status, _ = s.get_json("/healthz")
+            if status == 200:
+                break
+            time.sleep(0.1)
+        check(status == 200, f"after the first connection closed: {status}")
+        status, _, data = s.request("GET", "/metrics")
+        check(metric(data.decode(), "zarn_serve_connections_rejected_total") >= 1,
+              "refused connections not counted")
+
+
 def case_oversize(tmp):
     with Server("--max-body", "4KiB", "--max-batch", "100") as s:
         big = json.dumps(["123 Main St. N"] * 1000).encode()
