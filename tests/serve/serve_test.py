@@ -449,6 +449,7 @@ def case_concurrent(tmp):
             r'zarn_serve_requests_total\{endpoint="/v1/parse",status="(\d+)"\} (\d+)', text))
         check(total == 1000, f"metrics count {total} parse requests, not 1000")
         print(f"1000 requests in {time.time() - start:.1f} s")
+        check(s.stop() == 0, f"server exit status after the load: {s.stderr()[-2000:]}")
 
 
 def case_slow_client(tmp):
