@@ -64,6 +64,35 @@ void CloseAfter(httplib::Response& res) {
                            });
 }
 
+// Most of a refused body read and dropped before answering. Closing a
+// connection with input still unread resets it, and a client still sending
+// may then lose the answer; past this much the connection is closed anyway.
+constexpr size_t kDrainLimit = 64u << 20;
+
+// Reads and drops the body, which must not have been read yet. True when it
+// ended within kDrainLimit (the connection can carry the next request).
+bool Drain(const httplib::Request& req, const httplib::ContentReader& reader) {
+  const std::string declared = req.get_header_value("Content-Length");
+  if (!declared.empty() && std::strtoull(declared.c_str(), nullptr, 10) > kDrainLimit) {
+    return false;
+  }
+  size_t seen = 0;
+  bool over = false;
+  const bool read = reader([&](const char*, size_t length) {
+    seen += length;
+    over = seen > kDrainLimit;
+    return !over;
+  });
+  return read && !over;
+}
+
+// Answers an error to a request whose body has not been read: the body is
+// drained first when that is cheap enough, else the connection is closed.
+void RefuseBody(const httplib::Request& req, httplib::Response& res,
+                const httplib::ContentReader& reader) {
+  if (!Drain(req, reader)) CloseAfter(res);
+}
+
 const char* ErrorKind(int number) {
   switch (number) {
     case zarn::kErrorInvalidArgument: return "invalid_utf8";
@@ -332,7 +361,7 @@ void Service::PostParse(const httplib::Request& req, httplib::Response& res,
   zarn::Profile profile;
   bool flags;
   if (!ReadParseOptions(req, res, config_.default_profile, &profile, &flags)) {
-    CloseAfter(res);
+    RefuseBody(req, res, reader);
     return;
   }
   const std::string type = MediaType(req);
@@ -343,7 +372,7 @@ void Service::PostParse(const httplib::Request& req, httplib::Response& res,
   } else {
     SendError(res, 415, "unsupported_media_type",
               "send application/json (an array) or application/x-ndjson (one address a line)");
-    CloseAfter(res);
+    RefuseBody(req, res, reader);
   }
 }
 
@@ -355,22 +384,27 @@ void Service::PostJson(const httplib::Request& req, httplib::Response& res,
   const std::string declared = req.get_header_value("Content-Length");
   if (!declared.empty() && std::strtoull(declared.c_str(), nullptr, 10) > config_.max_body) {
     SendError(res, 413, "body_too_large", too_big);
-    CloseAfter(res);
+    RefuseBody(req, res, reader);
     return;
   }
+  // A body found over the limit while reading is read on, dropped, up to
+  // kDrainLimit, so that the 413 reaches a client still sending.
   std::string body;
-  bool over = false;
+  size_t seen = 0;
+  bool read_on = true;
   const bool read = reader([&](const char* data, size_t length) {
-    if (body.size() + length > config_.max_body) {
-      over = true;
-      return false;
+    seen += length;
+    if (seen <= config_.max_body) {
+      body.append(data, length);
+    } else {
+      body = std::string();
+      read_on = seen <= kDrainLimit;
     }
-    body.append(data, length);
-    return true;
+    return read_on;
   });
-  if (over) {
+  if (seen > config_.max_body) {
     SendError(res, 413, "body_too_large", too_big);
-    CloseAfter(res);
+    if (!read || !read_on) CloseAfter(res);
     return;
   }
   if (!read) {
