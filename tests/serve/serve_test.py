@@ -346,6 +346,7 @@ def case_error_statuses(tmp):
                   f"POST {content_type}: {status} {data!r}")
         status, body = s.get_json("/v1/version")
         check(status == 200, "version needs no database")
+        check("cannot be used yet" in s.stderr(), f"no warning at start: {s.stderr()!r}")
 
 
 def case_same_as_zarn_parse(tmp):

@@ -18,6 +18,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "zarn/zarn.hpp"
 #include "zarn_parse/terminal.h"
@@ -203,6 +204,17 @@ int Run(const Options& options, const char* argv0) {
                "zarn-serve: listening on http://%s%s%s:%d (database %s, profile %s, %zu threads)\n",
                v6 ? "[" : "", host.c_str(), v6 ? "]" : "", port, config.database.c_str(),
                zarn::ProfileName(config.default_profile), threads);
+  // Served either way: /healthz and every parse answer 503 until the file
+  // can be used, and the file is checked again on every request.
+  {
+    const zarn::ZarnAddress probe_parser(config.database);
+    const std::string_view probe[1] = {"1 Main St"};
+    const std::vector<zarn::BatchResult> checked = probe_parser.ParseBatch(probe);
+    if (!checked[0].ok() && !zarn::IsAddressError(checked[0].error_number)) {
+      std::fprintf(stderr, "zarn-serve: the reference database cannot be used yet: %s\n",
+                   checked[0].error_message.c_str());
+    }
+  }
   std::fflush(stderr);
 
   std::atomic<bool> done{false};
