@@ -275,8 +275,16 @@ def case_endpoints(tmp):
         check(status == 200 and body["service"] == "zarn-serve" and
               re.fullmatch(r"\d+\.\d+\.\d+", body["version"]), f"version: {body}")
 
-        status, headers, data = s.request("GET", "/metrics")
-        text = data.decode()
+        # A request is counted just after its answer is written: wait for the
+        # last one to be counted before comparing.
+        deadline = time.time() + 10
+        while True:
+            status, headers, data = s.request("GET", "/metrics")
+            text = data.decode()
+            if metric(text, "zarn_serve_requests_total", endpoint="/v1/version",
+                      status="200") >= 1 or time.time() > deadline:
+                break
+            time.sleep(0.05)
         check(metric(text, "zarn_serve_address_errors_total", kind="too_long") == 1,
               f"too_long errors counted wrongly:\n{text}")
         check(status == 200 and headers["content-type"].startswith("text/plain"), "metrics type")
@@ -453,10 +461,17 @@ def case_concurrent(tmp):
         check(not any(t.is_alive() for t in threads), "clients still running after 4 minutes")
         check(not failures, "; ".join(failures[:5]))
         check(len(done) == 1000, f"{len(done)} of 1000 requests answered")
-        status, _, data = s.request("GET", "/metrics")
-        text = data.decode()
-        total = sum(int(count) for _, count in re.findall(
-            r'zarn_serve_requests_total\{endpoint="/v1/parse",status="(\d+)"\} (\d+)', text))
+        # A request is counted once its answer is written, so the last few
+        # may be counted just after their clients have read them.
+        deadline = time.time() + 10
+        while True:
+            status, _, data = s.request("GET", "/metrics")
+            total = sum(int(count) for _, count in re.findall(
+                r'zarn_serve_requests_total\{endpoint="/v1/parse",status="(\d+)"\} (\d+)',
+                data.decode()))
+            if total >= 1000 or time.time() > deadline:
+                break
+            time.sleep(0.05)
         check(total == 1000, f"metrics count {total} parse requests, not 1000")
         print(f"1000 requests in {time.time() - start:.1f} s")
         check(s.stop() == 0, f"server exit status after the load: {s.stderr()[-2000:]}")
