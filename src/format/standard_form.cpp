@@ -1,0 +1,321 @@
+#include "format/standard_form.h"
+
+#include <utf8.h>
+
+#include <array>
+#include <iterator>
+#include <vector>
+
+#include "format/latin_case.h"
+
+namespace zarn::internal {
+
+namespace {
+
+// What one character of a part becomes in the standard form.
+enum class CharClass { kKeep, kBreak, kHyphen };
+
+CharClass Classify(char32_t c, bool keep_slash) {
+  if (c == U'-' || (c >= 0x2010 && c <= 0x2015) || c == 0x2212) return CharClass::kHyphen;
+  if (c == U'/') return keep_slash ? CharClass::kKeep : CharClass::kBreak;
+  if (c < 0x20 || c == 0x7F || c == 0xA0 || c == 0xAB || c == 0xBB || c == 0xB7) {
+    return CharClass::kBreak;
+  }
+  if (c < 0x80) {
+    const bool alnum =
+        (c >= U'0' && c <= U'9') || (c >= U'A' && c <= U'Z') || (c >= U'a' && c <= U'z');
+    return alnum ? CharClass::kKeep : CharClass::kBreak;
+  }
+  // Quotation marks, the typographic apostrophe and the general spaces.
+  if ((c >= 0x2000 && c <= 0x200B) || (c >= 0x2016 && c <= 0x201F) || c == 0x202F || c == 0x2026 ||
+      c == 0x3000) {
+    return CharClass::kBreak;
+  }
+  return CharClass::kKeep;
+}
+
+// `in` upper case, without punctuation: letters and digits (and `/` in a
+// civic number, for "123 1/2") stay; a hyphen stays where it joins two
+// characters that stay ("SAINT-DENIS"); apostrophes, periods, commas and
+// every other mark part words, and runs of spaces become one.
+std::string CleanPart(std::string_view in, bool keep_slash = false) {
+  std::string out;
+  out.reserve(in.size());
+  bool pending_break = false;
+  bool pending_hyphen = false;
+  auto it = in.begin();
+  while (it != in.end()) {
+    const char32_t c = UpperLatin(static_cast<char32_t>(utf8::unchecked::next(it)));
+    switch (Classify(c, keep_slash)) {
+      case CharClass::kBreak: pending_break = true; break;
+      case CharClass::kHyphen: pending_hyphen = true; break;
+      case CharClass::kKeep:
+        if (!out.empty()) {
+          if (pending_hyphen && !pending_break) {
+            out += '-';
+          } else if (pending_hyphen || pending_break) {
+            out += ' ';
+          }
+        }
+        pending_break = pending_hyphen = false;
+        utf8::unchecked::append(static_cast<uint32_t>(c), std::back_inserter(out));
+        break;
+    }
+  }
+  return out;
+}
+
+// The eight directions, in the order of their symbols below.
+enum Direction { kN, kS, kE, kW, kNE, kNW, kSE, kSW, kNoDirection };
+
+constexpr std::array<const char*, 8> kEnglishDirections = {"N",  "S",  "E",  "W",
+                                                           "NE", "NW", "SE", "SW"};
+constexpr std::array<const char*, 8> kFrenchDirections = {"N",  "S",  "E",  "O",
+                                                          "NE", "NO", "SE", "SO"};
+
+struct DirectionWord {
+  const char* word;  // upper case, without spaces or hyphens
+  Direction direction;
+  Language language;  // the language the word shows; kDetect for either
+};
+
+// Every way a direction part may be written: the symbols of both languages
+// and the words in full ("NORD-OUEST" is looked up as "NORDOUEST").
+constexpr DirectionWord kDirectionWords[] = {
+    {"N", kN, Language::kDetect},           {"S", kS, Language::kDetect},
+    {"E", kE, Language::kDetect},           {"W", kW, Language::kEnglish},
+    {"O", kW, Language::kFrench},           {"NE", kNE, Language::kDetect},
+    {"NW", kNW, Language::kEnglish},        {"NO", kNW, Language::kFrench},
+    {"SE", kSE, Language::kDetect},         {"SW", kSW, Language::kEnglish},
+    {"SO", kSW, Language::kFrench},         {"NORTH", kN, Language::kEnglish},
+    {"SOUTH", kS, Language::kEnglish},      {"EAST", kE, Language::kEnglish},
+    {"WEST", kW, Language::kEnglish},       {"NORTHEAST", kNE, Language::kEnglish},
+    {"NORTHWEST", kNW, Language::kEnglish}, {"SOUTHEAST", kSE, Language::kEnglish},
+    {"SOUTHWEST", kSW, Language::kEnglish}, {"NORD", kN, Language::kFrench},
+    {"SUD", kS, Language::kFrench},         {"EST", kE, Language::kFrench},
+    {"OUEST", kW, Language::kFrench},       {"NORDEST", kNE, Language::kFrench},
+    {"NORDOUEST", kNW, Language::kFrench},  {"SUDEST", kSE, Language::kFrench},
+    {"SUDOUEST", kSW, Language::kFrench},
+};
+
+const DirectionWord* FindDirection(std::string_view direction) {
+  std::string key;
+  for (char c : CleanPart(direction)) {
+    if (c != ' ' && c != '-') key += c;
+  }
+  for (const DirectionWord& w : kDirectionWords) {
+    if (key == w.word) return &w;
+  }
+  return nullptr;
+}
+
+// The words of a name, cut at spaces and hyphens, upper case.
+std::vector<std::string> NameWords(std::string_view name) {
+  std::vector<std::string> words;
+  std::string word;
+  for (char c : CleanPart(name)) {
+    if (c == ' ' || c == '-') {
+      if (!word.empty()) words.push_back(std::move(word));
+      word.clear();
+    } else {
+      word += c;
+    }
+  }
+  if (!word.empty()) words.push_back(std::move(word));
+  return words;
+}
+
+// A French article or preposition in the street name: de, du, des, de la
+// (de counts already), or an elided d' or l' ("d'Youville", "L'Assomption").
+bool HasFrenchParticle(std::string_view name) {
+  for (const std::string& w : NameWords(name)) {
+    if (w == "DE" || w == "DU" || w == "DES") return true;
+  }
+  // The elided forms: a word that starts with d or l and an apostrophe.
+  size_t at = 0;
+  while (at < name.size()) {
+    const bool word_start = at == 0 || name[at - 1] == ' ' || name[at - 1] == '-';
+    const char c = name[at];
+    if (word_start && (c == 'd' || c == 'D' || c == 'l' || c == 'L')) {
+      const std::string_view rest = name.substr(at + 1);
+      if (rest.starts_with('\'') || rest.starts_with("\u2019")) return true;
+    }
+    ++at;
+  }
+  return false;
+}
+
+bool IsLowerCaseWord(std::string_view text) {
+  bool any = false;
+  auto it = text.begin();
+  while (it != text.end()) {
+    const char32_t c = static_cast<char32_t>(utf8::unchecked::next(it));
+    if (UpperLatin(c) != c) {
+      any = true;
+    } else if (c != U'-') {
+      return false;  // an upper-case letter or a character without case
+    }
+  }
+  return any;
+}
+
+bool AllDigits(std::string_view text) {
+  if (text.empty()) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+// French street types of feminine gender, by delivery form in upper case:
+// an ordinal name "1" before them is "1RE" ("1RE AV"), before the others
+// "1ER" ("1ER RANG").
+bool IsFeminineFrenchType(std::string_view delivery_form_upper) {
+  static constexpr const char* kFeminine[] = {
+      "ALLÉE", "AUTOROUTE", "AVENUE",    "CÔTE",  "COUR", "ESPLANADE", "IMPASSE",  "ÎLE", "MONTÉE",
+      "PLACE", "POINTE",    "PROMENADE", "ROUTE", "RUE",  "RUELLE",    "TERRASSE", "VOIE"};
+  for (const char* f : kFeminine) {
+    if (delivery_form_upper == f) return true;
+  }
+  return false;
+}
+
+// The ordinal suffix of the street name `number` (all digits).
+std::string OrdinalSuffix(std::string_view number, Language language, bool feminine) {
+  if (language == Language::kFrench) {
+    if (number == "1") return feminine ? "RE" : "ER";
+    return "E";
+  }
+  const int last = number.back() - '0';
+  const int tens = number.size() >= 2 ? number[number.size() - 2] - '0' : 0;
+  if (tens == 1) return "TH";
+  switch (last) {
+    case 1: return "ST";
+    case 2: return "ND";
+    case 3: return "RD";
+    default: return "TH";
+  }
+}
+
+const std::string& SymbolText(const TypeSymbol& symbol, const StreetTypeSymbols::Entry& type,
+                              const char* language) {
+  if (symbol.is_null) {
+    throw Error(kErrorInvalidUseOfNull, "Invalid use of Null (StreetTypeSymbol.Symbol for \"" +
+                                            type.delivery_form + "\", " + language + ")");
+  }
+  return symbol.text;
+}
+
+void Append(std::string& line, std::string_view word) {
+  if (word.empty()) return;
+  if (!line.empty()) line += ' ';
+  line += word;
+}
+
+}  // namespace
+
+const StreetTypeSymbols::Entry* StreetTypeSymbols::Find(std::string_view street_type) const {
+  const auto it = by_type.find(UpperCaseUtf8(street_type));
+  return it == by_type.end() ? nullptr : &it->second;
+}
+
+void CheckPartsUtf8(const AddressParts& parts) {
+  const std::pair<const char*, const std::string*> named[] = {
+      {"street number", &parts.street_number},
+      {"street", &parts.street},
+      {"street type", &parts.street_type},
+      {"direction", &parts.direction},
+      {"unit", &parts.unit}};
+  for (const auto& [name, text] : named) {
+    const auto bad = utf8::find_invalid(text->begin(), text->end());
+    if (bad != text->end()) {
+      throw Error(kErrorInvalidArgument, std::string("Invalid argument: the ") + name +
+                                             " is not valid UTF-8 (bad byte at offset " +
+                                             std::to_string(bad - text->begin()) + ")");
+    }
+  }
+}
+
+Language ChooseLanguage(const AddressParts& parts, const StreetTypeSymbols::Entry* type,
+                        Language language) {
+  if (language != Language::kDetect) return language;
+  // A street type that exists in one language only says which.
+  if (type != nullptr && type->english.present != type->french.present) {
+    return type->french.present ? Language::kFrench : Language::kEnglish;
+  }
+  if (const DirectionWord* d = FindDirection(parts.direction);
+      d != nullptr && d->language != Language::kDetect) {
+    return d->language;
+  }
+  if (HasFrenchParticle(parts.street)) return Language::kFrench;
+  // French writes its generics in lower case ("avenue du Parc").
+  if (type != nullptr && IsLowerCaseWord(parts.street_type)) return Language::kFrench;
+  return Language::kEnglish;
+}
+
+StandardAddress FormatStandard(const AddressParts& parts, const StreetTypeSymbols::Entry* type,
+                               Language language) {
+  StandardAddress out;
+  out.language = ChooseLanguage(parts, type, language);
+  const bool french = out.language == Language::kFrench;
+
+  out.street_number = CleanPart(parts.street_number, /*keep_slash=*/true);
+  out.unit = CleanPart(parts.unit);
+  out.street = CleanPart(parts.street);
+
+  if (type != nullptr) {
+    const TypeSymbol& own = french ? type->french : type->english;
+    const TypeSymbol& other = french ? type->english : type->french;
+    if (own.present) {
+      out.street_type = SymbolText(own, *type, french ? "fr" : "en");
+    } else if (other.present) {
+      out.street_type = SymbolText(other, *type, french ? "en" : "fr");
+      out.flags |= kStandardTypeOtherLanguage;
+    }
+  }
+  if (out.street_type.empty() && !parts.street_type.empty()) {
+    out.street_type = CleanPart(parts.street_type);
+    if (!out.street_type.empty()) out.flags |= kStandardTypeWithoutSymbol;
+  }
+
+  if (!parts.direction.empty()) {
+    if (const DirectionWord* d = FindDirection(parts.direction); d != nullptr) {
+      out.direction = (french ? kFrenchDirections : kEnglishDirections)[d->direction];
+    } else {
+      out.direction = CleanPart(parts.direction);
+      if (!out.direction.empty()) out.flags |= kStandardDirectionUnknown;
+    }
+  }
+
+  // A numbered street is an ordinal ("21ST AVE", "1RE AV"), and French then
+  // puts the type after it as English does.
+  std::string name = out.street;
+  const bool ordinal = AllDigits(name);
+  if (ordinal) {
+    const bool feminine =
+        type == nullptr ? true : IsFeminineFrenchType(UpperCaseUtf8(type->delivery_form));
+    name += OrdinalSuffix(name, out.language, feminine);
+    out.street = name;
+  }
+
+  std::string civic = out.street_number;
+  if (!civic.empty() && !out.unit.empty()) civic = out.unit + "-" + civic;
+  Append(out.line, civic);
+  if (french && !ordinal) {
+    Append(out.line, out.street_type);
+    Append(out.line, name);
+  } else {
+    Append(out.line, name);
+    Append(out.line, out.street_type);
+  }
+  Append(out.line, out.direction);
+  // Without a civic number the unit cannot go before it: it follows the
+  // street, after its designator.
+  if (out.street_number.empty() && !out.unit.empty()) {
+    Append(out.line, french ? "UNITÉ" : "UNIT");
+    Append(out.line, out.unit);
+  }
+  return out;
+}
+
+}  // namespace zarn::internal
