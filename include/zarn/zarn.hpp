@@ -277,11 +277,21 @@ class ZarnAddress {
   // (kErrorInvalidUseOfNull).
   StandardAddress Standardize(const AddressParts& parts,
                               Language language = Language::kDetect) const;
+  // The same, with the address the parts were parsed from as a further clue
+  // for kDetect, since the parts no longer show how it was typed: French
+  // when its first word after the civic number is the street type (French
+  // puts it before the name: "12725, boul. Rodolphe-Forget") or it holds a
+  // French direction word in full (Ouest, Nord-Est). Text that is not valid
+  // UTF-8 is no clue and no error.
+  StandardAddress Standardize(const AddressParts& parts, Language language,
+                              std::string_view address) const;
   // The same for every successful result of a batch, against one check of
   // the database; never throws. A result that had failed gets its error
-  // again and an empty form. out.size() must equal parsed.size().
+  // again and an empty form. out.size() must equal parsed.size();
+  // `addresses` (empty, or one per result) are the parsed addresses.
   void StandardizeBatch(std::span<const BatchResult> parsed, Language language,
-                        std::span<StandardResult> out) const;
+                        std::span<StandardResult> out,
+                        std::span<const std::string_view> addresses = {}) const;
 
   const std::string& DatabasePath() const noexcept;
   const ParseOptions& Options() const noexcept { return options_; }

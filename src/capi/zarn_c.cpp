@@ -440,8 +440,8 @@ zarn_status zarn_parse_standard(const zarn_parser* parser, const char* address, 
                                 zarn_standard* standard, zarn_error* error) {
   return WriteStandard(parser, language, buffer, buffer_size, needed, standard, error,
                        [&](zarn::Language lang) {
-                         return parser->parser.Standardize(
-                             parser->parser.Parse(AddressView(address, address_size)), lang);
+                         const std::string_view text = AddressView(address, address_size);
+                         return parser->parser.Standardize(parser->parser.Parse(text), lang, text);
                        });
 }
 

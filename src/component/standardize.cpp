@@ -1,11 +1,14 @@
 // ZarnAddress::Standardize: the parts in Canada Post's standard form, with
 // the street-type symbols of the reference database. The writing itself is
 // in format/standard_form.cpp; this part reaches the database.
+#include <utf8.h>
+
 #include <algorithm>
 #include <iterator>
 #include <new>
 
 #include "component/text.h"
+#include "format/latin_case.h"
 #include "format/standard_form.h"
 #include "refdb/reference_database.h"
 #include "zarn/zarn.hpp"
@@ -71,14 +74,26 @@ const StreetTypeSymbols::Entry* FindType(internal::Connection& connection,
 }
 
 StandardAddress StandardizeIn(DatabaseSession& session, const AddressParts& parts,
-                              Language language) {
+                              Language language, std::string_view address) {
   try {
     internal::CheckPartsUtf8(parts);
     DatabaseSession::PassScope pass(session);
     internal::Connection& connection = pass.connection();
     const StreetTypeSymbols& symbols = connection.StreetTypeSymbolTable();
-    return internal::FormatStandard(parts, FindType(connection, symbols, parts.street_type),
-                                    language);
+    const StreetTypeSymbols::Entry* type = FindType(connection, symbols, parts.street_type);
+    // The address is only a clue: text that is not valid UTF-8 is ignored.
+    if (language != Language::kDetect || address.empty() ||
+        !utf8::is_valid(address.begin(), address.end())) {
+      return internal::FormatStandard(parts, type, language);
+    }
+    const std::string type_upper = internal::UpperCaseUtf8(parts.street_type);
+    const internal::AddressHint hint{
+        address, [&](std::string_view word) {
+          if (type_upper.empty()) return false;
+          if (internal::UpperCaseUtf8(word) == type_upper) return true;
+          return type != nullptr && FindType(connection, symbols, std::string(word)) == type;
+        }};
+    return internal::FormatStandard(parts, type, language, &hint);
   } catch (const Error& e) {
     if (!IsAddressError(e.Number())) session.DropConnection();
     throw;
@@ -91,16 +106,22 @@ StandardAddress StandardizeIn(DatabaseSession& session, const AddressParts& part
 }  // namespace
 
 StandardAddress ZarnAddress::Standardize(const AddressParts& parts, Language language) const {
+  return Standardize(parts, language, std::string_view());
+}
+
+StandardAddress ZarnAddress::Standardize(const AddressParts& parts, Language language,
+                                         std::string_view address) const {
   try {
     DatabaseSession session(*db_);
-    return StandardizeIn(session, parts, language);
+    return StandardizeIn(session, parts, language, address);
   } catch (const std::bad_alloc&) {
     throw Error(kErrorOutOfMemory, "Out of memory");
   }
 }
 
 void ZarnAddress::StandardizeBatch(std::span<const BatchResult> parsed, Language language,
-                                   std::span<StandardResult> out) const {
+                                   std::span<StandardResult> out,
+                                   std::span<const std::string_view> addresses) const {
   const size_t n = std::min(parsed.size(), out.size());
   DatabaseSession session(*db_);
   for (size_t i = 0; i < n; ++i) {
@@ -112,7 +133,8 @@ void ZarnAddress::StandardizeBatch(std::span<const BatchResult> parsed, Language
         r.error_message = parsed[i].error_message;
         continue;
       }
-      r.standard = StandardizeIn(session, parsed[i].parts, language);
+      r.standard = StandardizeIn(session, parsed[i].parts, language,
+                                 i < addresses.size() ? addresses[i] : std::string_view());
       r.error_number = 0;
       r.error_message.clear();
       continue;

@@ -2,6 +2,7 @@
 
 #include <utf8.h>
 
+#include <algorithm>
 #include <array>
 #include <iterator>
 #include <vector>
@@ -80,13 +81,15 @@ struct DirectionWord {
 };
 
 // Every way a direction part may be written: the symbols of both languages
-// and the words in full ("NORD-OUEST" is looked up as "NORDOUEST").
+// and the words in full ("NORD-OUEST" is looked up as "NORDOUEST"). W, NW
+// and SW show no language: the parser gives them for Ouest, Nord-Ouest and
+// Sud-Ouest too.
 constexpr DirectionWord kDirectionWords[] = {
     {"N", kN, Language::kDetect},           {"S", kS, Language::kDetect},
-    {"E", kE, Language::kDetect},           {"W", kW, Language::kEnglish},
+    {"E", kE, Language::kDetect},           {"W", kW, Language::kDetect},
     {"O", kW, Language::kFrench},           {"NE", kNE, Language::kDetect},
-    {"NW", kNW, Language::kEnglish},        {"NO", kNW, Language::kFrench},
-    {"SE", kSE, Language::kDetect},         {"SW", kSW, Language::kEnglish},
+    {"NW", kNW, Language::kDetect},        {"NO", kNW, Language::kFrench},
+    {"SE", kSE, Language::kDetect},         {"SW", kSW, Language::kDetect},
     {"SO", kSW, Language::kFrench},         {"NORTH", kN, Language::kEnglish},
     {"SOUTH", kS, Language::kEnglish},      {"EAST", kE, Language::kEnglish},
     {"WEST", kW, Language::kEnglish},       {"NORTHEAST", kNE, Language::kEnglish},
@@ -141,6 +144,46 @@ bool HasFrenchParticle(std::string_view name) {
       if (rest.starts_with('\'') || rest.starts_with("\u2019")) return true;
     }
     ++at;
+  }
+  return false;
+}
+
+// Whether the address as typed shows French: its first word with a letter
+// (after the civic number, so "5-123 rue Saint-Denis", "12725, boul. X") is
+// the street type, which French puts before the name; or it holds a French
+// direction word in full (Ouest, Nord-Est...).
+bool AddressShowsFrench(const AddressHint& hint) {
+  std::vector<std::string> words;
+  std::string word;
+  auto flush = [&] {
+    if (!word.empty()) words.push_back(std::move(word));
+    word.clear();
+  };
+  auto it = hint.address.begin();
+  while (it != hint.address.end()) {
+    const char32_t c = static_cast<char32_t>(utf8::unchecked::next(it));
+    if (Classify(c, false) == CharClass::kBreak) {
+      flush();
+    } else {
+      utf8::unchecked::append(static_cast<uint32_t>(c), std::back_inserter(word));
+    }
+  }
+  flush();
+  bool first_lettered = true;
+  for (const std::string& w : words) {
+    const bool has_letter = std::any_of(w.begin(), w.end(), [](char c) {
+      return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c & 0x80) != 0;
+    });
+    if (!has_letter) continue;
+    const bool civic = w.front() >= '0' && w.front() <= '9';  // "123A", "1-2B"
+    if (first_lettered && !civic) {
+      first_lettered = false;
+      if (hint.is_type && hint.is_type(w)) return true;
+    }
+    if (const DirectionWord* d = FindDirection(w);
+        d != nullptr && d->language == Language::kFrench && w.size() > 2) {
+      return true;
+    }
   }
   return false;
 }
@@ -237,7 +280,7 @@ void CheckPartsUtf8(const AddressParts& parts) {
 }
 
 Language ChooseLanguage(const AddressParts& parts, const StreetTypeSymbols::Entry* type,
-                        Language language) {
+                        Language language, const AddressHint* hint) {
   if (language != Language::kDetect) return language;
   // A street type that exists in one language only says which.
   if (type != nullptr && type->english.present != type->french.present) {
@@ -247,6 +290,7 @@ Language ChooseLanguage(const AddressParts& parts, const StreetTypeSymbols::Entr
       d != nullptr && d->language != Language::kDetect) {
     return d->language;
   }
+  if (hint != nullptr && AddressShowsFrench(*hint)) return Language::kFrench;
   if (HasFrenchParticle(parts.street)) return Language::kFrench;
   // French writes its generics in lower case ("avenue du Parc").
   if (type != nullptr && IsLowerCaseWord(parts.street_type)) return Language::kFrench;
@@ -254,9 +298,9 @@ Language ChooseLanguage(const AddressParts& parts, const StreetTypeSymbols::Entr
 }
 
 StandardAddress FormatStandard(const AddressParts& parts, const StreetTypeSymbols::Entry* type,
-                               Language language) {
+                               Language language, const AddressHint* hint) {
   StandardAddress out;
-  out.language = ChooseLanguage(parts, type, language);
+  out.language = ChooseLanguage(parts, type, language, hint);
   const bool french = out.language == Language::kFrench;
 
   out.street_number = CleanPart(parts.street_number, /*keep_slash=*/true);

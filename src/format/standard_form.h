@@ -8,6 +8,7 @@
 #ifndef ZARN_FORMAT_STANDARD_FORM_H_
 #define ZARN_FORMAT_STANDARD_FORM_H_
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -42,17 +43,25 @@ struct StreetTypeSymbols {
 // not valid UTF-8.
 void CheckPartsUtf8(const AddressParts& parts);
 
+// The address the parts were read from, when the caller has it: it shows
+// what the parts no longer do (where the street type stood, a direction word
+// as typed). `is_type` tells whether a word of it is the parts' street type.
+struct AddressHint {
+  std::string_view address;  // valid UTF-8
+  std::function<bool(std::string_view word)> is_type;
+};
+
 // The language `language` stands for with these parts: itself unless
 // kDetect (see ZarnAddress::Standardize for the clues). `type` is the
-// street type's entry, or nullptr.
+// street type's entry, or nullptr; `hint` may be nullptr.
 Language ChooseLanguage(const AddressParts& parts, const StreetTypeSymbols::Entry* type,
-                        Language language);
+                        Language language, const AddressHint* hint = nullptr);
 
 // The standard form of valid UTF-8 `parts` in `language`. `type` is the
 // street type's entry, or nullptr when the table has none. Throws
 // zarn::Error (kErrorInvalidUseOfNull) for a Null symbol that is needed.
 StandardAddress FormatStandard(const AddressParts& parts, const StreetTypeSymbols::Entry* type,
-                               Language language);
+                               Language language, const AddressHint* hint = nullptr);
 
 }  // namespace zarn::internal
 
