@@ -88,7 +88,7 @@ constexpr DirectionWord kDirectionWords[] = {
     {"N", kN, Language::kDetect},           {"S", kS, Language::kDetect},
     {"E", kE, Language::kDetect},           {"W", kW, Language::kDetect},
     {"O", kW, Language::kFrench},           {"NE", kNE, Language::kDetect},
-    {"NW", kNW, Language::kDetect},        {"NO", kNW, Language::kFrench},
+    {"NW", kNW, Language::kDetect},         {"NO", kNW, Language::kFrench},
     {"SE", kSE, Language::kDetect},         {"SW", kSW, Language::kDetect},
     {"SO", kSW, Language::kFrench},         {"NORTH", kN, Language::kEnglish},
     {"SOUTH", kS, Language::kEnglish},      {"EAST", kE, Language::kEnglish},
@@ -148,11 +148,17 @@ bool HasFrenchParticle(std::string_view name) {
   return false;
 }
 
-// Whether the address as typed shows French: its first word with a letter
-// (after the civic number, so "5-123 rue Saint-Denis", "12725, boul. X") is
-// the street type, which French puts before the name; or it holds a French
-// direction word in full (Ouest, Nord-Est...).
-bool AddressShowsFrench(const AddressHint& hint) {
+// What the address as typed shows that the parts no longer do.
+struct AddressClues {
+  // Its first word with a letter after the civic number ("5-123 rue
+  // Saint-Denis", "12725, boul. X", "725 HWY 15") is the street type.
+  bool type_first = false;
+  // It holds a French direction word in full (Ouest, Nord-Est...).
+  bool french_direction = false;
+};
+
+AddressClues ReadClues(const AddressHint& hint, const AddressParts& parts) {
+  AddressClues clues;
   std::vector<std::string> words;
   std::string word;
   auto flush = [&] {
@@ -169,23 +175,36 @@ bool AddressShowsFrench(const AddressHint& hint) {
     }
   }
   flush();
-  bool first_lettered = true;
   for (const std::string& w : words) {
-    const bool has_letter = std::any_of(w.begin(), w.end(), [](char c) {
-      return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c & 0x80) != 0;
-    });
-    if (!has_letter) continue;
-    const bool civic = w.front() >= '0' && w.front() <= '9';  // "123A", "1-2B"
-    if (first_lettered && !civic) {
-      first_lettered = false;
-      if (hint.is_type && hint.is_type(w)) return true;
-    }
     if (const DirectionWord* d = FindDirection(w);
         d != nullptr && d->language == Language::kFrench && w.size() > 2) {
-      return true;
+      clues.french_direction = true;
     }
   }
-  return false;
+  // Where the street type stands against the name: look from the word after
+  // the civic number (the first word when it cannot be found) to the first
+  // word that is either the type or begins with the name's first word.
+  const std::string number = CleanPart(parts.street_number);
+  const std::string name = CleanPart(parts.street);
+  const std::string first_name_word = name.substr(0, name.find_first_of(" -"));
+  size_t from = 0;
+  if (!number.empty()) {
+    for (size_t i = 0; i < words.size(); ++i) {
+      if (CleanPart(words[i]).find(number) != std::string::npos) {
+        from = i + 1;
+        break;
+      }
+    }
+  }
+  for (size_t i = from; i < words.size(); ++i) {
+    const std::string w = CleanPart(words[i]);
+    if (!first_name_word.empty() && w.starts_with(first_name_word)) break;
+    if (hint.is_type && hint.is_type(words[i])) {
+      clues.type_first = true;
+      break;
+    }
+  }
+  return clues;
 }
 
 bool IsLowerCaseWord(std::string_view text) {
@@ -202,12 +221,30 @@ bool IsLowerCaseWord(std::string_view text) {
   return any;
 }
 
+size_t LeadingDigits(std::string_view text) {
+  size_t n = 0;
+  while (n < text.size() && text[n] >= '0' && text[n] <= '9') ++n;
+  return n;
+}
+
 bool AllDigits(std::string_view text) {
-  if (text.empty()) return false;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
+  return !text.empty() && LeadingDigits(text) == text.size();
+}
+
+// A numbered street written as an ordinal already: "21ST", "52E", "1RE",
+// "2IÈME" (upper case).
+bool IsWrittenOrdinal(std::string_view text, bool french_only = false) {
+  const size_t digits = LeadingDigits(text);
+  if (digits == 0) return false;
+  const std::string_view suffix = text.substr(digits);
+  for (const char* s : {"E", "RE", "ER", "EME", "ÈME", "IEME", "IÈME"}) {
+    if (suffix == s) return true;
   }
-  return true;
+  if (french_only) return false;
+  for (const char* s : {"ST", "ND", "RD", "TH"}) {
+    if (suffix == s) return true;
+  }
+  return false;
 }
 
 // French street types of feminine gender, by delivery form in upper case:
@@ -282,6 +319,7 @@ void CheckPartsUtf8(const AddressParts& parts) {
 Language ChooseLanguage(const AddressParts& parts, const StreetTypeSymbols::Entry* type,
                         Language language, const AddressHint* hint) {
   if (language != Language::kDetect) return language;
+  const AddressClues clues = hint != nullptr ? ReadClues(*hint, parts) : AddressClues{};
   // A street type that exists in one language only says which.
   if (type != nullptr && type->english.present != type->french.present) {
     return type->french.present ? Language::kFrench : Language::kEnglish;
@@ -290,7 +328,10 @@ Language ChooseLanguage(const AddressParts& parts, const StreetTypeSymbols::Entr
       d != nullptr && d->language != Language::kDetect) {
     return d->language;
   }
-  if (hint != nullptr && AddressShowsFrench(*hint)) return Language::kFrench;
+  if (clues.french_direction) return Language::kFrench;
+  if (IsWrittenOrdinal(CleanPart(parts.street), /*french_only=*/true)) return Language::kFrench;
+  // A type before a numbered name is no clue: "HWY 15", "ROUTE 138".
+  if (clues.type_first && !AllDigits(CleanPart(parts.street))) return Language::kFrench;
   if (HasFrenchParticle(parts.street)) return Language::kFrench;
   // French writes its generics in lower case ("avenue du Parc").
   if (type != nullptr && IsLowerCaseWord(parts.street_type)) return Language::kFrench;
@@ -332,10 +373,14 @@ StandardAddress FormatStandard(const AddressParts& parts, const StreetTypeSymbol
   }
 
   // A numbered street is an ordinal ("21ST AVE", "1RE AV"), and French then
-  // puts the type after it as English does.
+  // puts the type after it as English does; but a number typed after its
+  // type is a route number and stays so ("HWY 15", "RTE 138").
   std::string name = out.street;
-  const bool ordinal = AllDigits(name);
-  if (ordinal) {
+  const bool type_first =
+      hint != nullptr && !out.street_type.empty() && ReadClues(*hint, parts).type_first;
+  const bool route_number = AllDigits(name) && type_first;
+  const bool ordinal = !route_number && (AllDigits(name) || IsWrittenOrdinal(name));
+  if (ordinal && AllDigits(name)) {
     const bool feminine =
         type == nullptr ? true : IsFeminineFrenchType(UpperCaseUtf8(type->delivery_form));
     name += OrdinalSuffix(name, out.language, feminine);
@@ -345,7 +390,7 @@ StandardAddress FormatStandard(const AddressParts& parts, const StreetTypeSymbol
   std::string civic = out.street_number;
   if (!civic.empty() && !out.unit.empty()) civic = out.unit + "-" + civic;
   Append(out.line, civic);
-  if (french && !ordinal) {
+  if (route_number || (french && !ordinal)) {
     Append(out.line, out.street_type);
     Append(out.line, name);
   } else {
