@@ -181,12 +181,9 @@ AddressClues ReadClues(const AddressHint& hint, const AddressParts& parts) {
       clues.french_direction = true;
     }
   }
-  // Where the street type stands against the name: look from the word after
-  // the civic number (the first word when it cannot be found) to the first
-  // word that is either the type or begins with the name's first word.
+  // Where the street type stands: the first word after the civic number
+  // (from the first word when the number cannot be found) is the type.
   const std::string number = CleanPart(parts.street_number);
-  const std::string name = CleanPart(parts.street);
-  const std::string first_name_word = name.substr(0, name.find_first_of(" -"));
   size_t from = 0;
   if (!number.empty()) {
     for (size_t i = 0; i < words.size(); ++i) {
@@ -196,14 +193,7 @@ AddressClues ReadClues(const AddressHint& hint, const AddressParts& parts) {
       }
     }
   }
-  for (size_t i = from; i < words.size(); ++i) {
-    const std::string w = CleanPart(words[i]);
-    if (!first_name_word.empty() && w.starts_with(first_name_word)) break;
-    if (hint.is_type && hint.is_type(words[i])) {
-      clues.type_first = true;
-      break;
-    }
-  }
+  if (from < words.size() && hint.is_type) clues.type_first = hint.is_type(words[from]);
   return clues;
 }
 
@@ -345,7 +335,11 @@ StandardAddress FormatStandard(const AddressParts& parts, const StreetTypeSymbol
   const bool french = out.language == Language::kFrench;
 
   out.street_number = CleanPart(parts.street_number, /*keep_slash=*/true);
-  out.unit = CleanPart(parts.unit);
+  // The unit is one word before the civic number ("5-123"): whatever
+  // punctuation or spaces it held go without a trace ("F_2" is "F2").
+  for (char c : CleanPart(parts.unit)) {
+    if (c != ' ') out.unit += c;
+  }
   out.street = CleanPart(parts.street);
 
   if (type != nullptr) {
