@@ -34,7 +34,7 @@ TEST(StandardForm, BundledSymbolsBothLanguages) {
       {{"5", "Oak", "Avenue", "", "12"}, kEn, "12-5 OAK AVE", "AVE", "", kEn, 0},
       {{"10", "Pine", "Crescent", "NW", ""}, kDetect, "10 PINE CRES NW", "CRES", "NW", kEn, 0},
       {{"77", "Portage", "Road", "W", ""}, kDetect, "77 PORTAGE RD W", "RD", "W", kEn, 0},
-      {{"9", "St. Mary's", "Court", "", ""}, kDetect, "9 ST MARY S CRT", "CRT", "", kEn, 0},
+      {{"9", "St. Mary's", "Court", "", ""}, kDetect, "9 ST MARYS CRT", "CRT", "", kEn, 0},
       {{"1106", "Crossfield", "Ave", "", ""}, kDetect, "1106 CROSSFIELD AVE", "AVE", "", kEn, 0},
       {{"4", "21", "Avenue", "", "5"}, kEn, "5-4 21ST AVE", "AVE", "", kEn, 0},
       {{"4", "12", "Street", "E", ""}, kEn, "4 12TH ST E", "ST", "E", kEn, 0},
@@ -161,6 +161,39 @@ TEST(StandardForm, FromParse) {
   const AddressParts parts = parser.Parse("4500 boul Saint-Laurent Ouest");
   EXPECT_EQ(parser.Standardize(parts).line, "4500 SAINT LAURENT BLVD W");
   EXPECT_EQ(parser.Standardize(parts, kFr).line, "4500 BOUL SAINT LAURENT O");
+}
+
+TEST(StandardForm, TypedAddressIsALanguageClue) {
+  const ZarnAddress parser(testing::BundledDatabase());
+  const struct {
+    const char* address;
+    const char* line;
+  } cases[] = {
+      // The type before the name, or a French direction word as typed.
+      {"4500 boul Saint-Laurent Ouest", "4500 BOUL SAINT LAURENT O"},
+      {"12725, boul. Rodolphe-Forget", "12725 BOUL RODOLPHE FORGET"},
+      {"5 Oak Avenue Nord", "5 AV OAK N"},
+      // A type after the name, or a number after its type, shows nothing.
+      {"12725 Rodolphe-Forget Blvd", "12725 RODOLPHE FORGET BLVD"},
+      {"12 21st Ave", "12 21ST AVE"},
+      {"1648 ST. LAWRENCE AVE", "1648 STREET LAWRENCE AVE"},
+      // A number typed after its type is a route number, not an ordinal.
+      {"314-725 HWY 15", "314-725 HWY 15"},
+      {"5 Route 138", "5 RTE 138"},
+      {"Apt 5 123 rue Main", "5-123 RUE MAIN"},
+      // A French ordinal shows French: the type after it.
+      {"740, 52e Avenue", "740 52E AV"},
+  };
+  for (const auto& c : cases) {
+    const AddressParts parts = parser.Parse(c.address);
+    EXPECT_EQ(parser.Standardize(parts, kDetect, c.address).line, c.line) << c.address;
+  }
+  // Only kDetect reads the clue; text that is not UTF-8 is no clue.
+  const AddressParts parts = parser.Parse("4500 boul Saint-Laurent Ouest");
+  EXPECT_EQ(parser.Standardize(parts, kEn, "4500 boul Saint-Laurent Ouest").line,
+            "4500 SAINT LAURENT BLVD W");
+  EXPECT_EQ(parser.Standardize(parts, kDetect, "4500 boul\xff Saint-Laurent Ouest").line,
+            "4500 SAINT LAURENT BLVD W");
 }
 
 TEST(StandardForm, UpperCaseOfLatinLetters) {

@@ -35,6 +35,15 @@ CharClass Classify(char32_t c, bool keep_slash) {
   return CharClass::kKeep;
 }
 
+// Whether `rest`, the text after an apostrophe, is an "s" that ends its word.
+bool PossessiveS(std::string_view rest) {
+  if (rest.empty() || (rest[0] != 's' && rest[0] != 'S')) return false;
+  if (rest.size() == 1) return true;
+  const unsigned char next = static_cast<unsigned char>(rest[1]);
+  return !((next >= 'A' && next <= 'Z') || (next >= 'a' && next <= 'z') ||
+           (next >= '0' && next <= '9') || next >= 0x80);
+}
+
 // `in` upper case, without punctuation: letters and digits (and `/` in a
 // civic number, for "123 1/2") stay; a hyphen stays where it joins two
 // characters that stay ("SAINT-DENIS"); apostrophes, periods, commas and
@@ -47,6 +56,11 @@ std::string CleanPart(std::string_view in, bool keep_slash = false) {
   auto it = in.begin();
   while (it != in.end()) {
     const char32_t c = UpperLatin(static_cast<char32_t>(utf8::unchecked::next(it)));
+    // The apostrophe of a possessive goes without a trace ("QUEENS",
+    // "ST MARYS"); an elision's parts the words ("D YOUVILLE").
+    if ((c == U'\'' || c == 0x2019) && !out.empty() && PossessiveS(in.substr(it - in.begin()))) {
+      continue;
+    }
     switch (Classify(c, keep_slash)) {
       case CharClass::kBreak: pending_break = true; break;
       case CharClass::kHyphen: pending_hyphen = true; break;
