@@ -27,9 +27,10 @@ CharClass Classify(char32_t c, bool keep_slash) {
         (c >= U'0' && c <= U'9') || (c >= U'A' && c <= U'Z') || (c >= U'a' && c <= U'z');
     return alnum ? CharClass::kKeep : CharClass::kBreak;
   }
-  // Quotation marks, the typographic apostrophe and the general spaces.
-  if ((c >= 0x2000 && c <= 0x200B) || (c >= 0x2016 && c <= 0x201F) || c == 0x202F || c == 0x2026 ||
-      c == 0x3000) {
+  // C1 controls, quotation marks, the typographic apostrophe, the general
+  // spaces, line and paragraph separators, the byte order mark.
+  if ((c >= 0x80 && c <= 0x9F) || (c >= 0x2000 && c <= 0x200F) || (c >= 0x2016 && c <= 0x201F) ||
+      (c >= 0x2026 && c <= 0x202F) || c == 0x3000 || c == 0xFEFF) {
     return CharClass::kBreak;
   }
   return CharClass::kKeep;
