@@ -321,14 +321,35 @@ void CheckPartsUtf8(const AddressParts& parts) {
   }
 }
 
-Language ChooseLanguage(const AddressParts& parts, const StreetTypeSymbols::Entry* type,
-                        Language language, const AddressHint* hint) {
+namespace {
+
+// The clues of the typed address, read once and only when asked for.
+class LazyClues {
+ public:
+  LazyClues(const AddressHint* hint, const AddressParts& parts) : hint_(hint), parts_(parts) {}
+  const AddressClues& get() {
+    if (!read_) {
+      if (hint_ != nullptr) clues_ = ReadClues(*hint_, parts_);
+      read_ = true;
+    }
+    return clues_;
+  }
+
+ private:
+  const AddressHint* hint_;
+  const AddressParts& parts_;
+  bool read_ = false;
+  AddressClues clues_;
+};
+
+Language Choose(const AddressParts& parts, const StreetTypeSymbols::Entry* type, Language language,
+                LazyClues& lazy) {
   if (language != Language::kDetect) return language;
-  const AddressClues clues = hint != nullptr ? ReadClues(*hint, parts) : AddressClues{};
   // A street type that exists in one language only says which.
   if (type != nullptr && type->english.present != type->french.present) {
     return type->french.present ? Language::kFrench : Language::kEnglish;
   }
+  const AddressClues& clues = lazy.get();
   if (const DirectionWord* d = FindDirection(parts.direction);
       d != nullptr && d->language != Language::kDetect) {
     return d->language;
@@ -343,10 +364,19 @@ Language ChooseLanguage(const AddressParts& parts, const StreetTypeSymbols::Entr
   return Language::kEnglish;
 }
 
+}  // namespace
+
+Language ChooseLanguage(const AddressParts& parts, const StreetTypeSymbols::Entry* type,
+                        Language language, const AddressHint* hint) {
+  LazyClues lazy(hint, parts);
+  return Choose(parts, type, language, lazy);
+}
+
 StandardAddress FormatStandard(const AddressParts& parts, const StreetTypeSymbols::Entry* type,
                                Language language, const AddressHint* hint) {
   StandardAddress out;
-  out.language = ChooseLanguage(parts, type, language, hint);
+  LazyClues clues(hint, parts);
+  out.language = Choose(parts, type, language, clues);
   const bool french = out.language == Language::kFrench;
 
   out.street_number = CleanPart(parts.street_number, /*keep_slash=*/true);
@@ -385,8 +415,7 @@ StandardAddress FormatStandard(const AddressParts& parts, const StreetTypeSymbol
   // puts the type after it as English does; but a number typed after its
   // type is a route number and stays so ("HWY 15", "RTE 138").
   std::string name = out.street;
-  const bool type_first =
-      hint != nullptr && !out.street_type.empty() && ReadClues(*hint, parts).type_first;
+  const bool type_first = !out.street_type.empty() && AllDigits(name) && clues.get().type_first;
   const bool route_number = AllDigits(name) && type_first;
   const bool ordinal = !route_number && (AllDigits(name) || IsWrittenOrdinal(name));
   if (ordinal && AllDigits(name)) {
