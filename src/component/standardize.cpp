@@ -28,9 +28,14 @@ const char* LanguageName(Language language) noexcept {
 }
 
 bool LanguageFromName(std::string_view name, Language* language) noexcept {
-  std::string lower;
-  if (name.size() > 16) return false;
-  for (char c : name) lower += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  // Lower-cased into a fixed buffer: no allocation, so nothing can throw.
+  char buffer[8];
+  if (name.size() > sizeof buffer) return false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    const char c = name[i];
+    buffer[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  }
+  const std::string_view lower(buffer, name.size());
   Language found;
   if (lower == "en" || lower == "english") {
     found = Language::kEnglish;
@@ -148,6 +153,10 @@ void ZarnAddress::StandardizeBatch(std::span<const BatchResult> parsed, Language
     } catch (const std::bad_alloc&) {
       r.error_number = kErrorOutOfMemory;
       r.error_message.clear();
+      try {
+        r.error_message = "Out of memory";
+      } catch (const std::bad_alloc&) {
+      }
     }
     r.standard = StandardAddress{};
   }
