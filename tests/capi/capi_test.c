@@ -514,6 +514,68 @@ static void TestStandard(void) {
   zarn_close(parser);
 }
 
+/* Profiles by name, the diagnostics calls and their buffer contract. */
+static void TestProfiles(void) {
+  zarn_parser* parser = NULL;
+  zarn_error err;
+  zarn_parts parts;
+  zarn_diagnostics diag;
+  char buffer[256];
+  size_t needed = 0, small_needed = 0;
+  const char* a = "Foo bar";
+  zarn_batch* batch = NULL;
+  const char* const addresses[] = {"123 Main St", "Foo bar", "\xff"};
+
+  CHECK(zarn_open_profile(database, "no-such-profile", &parser, &err) == ZARN_MISUSE);
+  CHECK(parser == NULL);
+  CHECK(err.number == ZARN_ERROR_INVALID_ARGUMENT && strstr(err.message, "profile") != NULL);
+  CHECK(zarn_open_profile(database, NULL, &parser, &err) == ZARN_OK);
+  CHECK_STR(zarn_parser_profile(parser), ZARN_PROFILE_SPECIFIED);
+  /* The specified rules never report diagnostics. */
+  CHECK(zarn_parse_diagnostics(parser, a, strlen(a), buffer, sizeof buffer, &needed, &parts, &diag,
+                               &err) == ZARN_OK);
+  CHECK(diag.flags == 0 && diag.unplaced_words.size == 0);
+  zarn_close(parser);
+  CHECK(zarn_parser_profile(NULL) == NULL);
+
+  CHECK(zarn_open_profile(database, "CANADA", &parser, &err) == ZARN_OK);
+  CHECK_STR(zarn_parser_profile(parser), ZARN_PROFILE_CANADA);
+  CHECK(zarn_parse_diagnostics(parser, a, strlen(a), buffer, sizeof buffer, &needed, &parts, &diag,
+                               &err) == ZARN_OK);
+  CHECK((diag.flags & ZARN_FLAG_NO_STREET_TYPE) != 0);
+  CHECK((diag.flags & ZARN_FLAG_NO_STREET_NUMBER) != 0);
+  CHECK(diag.unplaced_words.data != NULL &&
+        strlen(diag.unplaced_words.data) == diag.unplaced_words.size);
+  /* The unplaced words follow the parts in the buffer and count in *needed. */
+  CHECK(diag.unplaced_words.data + diag.unplaced_words.size + 1 == buffer + needed);
+  CHECK(zarn_parse_diagnostics(parser, a, strlen(a), buffer, needed - 1, &small_needed, &parts,
+                               &diag, &err) == ZARN_BUFFER_TOO_SMALL);
+  CHECK(small_needed == needed && diag.flags == 0 && diag.unplaced_words.size == 0);
+  /* Invalid text: the error, and empty diagnostics. */
+  CHECK(zarn_parse_diagnostics(parser, "\xff", 1, buffer, sizeof buffer, &needed, &parts, &diag,
+                               &err) == ZARN_FAILED);
+  CHECK(err.number == ZARN_ERROR_INVALID_ARGUMENT && diag.flags == 0);
+
+  CHECK(zarn_parse_batch(parser, addresses, NULL, 3, &batch, &err) == ZARN_OK);
+  CHECK(zarn_batch_get_diagnostics(batch, 1, &diag) == ZARN_OK);
+  CHECK((diag.flags & ZARN_FLAG_NO_STREET_TYPE) != 0);
+  CHECK(zarn_batch_get_diagnostics(batch, 2, &diag) == ZARN_OK);
+  CHECK(diag.flags == 0 && diag.unplaced_words.size == 0);
+  CHECK(zarn_batch_get_diagnostics(batch, 3, &diag) == ZARN_MISUSE);
+  CHECK(zarn_batch_get_diagnostics(NULL, 0, &diag) == ZARN_MISUSE);
+  zarn_batch_free(batch);
+  zarn_close(parser);
+
+  CHECK(zarn_flag_names(0, buffer, sizeof buffer, &needed) == ZARN_OK);
+  CHECK_STR(buffer, "");
+  CHECK(zarn_flag_names(ZARN_FLAG_NO_STREET_TYPE | ZARN_FLAG_RANGE_ASSUMED | 0x80000000u, buffer,
+                        sizeof buffer, &needed) == ZARN_OK);
+  CHECK_STR(buffer, "no_street_type,range_assumed");
+  CHECK(needed == strlen("no_street_type,range_assumed") + 1);
+  CHECK(zarn_flag_names(ZARN_FLAG_NO_STREET_TYPE, NULL, 0, &needed) == ZARN_BUFFER_TOO_SMALL);
+  CHECK(needed == strlen("no_street_type") + 1);
+}
+
 static const struct {
   const char* name;
   void (*run)(void);
@@ -526,6 +588,7 @@ static const struct {
     {"batch", TestBatch},
     {"version", TestVersion},
     {"standard", TestStandard},
+    {"profiles", TestProfiles},
 };
 
 int main(int argc, char** argv) {

@@ -579,6 +579,32 @@ def case_standard(tmp):
     line = single_line(err)
     check(code == 2 and "StreetTypeSymbol" in line, f"older database: {code} {line!r}")
     check(not os.path.exists(target), "output file created")
+def case_profiles(tmp):
+    """--profile chooses the rules, --flags adds two columns before the error,
+    and the specified profile stays the default."""
+    addresses = ["123 Main St. N", "Foo bar", "\xff"]
+    stdin = b"123 Main St. N\nFoo bar\n\xff\n"
+    default, err = run_ok(["--format", "tsv"], stdin)
+    check(err.rstrip().endswith("profile specified"), f"summary does not name the profile: {err!r}")
+    named, _ = run_ok(["--format", "tsv", "--profile", "specified"], stdin)
+    check(named == default, "--profile specified differs from the default")
+    out, err = run_ok(["--format", "tsv", "--profile", "Canada", "--flags"], stdin)
+    check(err.rstrip().endswith("profile canada"), f"summary does not name the profile: {err!r}")
+    lines = out.decode("utf-8", "surrogateescape").split("\n")
+    check(lines[0] == HEADER.replace("\terror", "\tflags\tunplaced_words\terror"),
+          f"header with --flags is {lines[0]!r}")
+    rows = [line.split("\t") for line in lines[1:-1]]
+    check(len(rows) == len(addresses), f"{len(rows)} rows for {len(addresses)} lines")
+    check(all(len(r) == 9 for r in rows), f"rows with --flags: {rows}")
+    flags = rows[1][6].split(",")
+    check("no_street_type" in flags and "no_street_number" in flags, f"flags of 'Foo bar': {flags}")
+    check(rows[2][8] != "" and rows[2][6] == "", f"a failed row keeps its error, no flags: {rows[2]}")
+    out, _ = run_ok(["--format", "jsonl", "--profile", "canada", "--flags"], stdin)
+    objs = [json.loads(line) for line in out.decode().splitlines()]
+    check(list(objs[0])[-3:] == ["flags", "unplaced_words", "error"], f"JSON keys {list(objs[0])}")
+    check(objs[0]["error"] is None and isinstance(objs[2]["error"], str), f"JSON errors {objs}")
+    code, _, err = run(["--profile", "nonsense", "1 Main St"])
+    check(code == 1 and "--profile" in err, f"unknown profile: exit {code}, {err!r}")
 
 
 CASES = {name[len("case_"):]: fn for name, fn in globals().items() if name.startswith("case_")}
