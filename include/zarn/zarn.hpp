@@ -267,11 +267,12 @@ class ZarnAddress {
   // like every other call). The parts are those of Parse(), or any the
   // caller fills in (UTF-8; the street type as a delivery form such as
   // "Avenue", or a form the alternate street types know, such as "Ave").
-  // kDetect writes French when the parts show it: a street type that has
-  // only a French symbol (rue, chemin, montée), a French direction (O, NO,
-  // SO, Ouest...), a French particle in the name (de, du, des, de la, d',
-  // l'), or a street type with symbols in both languages typed in lower case
-  // (avenue, boulevard); otherwise English. Throws zarn::Error: invalid
+  // kDetect writes English when the street type has only an English symbol,
+  // French when the parts show it: a street type that has only a French
+  // symbol (rue, chemin, montée), a French direction (O, NO, SO, Ouest...),
+  // a French ordinal name (52e), a French particle in the name (de, du, des,
+  // de la, d', l'), or a street type with symbols in both languages typed in
+  // lower case (avenue, boulevard); otherwise English. Throws zarn::Error: invalid
   // UTF-8 (kErrorInvalidArgument), a database without the StreetTypeSymbol
   // table (an SQLite error naming the table), a Null symbol
   // (kErrorInvalidUseOfNull).
