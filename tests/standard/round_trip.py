@@ -8,7 +8,7 @@ both parses must give the same parts.
 
 The parts are compared as the standard form writes them: letter case and
 the punctuation it leaves out do not count (MAIN is Main, "St. Mary's" is
-ST MARY S, unit F_2 is F2). Prints how many rows
+ST MARYS, unit F_2 is F2). Prints how many rows
 round-trip and each row that does not, grouped by the part that moved.
 """
 import argparse
@@ -40,6 +40,7 @@ def parse(program, database, profile, lines, standard):
 
 def same_form(text, part):
     text = unicodedata.normalize("NFC", text).upper()
+    text = re.sub(r"['\u2019](?=S\b)", "", text)  # a possessive: LUNDY'S is LUNDYS
     text = re.sub(r"[^\w\-/ ]|_", " ", text)
     if part == "unit":  # one word before the civic number: "F_2" is F2
         return "".join(text.split())
