@@ -6,7 +6,8 @@
 // read and checked against Parse() of the same address: the single-part
 // methods, AddressSegment and ParseBatch must agree with it, answers must be
 // valid UTF-8, and the only errors an address may cause are "not valid UTF-8"
-// (exactly when it is not) and "Overflow".
+// (exactly when it is not) and "Overflow". The canada profile parses the
+// same address under the same checks.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -25,12 +26,51 @@ using zarn::fuzz::Check;
 using zarn::fuzz::Outcome;
 using zarn::fuzz::Run;
 
+std::string DatabasePath() {
+  const char* path = std::getenv("ZARN_FUZZ_DATABASE");
+  return std::string(path != nullptr ? path : ZARN_FUZZ_DATABASE);
+}
+
 const zarn::ZarnAddress& Parser() {
-  static const zarn::ZarnAddress parser([] {
-    const char* path = std::getenv("ZARN_FUZZ_DATABASE");
-    return std::string(path != nullptr ? path : ZARN_FUZZ_DATABASE);
-  }());
+  static const zarn::ZarnAddress parser(DatabasePath());
   return parser;
+}
+
+const zarn::ZarnAddress& CanadaParser() {
+  static const zarn::ZarnAddress parser(DatabasePath(),
+                                        zarn::ParseOptions{.profile = zarn::Profile::kCanada});
+  return parser;
+}
+
+// The canada profile on the same address: only address errors, the UTF-8
+// error exactly for invalid UTF-8, valid UTF-8 answers and unplaced words,
+// and the batch agreeing with the single parse.
+void CheckCanada(std::string_view address, bool valid_utf8) {
+  const zarn::ZarnAddress& parser = CanadaParser();
+  zarn::Diagnostics diagnostics;
+  zarn::AddressParts parts;
+  int error = 0;
+  try {
+    parts = parser.Parse(address, &diagnostics);
+    zarn::fuzz::CheckParts(parts);
+    for (const std::string& word : diagnostics.unplaced_words) {
+      Check(zarn::fuzz::IsUtf8(word), "canada: an unplaced word is not valid UTF-8");
+    }
+  } catch (const zarn::Error& e) {
+    error = e.Number();
+    Check(zarn::fuzz::IsAddressError(error),
+          "canada: unexpected error " + std::to_string(error) + ": " + e.what());
+  }
+  Check((error == zarn::kErrorInvalidArgument) == !valid_utf8,
+        "canada: the UTF-8 error does not match the address's validity");
+  const std::string_view batch[] = {address};
+  const std::vector<zarn::BatchResult> results = parser.ParseBatch(batch);
+  Check(results.size() == 1 && results[0].error_number == error,
+        "canada: ParseBatch error differs from Parse");
+  if (error == 0) {
+    Check(results[0].parts == parts && results[0].diagnostics == diagnostics,
+          "canada: ParseBatch differs from Parse");
+  }
 }
 
 std::string PartOf(const zarn::AddressParts& p, int kind) {
@@ -133,5 +173,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       break;
     }
   }
+  CheckCanada(address, valid_utf8);
   return 0;
 }

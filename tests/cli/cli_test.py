@@ -477,6 +477,35 @@ def case_unwritable_output(tmp):
         check(code == 2 and "/dev/full" in single_line(err), f"/dev/full: exit {code} {err!r}")
 
 
+def case_canada_profile(tmp):
+    """--profile canada gives the profile's parts, and --flags adds its
+    diagnostics in TSV and JSONL; the summary names the profile."""
+    addresses = ["12 ST MARYS RD", "1630-1670, rue Sauvé Est", "12 Main St Apt 5 rear door"]
+    want = {
+        "12 ST MARYS RD": ["12", "ST MARYS", "Road", "", "", "", "", ""],
+        "1630-1670, rue Sauvé Est": ["1630-1670", "Sauvé", "rue", "E", "", "range_assumed", "", ""],
+        "12 Main St Apt 5 rear door": ["12", "Main", "Street", "", "5", "unknown_words",
+                                       "rear door", ""],
+    }
+    out, err = run_ok(["--database", ARGS.database, "--profile", "canada", "--flags",
+                       "--format", "tsv"] + addresses)
+    lines = out.decode("utf-8").split("\n")
+    check(lines[0] == "address\tnumber\tstreet\tstreet_type\tdirection\tunit\tflags\t"
+          "unplaced_words\terror", f"header {lines[0]!r}")
+    for line in lines[1:-1]:
+        fields = line.split("\t")
+        check(fields[1:] == want[fields[0]], f"{fields[0]!r}: {fields[1:]}")
+    check("profile canada" in err, f"summary does not name the profile: {err!r}")
+    out, _ = run_ok(["--database", ARGS.database, "--profile", "canada", "--flags",
+                     "--format", "jsonl", addresses[2]])
+    record = json.loads(out.decode("utf-8"))
+    check(record["flags"] == "unknown_words" and record["unplaced_words"] == "rear door",
+          f"JSONL diagnostics {record}")
+    # The default profile is unchanged by the option's existence.
+    out, _ = run_ok(["--database", ARGS.database, "12 ST MARYS RD"])
+    check(tsv_rows(out)[0][2] == "Street MARYS", "the default profile's answer moved")
+
+
 def case_usage(tmp):
     for args in (["--bogus"], ["--threads", "0"], ["--threads", "x"], ["--format", "xml"],
                  ["--column", "address"], ["--input", ARGS.samples, "123 Main St. N"],
