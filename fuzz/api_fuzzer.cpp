@@ -107,6 +107,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check((parse_error == zarn::kErrorInvalidArgument) == !valid_utf8,
         "the UTF-8 error does not match the address's validity");
 
+  // The standard form of the parts, and of the raw bytes taken as a street
+  // name: no error but "not valid UTF-8" (exactly when the text is not), and
+  // a line of upper case, digits, spaces, hyphens and slashes only.
+  auto check_standard = [&](const zarn::AddressParts& p, bool valid, std::string_view hint) {
+    for (zarn::Language language :
+         {zarn::Language::kEnglish, zarn::Language::kFrench, zarn::Language::kDetect}) {
+      try {
+        const zarn::StandardAddress form = parser.Standardize(p, language, hint);
+        Check(valid, "Standardize accepted text that is not valid UTF-8");
+        Check(zarn::fuzz::IsUtf8(form.line), "a standard line is not valid UTF-8");
+        for (char c : form.line) {
+          const bool ascii_ok = (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == ' ' ||
+                                c == '-' || c == '/' || (static_cast<unsigned char>(c) & 0x80);
+          Check(ascii_ok, "a standard line holds lower case or punctuation");
+        }
+        Check(form.line.empty() || (form.line.front() != ' ' && form.line.back() != ' ' &&
+                                    form.line.find("  ") == std::string::npos),
+              "a standard line has stray spaces");
+      } catch (const zarn::Error& e) {
+        Check(!valid && e.Number() == zarn::kErrorInvalidArgument,
+              "unexpected Standardize error " + std::to_string(e.Number()) + ": " + e.what());
+      }
+    }
+  };
+  if (parse_error == 0) check_standard(parts, true, address);
+  check_standard({"1", std::string(address), "rue", "", ""}, valid_utf8, {});
+
   // The part the chosen method asks for, compared with Parse()'s answer.
   auto expect = [&](int asked, const Outcome& got) {
     const Outcome want{parse_error == 0 ? PartOf(parts, asked) : std::string(), parse_error};

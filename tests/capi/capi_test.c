@@ -404,6 +404,116 @@ static void TestVersion(void) {
   CHECK(major >= 0 && minor >= 0 && patch >= 0);
 }
 
+/* The standard form: from parts and from an address, in both languages, with
+ * the buffer rules of zarn_parse, flags, misuse and bad text. */
+static zarn_text Text(const char* s) {
+  zarn_text t;
+  t.data = s;
+  t.size = s == NULL ? 0 : strlen(s);
+  return t;
+}
+
+static void TestStandard(void) {
+  static const struct {
+    const char* parts[5]; /* number, street, type, direction, unit */
+    int language;
+    const char* line;
+    int written;
+  } kForms[] = {
+      {{"123", "Main", "Street", "N", ""},
+       ZARN_LANGUAGE_DETECT,
+       "123 MAIN ST N",
+       ZARN_LANGUAGE_ENGLISH},
+      {{"123", "Saint-Denis", "rue", "W", "5"},
+       ZARN_LANGUAGE_DETECT,
+       "5-123 RUE SAINT-DENIS O",
+       ZARN_LANGUAGE_FRENCH},
+      {{"4500", "Saint-Laurent", "Boulevard", "W", ""},
+       ZARN_LANGUAGE_FRENCH,
+       "4500 BOUL SAINT-LAURENT O",
+       ZARN_LANGUAGE_FRENCH},
+      {{"4500", "Saint-Laurent", "Boulevard", "W", ""},
+       ZARN_LANGUAGE_ENGLISH,
+       "4500 SAINT-LAURENT BLVD W",
+       ZARN_LANGUAGE_ENGLISH},
+      {{"8", "des \xc3\xa9rables",
+        "Mont\xc3\xa9"
+        "e",
+        "", ""},
+       ZARN_LANGUAGE_DETECT,
+       "8 MONT\xc3\x89"
+       "E DES \xc3\x89RABLES",
+       ZARN_LANGUAGE_FRENCH},
+  };
+  zarn_parser* parser = Open(database);
+  zarn_error err;
+  zarn_standard form;
+  zarn_parts parts;
+  char buffer[256];
+  size_t needed, i, size;
+  for (i = 0; i < COUNT(kForms); ++i) {
+    parts.street_number = Text(kForms[i].parts[0]);
+    parts.street = Text(kForms[i].parts[1]);
+    parts.street_type = Text(kForms[i].parts[2]);
+    parts.direction = Text(kForms[i].parts[3]);
+    parts.unit = Text(kForms[i].parts[4]);
+    CHECK(zarn_standardize(parser, &parts, kForms[i].language, buffer, sizeof buffer, &needed,
+                           &form, &err) == ZARN_OK);
+    CHECK_STR(form.line.data, kForms[i].line);
+    CHECK(form.line.size == strlen(kForms[i].line));
+    CHECK(form.language == kForms[i].written);
+    CHECK(form.line.data == buffer);
+    CHECK(form.unit.data + form.unit.size + 1 == buffer + needed);
+  }
+  /* From an address: its text is a clue to the language. */
+  CHECK(zarn_parse_standard(parser, "4500 boul Saint-Laurent Ouest", 29, ZARN_LANGUAGE_DETECT,
+                            buffer, sizeof buffer, &needed, &form, &err) == ZARN_OK);
+  CHECK_STR(form.line.data, "4500 BOUL SAINT LAURENT O");
+  CHECK_STR(form.street_type.data, "BOUL");
+  CHECK_STR(form.direction.data, "O");
+  CHECK_STR(form.street.data, "SAINT LAURENT");
+  CHECK_STR(form.street_number.data, "4500");
+  CHECK(form.flags == 0);
+  /* Every smaller buffer: too small, the same size asked, nothing past it. */
+  for (size = 0; size < needed; ++size) {
+    size_t again = 0;
+    memset(buffer, 'x', sizeof buffer);
+    CHECK(zarn_parse_standard(parser, "4500 boul Saint-Laurent Ouest", 29, ZARN_LANGUAGE_DETECT,
+                              size == 0 ? NULL : buffer, size, &again, &form,
+                              &err) == ZARN_BUFFER_TOO_SMALL);
+    CHECK(again == needed);
+    CHECK(form.line.size == 0 && form.line.data[0] == '\0');
+    CHECK(buffer[size] == 'x');
+  }
+  /* Flags, and their names. */
+  parts.street_number = Text("7");
+  parts.street = Text("Big");
+  parts.street_type = Text("Bayou");
+  parts.direction = Text(NULL);
+  parts.unit = Text(NULL);
+  CHECK(zarn_standardize(parser, &parts, ZARN_LANGUAGE_DETECT, buffer, sizeof buffer, NULL, &form,
+                         &err) == ZARN_OK);
+  CHECK_STR(form.line.data, "7 BIG BAYOU");
+  CHECK(form.flags == ZARN_STANDARD_TYPE_WITHOUT_SYMBOL);
+  CHECK(zarn_standard_flag_names(form.flags, buffer, sizeof buffer, &needed) == ZARN_OK);
+  CHECK_STR(buffer, "type_without_symbol");
+  /* Misuse and bad text. */
+  CHECK(zarn_standardize(parser, NULL, ZARN_LANGUAGE_DETECT, buffer, sizeof buffer, NULL, &form,
+                         &err) == ZARN_MISUSE);
+  CHECK(zarn_standardize(parser, &parts, 7, buffer, sizeof buffer, NULL, &form, &err) ==
+        ZARN_MISUSE);
+  CHECK(err.number == ZARN_ERROR_INVALID_ARGUMENT);
+  CHECK(zarn_standardize(NULL, &parts, 0, buffer, sizeof buffer, NULL, &form, &err) == ZARN_MISUSE);
+  CHECK(zarn_standardize(parser, &parts, 0, buffer, sizeof buffer, NULL, NULL, &err) ==
+        ZARN_MISUSE);
+  parts.street = Text("Ma\xffin");
+  CHECK(zarn_standardize(parser, &parts, 0, buffer, sizeof buffer, NULL, &form, &err) ==
+        ZARN_FAILED);
+  CHECK(err.number == ZARN_ERROR_INVALID_ARGUMENT);
+  CHECK(form.line.data != NULL && form.line.size == 0);
+  zarn_close(parser);
+}
+
 /* Profiles by name, the diagnostics calls and their buffer contract. */
 static void TestProfiles(void) {
   zarn_parser* parser = NULL;
@@ -477,6 +587,7 @@ static const struct {
     {"missing_database", TestMissingDatabase},
     {"batch", TestBatch},
     {"version", TestVersion},
+    {"standard", TestStandard},
     {"profiles", TestProfiles},
 };
 

@@ -537,6 +537,77 @@ def case_progress(tmp):
     check(err == "", f"--quiet printed {err!r}")
 
 
+STANDARD = {
+    "123 Main St. N": ["123 MAIN ST N", "ST", "N"],
+    "5-123 rue Saint-Denis Ouest": ["5-123 RUE SAINT DENIS O", "RUE", "O"],
+}
+
+
+def case_standard(tmp):
+    # TSV: the three columns just before the error column.
+    out, _ = run_ok(["--standard", "--format", "tsv"] + list(STANDARD))
+    lines = out.decode("utf-8").split("\n")
+    header = lines[0].split("\t")
+    check(header == HEADER.split("\t")[:-1] + ["standard_line", "standard_type",
+                                              "standard_direction", "error"], f"header {header}")
+    for line in lines[1:-1]:
+        f = line.split("\t")
+        check(f[1:6] == KNOWN[f[0]], f"parts moved with --standard: {f}")
+        check(f[6:9] == STANDARD[f[0]] and f[9] == "", f"{f[0]!r}: standard {f[6:]}")
+
+    # JSON lines and CSV, every profile, beside --flags: flags first, then
+    # the standard form, and the error last.
+    for profile in ("specified", "canada"):
+        out, _ = run_ok(["--standard", "--flags", "--profile", profile, "--format", "jsonl",
+                         "5-123 rue Saint-Denis Ouest"])
+        row = json.loads(out.decode("utf-8"))
+        keys = list(row)
+        check(keys[-5:] == ["unplaced_words", "standard_line", "standard_type",
+                            "standard_direction", "error"], f"{profile}: keys {keys}")
+        check(row["standard_type"] == "RUE" and row["standard_direction"] == "O",
+              f"{profile}: {row}")
+        check(row["error"] is None, f"{profile}: {row}")
+    src = make_csv(tmp, [["1", "123 Main St. N", "x"]])
+    out, _ = run_ok(["--csv", "--standard", "--input", src])
+    rows = list(csv.reader(io.StringIO(out.decode("utf-8"))))
+    check(rows[0][-4:] == ["standard_line", "standard_type", "standard_direction", "error"],
+          f"CSV header {rows[0]}")
+    check(rows[1][-4:] == ["123 MAIN ST N", "ST", "N", ""], f"CSV row {rows[1]}")
+
+    # The language given instead of detected.
+    out, _ = run_ok(["--standard", "--standard-language", "fr", "--format", "tsv",
+                     "4500 Saint-Laurent Blvd W"])
+    f = out.decode("utf-8").split("\n")[1].split("\t")
+    check(f[6:9] == ["4500 BOUL SAINT LAURENT O", "BOUL", "O"], f"French asked: {f}")
+    code, _, err = run(["--standard-language", "fr", "1 Main St"])
+    check(code == 1 and "--standard" in err, f"--standard-language alone: {code} {err!r}")
+    code, _, err = run(["--standard", "--standard-language", "de", "1 Main St"])
+    check(code == 1, f"unknown language accepted: {code}")
+
+    # The whole sample: every row gets a standard line, in upper case.
+    out, _ = run_ok(["--standard", "--format", "tsv", "--input", ARGS.samples])
+    lines = out.decode("utf-8").split("\n")[1:-1]
+    check(len(lines) == len(sample_lines()), "rows lost")
+    for line in lines:
+        f = line.split("\t")
+        check(f[9] == "" and f[6] != "" and f[6] == f[6].upper(), f"sample row {f}")
+
+    # A database from before the symbols: parsing works, --standard is refused
+    # before any row is written, naming the missing table.
+    older = os.path.join(tmp, "older.DAT")
+    shutil.copyfile(ARGS.database, older)
+    import sqlite3
+    db = sqlite3.connect(older)
+    db.execute("DROP TABLE StreetTypeSymbol")
+    db.commit()
+    db.close()
+    out, _ = run_ok(["--database", older, "--format", "tsv", "123 Main St. N"])
+    check(tsv_rows(out)[0][1:6] == KNOWN["123 Main St. N"], "older database does not parse")
+    target = os.path.join(tmp, "out.tsv")
+    code, out, err = run(["--database", older, "--standard", "--output", target, "1 Main St"])
+    line = single_line(err)
+    check(code == 2 and "StreetTypeSymbol" in line, f"older database: {code} {line!r}")
+    check(not os.path.exists(target), "output file created")
 def case_profiles(tmp):
     """--profile chooses the rules, --flags adds two columns before the error,
     and the specified profile stays the default."""
