@@ -42,3 +42,16 @@ CREATE TABLE AlternateAddress (
 );
 CREATE INDEX AlternateAddressByKey
   ON AlternateAddress (AlternateDeliveryAddress, AlternateAddressTypeID);
+
+-- Canada Post's symbol of a street type in one language ('en' or 'fr'), used
+-- only to write the standard form of an address; the parse never reads it.
+-- StreetTypeDesc is the street type's delivery form, as in StreetType.
+CREATE TABLE StreetTypeSymbol (
+  StreetTypeSymbolID INTEGER PRIMARY KEY,
+  StreetTypeDesc     TEXT NOT NULL COLLATE NOCASE,
+  Language           TEXT NOT NULL,
+  Symbol             TEXT NOT NULL,
+  Source             TEXT,
+  Comment            TEXT
+);
+CREATE UNIQUE INDEX StreetTypeSymbolByType ON StreetTypeSymbol (StreetTypeDesc, Language);

@@ -61,5 +61,36 @@ TEST(Threads, SharedAndSeparateObjectsMatchOneThread) {
   for (const auto& r : results) EXPECT_EQ(r, expected);
 }
 
+// The standard form from several threads through one object: the symbol
+// table is read once per connection and shared by nothing else.
+TEST(Threads, StandardFormMatchesOneThread) {
+  constexpr int kRounds = 100;
+  auto standardize_all = [](const ZarnAddress& parser) {
+    std::vector<std::string> out;
+    for (int r = 0; r < kRounds; ++r) {
+      for (const std::string& address : kAddresses) {
+        try {
+          const AddressParts p = parser.Parse(address);
+          out.push_back(parser.Standardize(p, Language::kDetect, address).line + "|" +
+                        parser.Standardize(p, Language::kFrench).line);
+        } catch (const Error& e) {
+          out.push_back("error " + std::to_string(e.Number()));
+        }
+      }
+    }
+    return out;
+  };
+  const ZarnAddress shared(testing::BundledDatabase());
+  const std::vector<std::string> expected =
+      standardize_all(ZarnAddress(testing::BundledDatabase()));
+  std::vector<std::string> results[4];
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] { results[t] = standardize_all(shared); });
+  }
+  for (std::thread& th : threads) th.join();
+  for (const auto& r : results) EXPECT_EQ(r, expected);
+}
+
 }  // namespace
 }  // namespace zarn

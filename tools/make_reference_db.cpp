@@ -1,5 +1,6 @@
 // Builds the reference database from its text sources:
 //   make_reference_db OUTPUT SCHEMA.sql STREET_TYPES.tsv ALTERNATE_STREET_TYPES.tsv
+//                     STREET_TYPE_SYMBOLS.tsv
 // The file is written under a temporary name and renamed into place, so a
 // failed build never leaves a half-written database behind.
 #include <sqlite3.h>
@@ -98,9 +99,9 @@ class Db {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 5) {
+  if (argc != 6) {
     std::cerr << "usage: make_reference_db OUTPUT SCHEMA.sql STREET_TYPES.tsv "
-                 "ALTERNATE_STREET_TYPES.tsv\n";
+                 "ALTERNATE_STREET_TYPES.tsv STREET_TYPE_SYMBOLS.tsv\n";
     return 1;
   }
   const std::string output = argv[1];
@@ -125,6 +126,19 @@ int main(int argc, char** argv) {
             "INSERT INTO AlternateStreetType (AlternateDeliveryAddress, streettypeid, Source, "
             "Comment) SELECT ?1, streettypeid, ?3, ?4 FROM StreetType "
             "WHERE StreetTypeDesc = ?2 COLLATE BINARY",
+            row);
+      }
+      for (const auto& row : ReadTsv(argv[5], 5)) {
+        // delivery_form, language, symbol, source, comment. Each symbol
+        // belongs to a street type of the table, in one of the two languages.
+        if (row[1] != "en" && row[1] != "fr") {
+          throw std::runtime_error("symbol of '" + row[0] + "': language must be en or fr, not '" +
+                                   row[1] + "'");
+        }
+        db.Insert(
+            "INSERT INTO StreetTypeSymbol (StreetTypeDesc, Language, Symbol, Source, Comment) "
+            "SELECT StreetTypeDesc, ?2, ?3, ?4, ?5 FROM StreetType "
+            "WHERE StreetTypeDesc = ?1 COLLATE BINARY",
             row);
       }
       db.Exec("COMMIT");

@@ -240,6 +240,56 @@ zarn_status zarn_batch_get_diagnostics(const zarn_batch* batch, size_t index,
 /* Frees a batch. NULL is allowed and does nothing. */
 void zarn_batch_free(zarn_batch* batch);
 
+/* Languages of the standard form (zarn_standardize). DETECT takes it from
+ * the parts where they show it (a street type with only a French symbol, a
+ * French direction, a French particle such as de, du, des, d', l' in the
+ * name, a bilingual type typed in lower case), else English. */
+#define ZARN_LANGUAGE_ENGLISH 0
+#define ZARN_LANGUAGE_FRENCH 1
+#define ZARN_LANGUAGE_DETECT 2
+
+/* Flags of a standard form (zarn_standard.flags). */
+#define ZARN_STANDARD_TYPE_WITHOUT_SYMBOL 0x01u /* no symbol: type written in full */
+#define ZARN_STANDARD_TYPE_OTHER_LANGUAGE 0x02u /* the other language's symbol used */
+#define ZARN_STANDARD_DIRECTION_UNKNOWN 0x04u   /* not one of the eight directions */
+
+/* An address in Canada Post's standard form: the street line ("5-123 RUE
+ * SAINT-DENIS O", "123 MAIN ST N") and its standardised parts, upper case;
+ * `language` is ZARN_LANGUAGE_ENGLISH or ZARN_LANGUAGE_FRENCH as written. */
+typedef struct zarn_standard {
+  zarn_text line;
+  zarn_text street_number;
+  zarn_text street;
+  zarn_text street_type; /* the symbol: "ST", "AVE", "RUE", "BOUL" */
+  zarn_text direction;   /* "N", "SW", "O", "NO" */
+  zarn_text unit;
+  int language;
+  unsigned flags;
+} zarn_standard;
+
+/* Writes `parts` (UTF-8; a NULL data pointer is the empty string, sizes
+ * are taken from `size`) in the standard form, with the street-type symbols
+ * of the parser's reference database (table StreetTypeSymbol). `language`
+ * is one of ZARN_LANGUAGE_*; anything else is ZARN_MISUSE. The six texts
+ * are written one after the other, each NUL-terminated, into `buffer`, as
+ * zarn_parse does, and on ZARN_OK the texts of *standard point into it. A
+ * database without the StreetTypeSymbol table fails (ZARN_FAILED, an SQLite
+ * error number, the message names the table). On any status but ZARN_OK
+ * every text of *standard is "". */
+zarn_status zarn_standardize(const zarn_parser* parser, const zarn_parts* parts, int language,
+                             char* buffer, size_t buffer_size, size_t* needed,
+                             zarn_standard* standard, zarn_error* error);
+
+/* Parses `address` and writes its parts in the standard form: zarn_parse
+ * followed by zarn_standardize, with the same buffer rules. */
+zarn_status zarn_parse_standard(const zarn_parser* parser, const char* address, size_t address_size,
+                                int language, char* buffer, size_t buffer_size, size_t* needed,
+                                zarn_standard* standard, zarn_error* error);
+
+/* Writes the names of the set standard-form flags joined by commas
+ * ("type_without_symbol"; "" for none), like the other answers. */
+zarn_status zarn_standard_flag_names(unsigned flags, char* out, size_t out_size, size_t* needed);
+
 #ifdef __cplusplus
 } /* extern "C" */
 #endif

@@ -154,6 +154,63 @@ struct BatchResult {
   friend bool operator==(const BatchResult&, const BatchResult&) = default;
 };
 
+// The language of an address's standard form. kDetect takes it from the
+// parts where they show it (see ZarnAddress::Standardize), else English.
+enum class Language : int {
+  kEnglish = 0,
+  kFrench = 1,
+  kDetect = 2,
+};
+
+// "en", "fr" or "detect".
+const char* LanguageName(Language language) noexcept;
+// The language named `name` ("en"/"english", "fr"/"french", "detect"; ASCII
+// letter case ignored), or false when there is none.
+bool LanguageFromName(std::string_view name, Language* language) noexcept;
+
+// What the standard form could not write the Canada Post way.
+enum StandardFlag : uint32_t {
+  // The street type has no symbol in the StreetTypeSymbol table: it is
+  // written in full, upper case.
+  kStandardTypeWithoutSymbol = 1u << 0,
+  // The street type has a symbol only in the other language, which is used.
+  kStandardTypeOtherLanguage = 1u << 1,
+  // The direction is not one of the eight directions: written upper case.
+  kStandardDirectionUnknown = 1u << 2,
+};
+inline constexpr uint32_t kAllStandardFlags = (1u << 3) - 1;
+
+// The flags as names joined by commas, in bit order ("type_without_symbol");
+// "" for none.
+std::string StandardFlagNames(uint32_t flags);
+
+// An address written in Canada Post's standard form: upper case, no
+// punctuation but hyphens, the street type as its symbol, the direction as
+// its symbol in the address's language, and the unit before the civic
+// number with a hyphen. English puts the type after the name
+// ("123 MAIN ST N"), French before it ("5-123 RUE SAINT-DENIS O").
+struct StandardAddress {
+  std::string line;                        // the whole street line
+  std::string street_number;               // "123", "123A"
+  std::string street;                      // the name, upper case, accents and hyphens kept
+  std::string street_type;                 // the symbol: "ST", "AVE", "RUE", "BOUL"
+  std::string direction;                   // "N", "SW", "O", "NO"
+  std::string unit;                        // "5"
+  Language language = Language::kEnglish;  // kEnglish or kFrench, as written
+  uint32_t flags = 0;                      // StandardFlag bits
+
+  friend bool operator==(const StandardAddress&, const StandardAddress&) = default;
+};
+
+// One answer of StandardizeBatch(): error_number 0 means success.
+struct StandardResult {
+  StandardAddress standard;
+  int error_number = 0;
+  std::string error_message;
+
+  bool ok() const noexcept { return error_number == 0; }
+};
+
 // The path of the bundled reference database as installed with the library.
 std::string ReferenceDatabasePath();
 
@@ -204,6 +261,38 @@ class ZarnAddress {
   // The same, writing into `out` (out.size() must equal addresses.size()) so
   // that a caller can reuse its result storage between batches.
   void ParseBatch(std::span<const std::string_view> addresses, std::span<BatchResult> out) const;
+
+  // The parts written in Canada Post's standard form, with the street-type
+  // symbols of the reference database's StreetTypeSymbol table (checked
+  // like every other call). The parts are those of Parse(), or any the
+  // caller fills in (UTF-8; the street type as a delivery form such as
+  // "Avenue", or a form the alternate street types know, such as "Ave").
+  // kDetect writes English when the street type has only an English symbol,
+  // French when the parts show it: a street type that has only a French
+  // symbol (rue, chemin, montée), a French direction (O, NO, SO, Ouest...),
+  // a French ordinal name (52e), a French particle in the name (de, du, des,
+  // de la, d', l'), or a street type with symbols in both languages typed in
+  // lower case (avenue, boulevard); otherwise English. Throws zarn::Error: invalid
+  // UTF-8 (kErrorInvalidArgument), a database without the StreetTypeSymbol
+  // table (an SQLite error naming the table), a Null symbol
+  // (kErrorInvalidUseOfNull).
+  StandardAddress Standardize(const AddressParts& parts,
+                              Language language = Language::kDetect) const;
+  // The same, with the address the parts were parsed from as a further clue
+  // for kDetect, since the parts no longer show how it was typed: French
+  // when its first word after the civic number is the street type (French
+  // puts it before the name: "12725, boul. Rodolphe-Forget") or it holds a
+  // French direction word in full (Ouest, Nord-Est). Text that is not valid
+  // UTF-8 is no clue and no error.
+  StandardAddress Standardize(const AddressParts& parts, Language language,
+                              std::string_view address) const;
+  // The same for every successful result of a batch, against one check of
+  // the database; never throws. A result that had failed gets its error
+  // again and an empty form. out.size() must equal parsed.size();
+  // `addresses` (empty, or one per result) are the parsed addresses.
+  void StandardizeBatch(std::span<const BatchResult> parsed, Language language,
+                        std::span<StandardResult> out,
+                        std::span<const std::string_view> addresses = {}) const;
 
   const std::string& DatabasePath() const noexcept;
   const ParseOptions& Options() const noexcept { return options_; }

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <exception>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -27,6 +28,7 @@ namespace {
 PyObject* g_parts_type = nullptr;
 PyObject* g_error_type = nullptr;
 PyObject* g_diagnostics_type = nullptr;
+PyObject* g_standard_type = nullptr;
 
 // Below this many addresses per thread, starting a thread costs more than
 // it saves.
@@ -100,6 +102,56 @@ py::object MakeDiagnostics(const zarn::Diagnostics& d) {
   py::list words;
   for (const std::string& w : d.unplaced_words) words.append(Utf8(w));
   return py::reinterpret_borrow<py::object>(g_diagnostics_type)(py::tuple(flags), py::tuple(words));
+}
+
+py::tuple FlagTuple(const std::string& names) {
+  py::list flags;
+  size_t at = 0;
+  while (at < names.size()) {
+    const size_t comma = std::min(names.find(',', at), names.size());
+    flags.append(Utf8(std::string_view(names).substr(at, comma - at)));
+    at = comma + 1;
+  }
+  return py::tuple(flags);
+}
+
+py::object MakeStandard(const zarn::StandardAddress& s) {
+  return py::reinterpret_borrow<py::object>(g_standard_type)(
+      Utf8(s.line), Utf8(s.street_number), Utf8(s.street), Utf8(s.street_type), Utf8(s.direction),
+      Utf8(s.unit), zarn::LanguageName(s.language), FlagTuple(zarn::StandardFlagNames(s.flags)));
+}
+
+zarn::Language LanguageArgument(const std::string& language) {
+  zarn::Language out = zarn::Language::kDetect;
+  if (!zarn::LanguageFromName(language, &out)) {
+    throw py::value_error("language must be 'en', 'fr' or 'detect', not '" + language + "'");
+  }
+  return out;
+}
+
+// A zarn.Parts, or any sequence of five str (street_number, street,
+// street_type, direction, unit), as AddressParts.
+zarn::AddressParts PartsArgument(py::handle parts) {
+  if (PyUnicode_Check(parts.ptr()) || PyBytes_Check(parts.ptr()) ||
+      !PySequence_Check(parts.ptr()) || PySequence_Size(parts.ptr()) != 5) {
+    throw py::type_error("parts must be a zarn.Parts or a sequence of five str, not " +
+                         std::string(Py_TYPE(parts.ptr())->tp_name));
+  }
+  py::sequence seq = py::reinterpret_borrow<py::sequence>(parts);
+  std::string* fields[5];
+  zarn::AddressParts out;
+  fields[0] = &out.street_number;
+  fields[1] = &out.street;
+  fields[2] = &out.street_type;
+  fields[3] = &out.direction;
+  fields[4] = &out.unit;
+  for (size_t i = 0; i < 5; ++i) {
+    py::object item = seq[i];
+    if (item.is_none()) continue;
+    Utf8Arg arg(item);
+    fields[i]->assign(arg.view());
+  }
+  return out;
 }
 
 zarn::ParseOptions OptionsArgument(const std::string& profile) {
@@ -211,6 +263,7 @@ PYBIND11_MODULE(_zarn, m) {
   g_parts_type = py::object(types.attr("Parts")).release().ptr();
   g_error_type = py::object(types.attr("Error")).release().ptr();
   g_diagnostics_type = py::object(types.attr("Diagnostics")).release().ptr();
+  g_standard_type = py::object(types.attr("StandardAddress")).release().ptr();
 
   py::register_exception_translator([](std::exception_ptr p) {
     try {
@@ -305,6 +358,49 @@ while it parses.)doc")
           py::arg("text"),
           "(Parts, Diagnostics): the parts and what the parse could not settle (flag names "
           "and unplaced words; always empty for the specified profile).")
+      .def(
+          "standardize",
+          [](const zarn::ZarnAddress& parser, py::handle parts, const std::string& language,
+             py::object address) {
+            const zarn::AddressParts p = PartsArgument(parts);
+            const zarn::Language lang = LanguageArgument(language);
+            std::optional<Utf8Arg> text;
+            if (!address.is_none()) text.emplace(address);
+            zarn::StandardAddress form;
+            {
+              py::gil_scoped_release release;
+              form = parser.Standardize(p, lang, text ? text->view() : std::string_view());
+            }
+            return MakeStandard(form);
+          },
+          py::arg("parts"), py::arg("language") = "detect", py::arg("address") = py::none(),
+          R"doc(
+The parts (a zarn.Parts, or five str) in Canada Post's standard form, as a
+zarn.StandardAddress: upper case, the street type as its symbol from the
+reference database (table StreetTypeSymbol), the direction in the address's
+language, the unit before the civic number with a hyphen.
+
+language: 'en', 'fr', or 'detect' (French where the parts show it: a type
+with only a French symbol such as rue or chemin, a French direction, de, du,
+des, d', l' in the name, a type such as avenue typed in lower case).
+address: the text the parts were parsed from, a further clue for 'detect'
+(the street type before the name, French direction words as typed).
+A database without the StreetTypeSymbol table raises zarn.Error.)doc")
+      .def(
+          "parse_standard",
+          [](const zarn::ZarnAddress& parser, py::handle text, const std::string& language) {
+            Utf8Arg arg(text);
+            const zarn::Language lang = LanguageArgument(language);
+            zarn::StandardAddress form;
+            {
+              py::gil_scoped_release release;
+              form = parser.Standardize(parser.Parse(arg.view()), lang, arg.view());
+            }
+            return MakeStandard(form);
+          },
+          py::arg("text"), py::arg("language") = "detect",
+          "Parses the address and returns it in the standard form: "
+          "standardize(parse(text), language, address=text).")
       .def("parse_many", &ParseMany, py::arg("addresses"), py::arg("threads") = py::none(),
            py::arg("errors") = "raise", R"doc(
 Parses every address of an iterable of str (or UTF-8 bytes) and returns a

@@ -83,3 +83,23 @@ def test_bad_arguments(frame):
         zarn.dask.parse_frame(frame, "address")
     with pytest.raises(ValueError):
         zarn.dask.parse_frame(ddf, "address", errors="skip")
+
+
+def test_profile_on_workers(client, frame, database):
+    ddf = dd.from_pandas(frame, npartitions=3)
+    got = zarn.dask.parse_frame(ddf, "address", database=database, profile="canada").compute()
+    want = zarn.parse_series(frame["address"], parser=zarn.Parser(database, profile="canada"))
+    pd.testing.assert_frame_equal(got, want)
+    with pytest.raises(ValueError, match="profile"):
+        zarn.dask.parse_frame(ddf, "address", database=database, profile="nonsense")
+
+
+def test_standard_on_workers(client, frame, database):
+    ddf = dd.from_pandas(frame, npartitions=3)
+    got = zarn.dask.parse_frame(ddf, "address", database=database, standard=True,
+                                keep_columns=True).compute()
+    want = zarn.parse_series(frame["address"], parser=zarn.Parser(database), standard=True)
+    pd.testing.assert_frame_equal(got[list(want.columns)], want)
+    assert list(got.columns)[-3:] == list(zarn.STANDARD_COLUMNS)
+    with pytest.raises(ValueError, match="language"):
+        zarn.dask.parse_frame(ddf, "address", database=database, standard=True, language="de")

@@ -52,3 +52,13 @@ def test_default_parser(monkeypatch, database):
     monkeypatch.setenv("ZARN_DATABASE", database)
     frame = zarn.parse_series(pd.Series(["123 Main St. N"]))
     assert frame.loc[0, "street_type"] == "Street"
+
+
+def test_profile(database, sample):
+    series = pd.Series(sample[:200])
+    canada = zarn.Parser(database, profile="canada")
+    frame = zarn.parse_series(series, parser=canada, profile="canada")
+    assert [zarn.Parts(*row) for row in frame.itertuples(index=False)] == [
+        canada.parse(a) for a in sample[:200]]
+    with pytest.raises(ValueError, match="profile"):
+        zarn.parse_series(series, parser=zarn.Parser(database), profile="canada")

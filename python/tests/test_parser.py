@@ -206,3 +206,31 @@ def test_threads_share_one_parser(parser, sample):
 
 def test_version():
     assert zarn.__version__.count(".") == 2
+
+
+def test_profiles(database, sample):
+    specified = zarn.Parser(database)
+    canada = zarn.Parser(database, profile="Canada")
+    assert specified.profile == "specified" and canada.profile == "canada"
+    with pytest.raises(ValueError, match="profile"):
+        zarn.Parser(database, profile="nonsense")
+    # The profile travels with a pickled parser and shows in its repr.
+    again = pickle.loads(pickle.dumps(canada))
+    assert again.profile == "canada" and "canada" in repr(again)
+    assert "profile" not in repr(specified)
+    # Batch and single parses agree within a profile.
+    assert canada.parse_many(sample[:300]) == [canada.parse(a) for a in sample[:300]]
+
+
+def test_diagnostics(database):
+    canada = zarn.Parser(database, profile="canada")
+    parts, diag = canada.parse_diagnostics("Foo bar")
+    assert isinstance(diag, zarn.Diagnostics)
+    assert parts == canada.parse("Foo bar")
+    assert "no_street_type" in diag.flags and "no_street_number" in diag.flags
+    assert all(isinstance(w, str) for w in diag.unplaced_words)
+    # The specified rules never report anything.
+    assert zarn.Parser(database).parse_diagnostics("Foo bar")[1] == zarn.Diagnostics((), ())
+    with pytest.raises(zarn.Error) as e:
+        canada.parse_diagnostics(b"\xff")
+    assert e.value.number == zarn.ERROR_INVALID_ARGUMENT

@@ -9,6 +9,9 @@ Parser methods release the GIL while they parse, and one Parser may be shared
 by any number of threads. Failures raise zarn.Error, whose .number is the
 parser's error number or an SQLite result code.
 
+zarn.standardize() writes parts in Canada Post's standard form
+('5-123 RUE SAINT-DENIS O', '123 MAIN ST N').
+
 zarn.parse_series() turns a pandas Series of addresses into a DataFrame of
 the five parts; zarn.dask.parse_frame() does the same for a Dask DataFrame
 column on a dask.distributed cluster.
@@ -25,14 +28,47 @@ from ._types import (
     Error,
     Parts,
     SegmentKind,
+    StandardAddress,
 )
 from ._zarn import Parser, __version__, reference_database_path
 from ._paths import default_database
 
 COLUMNS = Parts._fields
+#: The columns parse_series(..., standard=True) adds after the parts.
+STANDARD_COLUMNS = ("standard_line", "standard_type", "standard_direction")
+
+_default_parsers = {}
 
 
-def parse_series(series, parser=None, threads=None, errors="raise", profile=None):
+def _default_parser():
+    # One Parser per bundled database path, so that its connections and the
+    # symbol table it has read are kept between calls.
+    path = default_database()
+    parser = _default_parsers.get(path)
+    if parser is None:
+        parser = _default_parsers.setdefault(path, Parser(path))
+    return parser
+
+
+def standardize(parts, language="detect", parser=None, address=None):
+    """The parts in Canada Post's standard form, as a StandardAddress.
+
+    ``parts`` is a zarn.Parts (or any five str); ``language`` is 'en', 'fr'
+    or 'detect'; ``parser`` (default: one on the bundled database) gives the
+    reference database whose street-type symbols are used; ``address`` is
+    the text the parts came from, a further clue for 'detect'. See
+    Parser.standardize().
+
+        >>> zarn.standardize(zarn.Parts('123', 'Saint-Denis', 'rue', 'W', '5')).line
+        '5-123 RUE SAINT-DENIS O'
+    """
+    if parser is None:
+        parser = _default_parser()
+    return parser.standardize(parts, language, address)
+
+
+def parse_series(series, parser=None, threads=None, errors="raise", profile=None,
+                 standard=False, language="detect"):
     """Parses a pandas Series of addresses into a DataFrame of the five parts.
 
     The result has the columns street_number, street, street_type, direction
@@ -41,11 +77,14 @@ def parse_series(series, parser=None, threads=None, errors="raise", profile=None
     ``threads`` and ``errors`` are as for Parser.parse_many(); with
     errors='coerce' an address that fails gives a row of None. ``profile``
     ('specified' or 'canada') makes the default parser use that profile; it
-    cannot be combined with ``parser``.
+    cannot be combined with ``parser``. ``standard=True`` adds the columns
+    standard_line, standard_type and standard_direction: each address in
+    Canada Post's standard form, in ``language`` ('en', 'fr' or 'detect').
     """
     from ._pandas import parse_series as impl
 
-    return impl(series, parser=parser, threads=threads, errors=errors, profile=profile)
+    return impl(series, parser=parser, threads=threads, errors=errors, profile=profile,
+                standard=standard, language=language)
 
 
 __all__ = [
@@ -59,9 +98,12 @@ __all__ = [
     "Error",
     "Parser",
     "Parts",
+    "STANDARD_COLUMNS",
     "SegmentKind",
+    "StandardAddress",
     "__version__",
     "default_database",
     "parse_series",
     "reference_database_path",
+    "standardize",
 ]

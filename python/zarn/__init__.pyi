@@ -1,5 +1,5 @@
 """Type stubs of the zarn package."""
-from typing import Literal, Optional, Tuple
+from typing import Literal, Optional, Sequence, Tuple, Union
 
 import pandas
 
@@ -13,14 +13,21 @@ from ._types import (
     Error as Error,
     Parts as Parts,
     SegmentKind as SegmentKind,
+    StandardAddress as StandardAddress,
 )
 from ._zarn import Parser as Parser, __version__ as __version__
 from ._zarn import reference_database_path as reference_database_path
 
 COLUMNS: Tuple[str, ...]
+STANDARD_COLUMNS: Tuple[str, ...]
 
 def default_database() -> str: ...
 def parse_series(
     series: pandas.Series, parser: Optional[Parser] = None, threads: Optional[int] = None,
     errors: Literal["raise", "coerce"] = "raise",
-    profile: Optional[Literal["specified", "canada"]] = None) -> pandas.DataFrame: ...
+    profile: Optional[Literal["specified", "canada"]] = None, standard: bool = False,
+    language: Literal["en", "fr", "detect"] = "detect") -> pandas.DataFrame: ...
+def standardize(parts: Union[Parts, Sequence[Optional[Union[str, bytes]]]],
+                language: Literal["en", "fr", "detect"] = "detect",
+                parser: Optional[Parser] = None,
+                address: Optional[Union[str, bytes]] = None) -> StandardAddress: ...

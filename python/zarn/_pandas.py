@@ -9,8 +9,11 @@ from ._zarn import Parser
 COLUMNS = list(Parts._fields)
 
 
+STANDARD_COLUMNS = ["standard_line", "standard_type", "standard_direction"]
+
+
 def parse_series(series: pd.Series, parser=None, threads=None, errors="raise",
-                 profile=None) -> pd.DataFrame:
+                 profile=None, standard=False, language="detect") -> pd.DataFrame:
     if not isinstance(series, pd.Series):
         raise TypeError(f"parse_series expects a pandas Series, not {type(series).__name__}")
     if parser is None:
@@ -32,13 +35,22 @@ def parse_series(series: pd.Series, parser=None, threads=None, errors="raise",
             e.index = positions[index]
             e.message = f"{e.message.rsplit(' (address ', 1)[0]} (row {row!r})"
         raise
+    columns = COLUMNS + (STANDARD_COLUMNS if standard else [])
     rows = []
     it = iter(parsed)
-    empty = (None,) * len(COLUMNS)
+    texts = iter(present)
+    empty = (None,) * len(columns)
     for m in missing:
         if m:
             rows.append(empty)
+            continue
+        parts = next(it)
+        text = next(texts)
+        if parts is None:
+            rows.append(empty)
+        elif standard:
+            form = parser.standardize(parts, language, text)
+            rows.append(tuple(parts) + (form.line, form.street_type, form.direction))
         else:
-            parts = next(it)
-            rows.append(empty if parts is None else tuple(parts))
-    return pd.DataFrame(rows, columns=COLUMNS, index=series.index, dtype=object)
+            rows.append(tuple(parts))
+    return pd.DataFrame(rows, columns=columns, index=series.index, dtype=object)

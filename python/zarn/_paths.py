@@ -10,8 +10,10 @@ def default_database() -> str:
     """The database that Parser() uses when given none.
 
     In order: the file named by the ZARN_DATABASE environment variable; the
-    bundled qordatavb.DAT beside this package (the build tree's or the
-    installed copy's share/zarn/); the path compiled into the C++ library.
+    bundled qordatavb.DAT where the build put it relative to this package
+    (data/ inside the package when installed by pip, the build tree's or the
+    installed prefix's share/zarn/ otherwise); the path compiled into the C++
+    library.
     """
     env = os.environ.get("ZARN_DATABASE")
     if env:

@@ -48,6 +48,27 @@ class Diagnostics(NamedTuple):
     unplaced_words: tuple
 
 
+class StandardAddress(NamedTuple):
+    """An address in Canada Post's standard form (see Parser.standardize()).
+
+    line: the street line, e.g. '5-123 RUE SAINT-DENIS O' or '123 MAIN ST N'.
+    street_number, street, street_type (the symbol: 'ST', 'AVE', 'RUE',
+    'BOUL'), direction ('N', 'SW', 'O', 'NO'), unit: the standardised parts.
+    language: 'en' or 'fr', the language it is written in.
+    flags: names of what could not be written the Canada Post way:
+    'type_without_symbol', 'type_other_language', 'direction_unknown'.
+    """
+
+    line: str
+    street_number: str
+    street: str
+    street_type: str
+    direction: str
+    unit: str
+    language: str
+    flags: tuple
+
+
 class Error(Exception):
     """A parse that failed.
 

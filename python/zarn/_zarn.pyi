@@ -2,7 +2,9 @@
 import os
 from typing import Iterable, List, Literal, Optional, Tuple, Union, overload
 
-from ._types import Diagnostics, Parts
+from typing import Sequence
+
+from ._types import Diagnostics, Parts, StandardAddress
 
 __version__: str
 
@@ -25,6 +27,11 @@ class Parser:
     def unit(self, text: _Text) -> str: ...
     def address_segment(self, text: _Text, kind: int) -> str: ...
     def parse(self, text: _Text) -> Parts: ...
+    def standardize(self, parts: Union[Parts, Sequence[Optional[_Text]]],
+                    language: Literal["en", "fr", "detect"] = "detect",
+                    address: Optional[_Text] = None) -> StandardAddress: ...
+    def parse_standard(self, text: _Text,
+                       language: Literal["en", "fr", "detect"] = "detect") -> StandardAddress: ...
     @overload
     def parse_many(
         self, addresses: Iterable[_Text], threads: Optional[int] = None,

@@ -20,7 +20,7 @@ import threading
 
 import pandas as pd
 
-from ._pandas import COLUMNS, parse_series
+from ._pandas import COLUMNS, STANDARD_COLUMNS, parse_series
 from ._zarn import Parser
 
 _lock = threading.Lock()
@@ -46,9 +46,9 @@ def opened_databases():
 
 
 def _parse_partition(frame, column, database, threads, errors, keep_columns,
-                     profile="specified"):
+                     profile="specified", standard=False, language="detect"):
     parts = parse_series(frame[column], parser=_worker_parser(database, profile),
-                         threads=threads, errors=errors)
+                         threads=threads, errors=errors, standard=standard, language=language)
     if not keep_columns:
         return parts
     # Side by side, not joined on the index: a partition whose index repeats
@@ -57,7 +57,7 @@ def _parse_partition(frame, column, database, threads, errors, keep_columns,
 
 
 def parse_frame(ddf, column, database=None, threads=1, errors="raise", keep_columns=False,
-                profile="specified"):
+                profile="specified", standard=False, language="detect"):
     """Parses the addresses of column ``column`` of the Dask DataFrame ``ddf``.
 
     Returns a lazy Dask DataFrame with the columns street_number, street,
@@ -70,6 +70,9 @@ def parse_frame(ddf, column, database=None, threads=1, errors="raise", keep_colu
     (1 suits one Dask thread per core). errors: 'raise' fails the computation
     with zarn.Error at the first bad address; 'coerce' gives a row of None.
     profile: 'specified' (default) or 'canada', the rules each worker uses.
+    standard: also the columns standard_line, standard_type and
+    standard_direction, the address in Canada Post's standard form in
+    ``language`` ('en', 'fr' or 'detect').
     """
     import dask.dataframe as dd
 
@@ -81,11 +84,15 @@ def parse_frame(ddf, column, database=None, threads=1, errors="raise", keep_colu
         raise ValueError(f"errors must be 'raise' or 'coerce', not {errors!r}")
     if profile not in ("specified", "canada"):
         raise ValueError(f"profile must be 'specified' or 'canada', not {profile!r}")
-    meta = pd.DataFrame({c: pd.Series(dtype=object) for c in COLUMNS})
+    if language not in ("en", "fr", "detect"):
+        raise ValueError(f"language must be 'en', 'fr' or 'detect', not {language!r}")
+    columns = COLUMNS + (STANDARD_COLUMNS if standard else [])
+    meta = pd.DataFrame({c: pd.Series(dtype=object) for c in columns})
     if keep_columns:
-        clash = [c for c in COLUMNS if c in ddf.columns]
+        clash = [c for c in columns if c in ddf.columns]
         if clash:
             raise ValueError(f"the frame already has the columns {clash}")
         meta = ddf._meta.join(meta)
     return ddf.map_partitions(
-        _parse_partition, column, database, threads, errors, keep_columns, profile, meta=meta)
+        _parse_partition, column, database, threads, errors, keep_columns, profile, standard,
+        language, meta=meta)

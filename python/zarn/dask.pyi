@@ -8,4 +8,5 @@ def parse_frame(
     ddf: dask.dataframe.DataFrame, column: str, database: Optional[str] = None,
     threads: Optional[int] = 1, errors: Literal["raise", "coerce"] = "raise",
     keep_columns: bool = False,
-    profile: Literal["specified", "canada"] = "specified") -> dask.dataframe.DataFrame: ...
+    profile: Literal["specified", "canada"] = "specified", standard: bool = False,
+    language: Literal["en", "fr", "detect"] = "detect") -> dask.dataframe.DataFrame: ...

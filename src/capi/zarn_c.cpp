@@ -35,6 +35,13 @@ static_assert(ZARN_FLAG_NO_STREET_TYPE == zarn::kFlagNoStreetType &&
               ZARN_FLAG_UNKNOWN_WORDS == zarn::kFlagUnknownWords &&
               ZARN_FLAG_STREET_TYPE_ASSUMED == zarn::kFlagStreetTypeAssumed);
 
+static_assert(ZARN_LANGUAGE_ENGLISH == static_cast<int>(zarn::Language::kEnglish) &&
+              ZARN_LANGUAGE_FRENCH == static_cast<int>(zarn::Language::kFrench) &&
+              ZARN_LANGUAGE_DETECT == static_cast<int>(zarn::Language::kDetect));
+static_assert(ZARN_STANDARD_TYPE_WITHOUT_SYMBOL == zarn::kStandardTypeWithoutSymbol &&
+              ZARN_STANDARD_TYPE_OTHER_LANGUAGE == zarn::kStandardTypeOtherLanguage &&
+              ZARN_STANDARD_DIRECTION_UNKNOWN == zarn::kStandardDirectionUnknown);
+
 struct zarn_batch {
   std::vector<zarn::BatchResult> results;
   // The unplaced words of each result joined by spaces; empty (no entry per
@@ -169,6 +176,56 @@ zarn_status ParseParts(const zarn_parser* parser, const char* address, size_t ad
       diagnostics->flags = found.flags;
       diagnostics->unplaced_words = words;
     }
+    return ZARN_OK;
+  });
+}
+
+void EmptyStandard(zarn_standard* standard) noexcept {
+  if (standard == nullptr) return;
+  const zarn_text empty{kEmpty, 0};
+  *standard = zarn_standard{empty, empty, empty, empty, empty, empty, ZARN_LANGUAGE_ENGLISH, 0};
+}
+
+std::string TextOfPart(const zarn_text& text) {
+  return text.data == nullptr ? std::string() : std::string(text.data, text.size);
+}
+
+// zarn_standardize and zarn_parse_standard: `make` gives the standard form;
+// its six texts are written one after the other into `buffer`.
+template <typename Make>
+zarn_status WriteStandard(const zarn_parser* parser, int language, char* buffer, size_t buffer_size,
+                          size_t* needed, zarn_standard* standard, zarn_error* error,
+                          Make make) noexcept {
+  if (needed != nullptr) *needed = 0;
+  EmptyStandard(standard);
+  if (parser == nullptr) return Misuse(error, "zarn: the parser handle is NULL");
+  if (standard == nullptr) return Misuse(error, "zarn: the standard pointer is NULL");
+  if (buffer == nullptr && buffer_size > 0) return Misuse(error, "zarn: the buffer is NULL");
+  if (language != ZARN_LANGUAGE_ENGLISH && language != ZARN_LANGUAGE_FRENCH &&
+      language != ZARN_LANGUAGE_DETECT) {
+    return Misuse(error, "zarn: unknown language (use ZARN_LANGUAGE_ENGLISH, _FRENCH or _DETECT)");
+  }
+  if (buffer_size > 0) buffer[0] = '\0';
+  return Guard(error, [&] {
+    const zarn::StandardAddress form = make(static_cast<zarn::Language>(language));
+    ClearError(error);
+    const std::string* fields[] = {&form.line,        &form.street_number, &form.street,
+                                   &form.street_type, &form.direction,     &form.unit};
+    size_t total = 0;
+    for (const std::string* f : fields) total += f->size() + 1;
+    if (needed != nullptr) *needed = total;
+    if (buffer_size < total) return ZARN_BUFFER_TOO_SMALL;
+    zarn_text* slots[] = {&standard->line,        &standard->street_number, &standard->street,
+                          &standard->street_type, &standard->direction,     &standard->unit};
+    char* at = buffer;
+    for (size_t i = 0; i < std::size(fields); ++i) {
+      std::memcpy(at, fields[i]->data(), fields[i]->size());
+      at[fields[i]->size()] = '\0';
+      *slots[i] = zarn_text{at, fields[i]->size()};
+      at += fields[i]->size() + 1;
+    }
+    standard->language = static_cast<int>(form.language);
+    standard->flags = form.flags;
     return ZARN_OK;
   });
 }
@@ -360,5 +417,39 @@ zarn_status zarn_batch_get_diagnostics(const zarn_batch* batch, size_t index,
 }
 
 void zarn_batch_free(zarn_batch* batch) { delete batch; }
+
+zarn_status zarn_standardize(const zarn_parser* parser, const zarn_parts* parts, int language,
+                             char* buffer, size_t buffer_size, size_t* needed,
+                             zarn_standard* standard, zarn_error* error) {
+  if (parts == nullptr) {
+    if (needed != nullptr) *needed = 0;
+    EmptyStandard(standard);
+    return Misuse(error, "zarn: the parts pointer is NULL");
+  }
+  return WriteStandard(
+      parser, language, buffer, buffer_size, needed, standard, error, [&](zarn::Language lang) {
+        const zarn::AddressParts p{TextOfPart(parts->street_number), TextOfPart(parts->street),
+                                   TextOfPart(parts->street_type), TextOfPart(parts->direction),
+                                   TextOfPart(parts->unit)};
+        return parser->parser.Standardize(p, lang);
+      });
+}
+
+zarn_status zarn_parse_standard(const zarn_parser* parser, const char* address, size_t address_size,
+                                int language, char* buffer, size_t buffer_size, size_t* needed,
+                                zarn_standard* standard, zarn_error* error) {
+  return WriteStandard(parser, language, buffer, buffer_size, needed, standard, error,
+                       [&](zarn::Language lang) {
+                         const std::string_view text = AddressView(address, address_size);
+                         return parser->parser.Standardize(parser->parser.Parse(text), lang, text);
+                       });
+}
+
+zarn_status zarn_standard_flag_names(unsigned flags, char* out, size_t out_size, size_t* needed) {
+  if (needed != nullptr) *needed = 0;
+  if (out == nullptr && out_size > 0) return ZARN_MISUSE;
+  return Guard(nullptr,
+               [&] { return WriteAnswer(zarn::StandardFlagNames(flags), out, out_size, needed); });
+}
 
 }  // extern "C"

@@ -1,17 +1,75 @@
-// The kCanada profile's pipeline.
+// The kCanada profile's pipeline: its own clean-up, the shared tokeniser,
+// the profile's passes (src/rules/canada/, in the order of kCanadaPasses)
+// and the two alternate-address passes of the reference database.
+#include <iterator>
+
 #include "component/pipeline.h"
+#include "component/text.h"
+#include "platform/thread_scratch.h"
+#include "refdb/database_passes.h"
+#include "rules/canada/canada.h"
+#include "rules/rules.h"
+#include "segments/tokeniser.h"
 
 namespace zarn::internal {
 
+namespace canada {
+
+const NamedPass kCanadaPasses[] = {
+    {"SplitGluedTokens", SplitGluedTokens},         {"DescribeWords", DescribeWords},
+    {"MarkUnitsCanada", MarkUnitsCanada},           {"MarkCivicNumber", MarkCivicNumber},
+    {"MarkTrailingUnit", MarkTrailingUnit},         {"MarkDirectionCanada", MarkDirectionCanada},
+    {"MarkStreetTypeCanada", MarkStreetTypeCanada}, {"MarkStreetNameCanada", MarkStreetNameCanada},
+};
+const int kCanadaPassCount = static_cast<int>(std::size(kCanadaPasses));
+
+}  // namespace canada
+
+namespace {
+
+void NoteMissingParts(const SegmentTable& table, uint32_t& flags) {
+  if (table.FindSegmentOfKind(kKindStreetType, 1) == 0) flags |= kFlagNoStreetType;
+  if (table.FindSegmentOfKind(kKindStreetNumber, 1) == 0) flags |= kFlagNoStreetNumber;
+  if (table.FindSegmentOfKind(kKindStreet, 1) == 0) flags |= kFlagNoStreet;
+}
+
+}  // namespace
+
 void AnalyzeAddressCanada(std::u16string& text, SegmentTable& table, DatabaseSession& db,
                           Diagnostics* diagnostics) {
-  AnalyzeAddress(text, table, db);
-  if (diagnostics == nullptr) return;
-  if (table.FindSegmentOfKind(kKindStreetType, 1) == 0) diagnostics->flags |= kFlagNoStreetType;
-  if (table.FindSegmentOfKind(kKindStreetNumber, 1) == 0) {
-    diagnostics->flags |= kFlagNoStreetNumber;
+  ZARN_THREAD_SCRATCH canada::State state;
+  state.flags = 0;
+  canada::CleanTextCanada(text, state.scratch);
+  Tokenise(text, table);
+  canada::Context context{table, state, db};
+  for (const canada::NamedPass& pass : canada::kCanadaPasses) pass.run(context);
+
+  // Words no pass placed keep the kind None and join no part.
+  if (diagnostics != nullptr) {
+    for (int i = 1; i <= table.Count(); ++i) {
+      const Segment& s = table[i];
+      if (s.type != kKindNone || s.contents.empty()) continue;
+      diagnostics->unplaced_words.push_back(Utf16ToUtf8(s.contents));
+      state.flags |= kFlagUnknownWords;
+    }
   }
-  if (table.FindSegmentOfKind(kKindStreet, 1) == 0) diagnostics->flags |= kFlagNoStreet;
+
+  // The database's alternate addresses, as for the default rules (only when
+  // the database holds any, so that its Mall reading of the civic number
+  // applies only together with them).
+  bool may_find = false;
+  {
+    DatabaseSession::PassScope pass(db);
+    may_find = pass.connection().MayFindAlternateStreetAddress();
+  }
+  if (may_find) ApplyAlternateStreetAddress(table, db);
+  ApplyAlternateDeliveryAddress(table, db);
+  ClassifyCharacters(table);
+  NormaliseUnitNumber(table);
+
+  if (diagnostics == nullptr) return;
+  NoteMissingParts(table, state.flags);
+  diagnostics->flags |= state.flags;
 }
 
 }  // namespace zarn::internal

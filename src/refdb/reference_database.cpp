@@ -6,6 +6,7 @@
 #include <new>
 #include <utility>
 
+#include "format/standard_form.h"
 #include "zarn/zarn.hpp"
 
 namespace zarn::internal {
@@ -213,6 +214,7 @@ void Connection::CheckDataVersion() {
     street_types_.clear();
     street_addresses_.clear();
     delivery_addresses_.clear();
+    symbols_.reset();
     has_street_rows_ = has_delivery_rows_ = -1;
     data_version_ = version;
   }

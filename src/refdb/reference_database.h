@@ -27,6 +27,8 @@ struct sqlite3_stmt;
 
 namespace zarn::internal {
 
+struct StreetTypeSymbols;  // format/standard_form.h
+
 // How the parser reaches the file.
 enum class DbPolicy {
   // Pooled connections, prepared statements and look-up caches, all checked
@@ -242,6 +244,10 @@ class Connection {
   // not build a key. Fails as the look-up itself would.
   bool MayFindAlternateStreetAddress();
   bool MayFindAlternateDeliveryAddress();
+  // The whole StreetTypeSymbol table, read once per version of the file
+  // (with the cache; on every call without). A file without the table fails
+  // with the SQLite error, naming it.
+  const StreetTypeSymbols& StreetTypeSymbolTable();
 
  private:
   struct Statement;
@@ -282,6 +288,8 @@ class Connection {
   std::vector<WordMemo<StreetTypeEntry>::Entry*> word_entries_;
   Memo<std::optional<DeliveryRow>> street_addresses_;
   Memo<std::optional<DbText>> delivery_addresses_;
+  std::unique_ptr<StreetTypeSymbols> symbols_;
+  std::unique_ptr<StreetTypeSymbols> scratch_symbols_;  // the uncached path's
   // Scratch results for the uncached path.
   DbText scratch_text_;
   DeliveryRow scratch_row_;

@@ -404,6 +404,178 @@ static void TestVersion(void) {
   CHECK(major >= 0 && minor >= 0 && patch >= 0);
 }
 
+/* The standard form: from parts and from an address, in both languages, with
+ * the buffer rules of zarn_parse, flags, misuse and bad text. */
+static zarn_text Text(const char* s) {
+  zarn_text t;
+  t.data = s;
+  t.size = s == NULL ? 0 : strlen(s);
+  return t;
+}
+
+static void TestStandard(void) {
+  static const struct {
+    const char* parts[5]; /* number, street, type, direction, unit */
+    int language;
+    const char* line;
+    int written;
+  } kForms[] = {
+      {{"123", "Main", "Street", "N", ""},
+       ZARN_LANGUAGE_DETECT,
+       "123 MAIN ST N",
+       ZARN_LANGUAGE_ENGLISH},
+      {{"123", "Saint-Denis", "rue", "W", "5"},
+       ZARN_LANGUAGE_DETECT,
+       "5-123 RUE SAINT-DENIS O",
+       ZARN_LANGUAGE_FRENCH},
+      {{"4500", "Saint-Laurent", "Boulevard", "W", ""},
+       ZARN_LANGUAGE_FRENCH,
+       "4500 BOUL SAINT-LAURENT O",
+       ZARN_LANGUAGE_FRENCH},
+      {{"4500", "Saint-Laurent", "Boulevard", "W", ""},
+       ZARN_LANGUAGE_ENGLISH,
+       "4500 SAINT-LAURENT BLVD W",
+       ZARN_LANGUAGE_ENGLISH},
+      {{"8", "des \xc3\xa9rables",
+        "Mont\xc3\xa9"
+        "e",
+        "", ""},
+       ZARN_LANGUAGE_DETECT,
+       "8 MONT\xc3\x89"
+       "E DES \xc3\x89RABLES",
+       ZARN_LANGUAGE_FRENCH},
+  };
+  zarn_parser* parser = Open(database);
+  zarn_error err;
+  zarn_standard form;
+  zarn_parts parts;
+  char buffer[256];
+  size_t needed, i, size;
+  for (i = 0; i < COUNT(kForms); ++i) {
+    parts.street_number = Text(kForms[i].parts[0]);
+    parts.street = Text(kForms[i].parts[1]);
+    parts.street_type = Text(kForms[i].parts[2]);
+    parts.direction = Text(kForms[i].parts[3]);
+    parts.unit = Text(kForms[i].parts[4]);
+    CHECK(zarn_standardize(parser, &parts, kForms[i].language, buffer, sizeof buffer, &needed,
+                           &form, &err) == ZARN_OK);
+    CHECK_STR(form.line.data, kForms[i].line);
+    CHECK(form.line.size == strlen(kForms[i].line));
+    CHECK(form.language == kForms[i].written);
+    CHECK(form.line.data == buffer);
+    CHECK(form.unit.data + form.unit.size + 1 == buffer + needed);
+  }
+  /* From an address: its text is a clue to the language. */
+  CHECK(zarn_parse_standard(parser, "4500 boul Saint-Laurent Ouest", 29, ZARN_LANGUAGE_DETECT,
+                            buffer, sizeof buffer, &needed, &form, &err) == ZARN_OK);
+  CHECK_STR(form.line.data, "4500 BOUL SAINT LAURENT O");
+  CHECK_STR(form.street_type.data, "BOUL");
+  CHECK_STR(form.direction.data, "O");
+  CHECK_STR(form.street.data, "SAINT LAURENT");
+  CHECK_STR(form.street_number.data, "4500");
+  CHECK(form.flags == 0);
+  /* Every smaller buffer: too small, the same size asked, nothing past it. */
+  for (size = 0; size < needed; ++size) {
+    size_t again = 0;
+    memset(buffer, 'x', sizeof buffer);
+    CHECK(zarn_parse_standard(parser, "4500 boul Saint-Laurent Ouest", 29, ZARN_LANGUAGE_DETECT,
+                              size == 0 ? NULL : buffer, size, &again, &form,
+                              &err) == ZARN_BUFFER_TOO_SMALL);
+    CHECK(again == needed);
+    CHECK(form.line.size == 0 && form.line.data[0] == '\0');
+    CHECK(buffer[size] == 'x');
+  }
+  /* Flags, and their names. */
+  parts.street_number = Text("7");
+  parts.street = Text("Big");
+  parts.street_type = Text("Bayou");
+  parts.direction = Text(NULL);
+  parts.unit = Text(NULL);
+  CHECK(zarn_standardize(parser, &parts, ZARN_LANGUAGE_DETECT, buffer, sizeof buffer, NULL, &form,
+                         &err) == ZARN_OK);
+  CHECK_STR(form.line.data, "7 BIG BAYOU");
+  CHECK(form.flags == ZARN_STANDARD_TYPE_WITHOUT_SYMBOL);
+  CHECK(zarn_standard_flag_names(form.flags, buffer, sizeof buffer, &needed) == ZARN_OK);
+  CHECK_STR(buffer, "type_without_symbol");
+  /* Misuse and bad text. */
+  CHECK(zarn_standardize(parser, NULL, ZARN_LANGUAGE_DETECT, buffer, sizeof buffer, NULL, &form,
+                         &err) == ZARN_MISUSE);
+  CHECK(zarn_standardize(parser, &parts, 7, buffer, sizeof buffer, NULL, &form, &err) ==
+        ZARN_MISUSE);
+  CHECK(err.number == ZARN_ERROR_INVALID_ARGUMENT);
+  CHECK(zarn_standardize(NULL, &parts, 0, buffer, sizeof buffer, NULL, &form, &err) == ZARN_MISUSE);
+  CHECK(zarn_standardize(parser, &parts, 0, buffer, sizeof buffer, NULL, NULL, &err) ==
+        ZARN_MISUSE);
+  parts.street = Text("Ma\xffin");
+  CHECK(zarn_standardize(parser, &parts, 0, buffer, sizeof buffer, NULL, &form, &err) ==
+        ZARN_FAILED);
+  CHECK(err.number == ZARN_ERROR_INVALID_ARGUMENT);
+  CHECK(form.line.data != NULL && form.line.size == 0);
+  zarn_close(parser);
+}
+
+/* Profiles by name, the diagnostics calls and their buffer contract. */
+static void TestProfiles(void) {
+  zarn_parser* parser = NULL;
+  zarn_error err;
+  zarn_parts parts;
+  zarn_diagnostics diag;
+  char buffer[256];
+  size_t needed = 0, small_needed = 0;
+  const char* a = "Foo bar";
+  zarn_batch* batch = NULL;
+  const char* const addresses[] = {"123 Main St", "Foo bar", "\xff"};
+
+  CHECK(zarn_open_profile(database, "no-such-profile", &parser, &err) == ZARN_MISUSE);
+  CHECK(parser == NULL);
+  CHECK(err.number == ZARN_ERROR_INVALID_ARGUMENT && strstr(err.message, "profile") != NULL);
+  CHECK(zarn_open_profile(database, NULL, &parser, &err) == ZARN_OK);
+  CHECK_STR(zarn_parser_profile(parser), ZARN_PROFILE_SPECIFIED);
+  /* The specified rules never report diagnostics. */
+  CHECK(zarn_parse_diagnostics(parser, a, strlen(a), buffer, sizeof buffer, &needed, &parts, &diag,
+                               &err) == ZARN_OK);
+  CHECK(diag.flags == 0 && diag.unplaced_words.size == 0);
+  zarn_close(parser);
+  CHECK(zarn_parser_profile(NULL) == NULL);
+
+  CHECK(zarn_open_profile(database, "CANADA", &parser, &err) == ZARN_OK);
+  CHECK_STR(zarn_parser_profile(parser), ZARN_PROFILE_CANADA);
+  CHECK(zarn_parse_diagnostics(parser, a, strlen(a), buffer, sizeof buffer, &needed, &parts, &diag,
+                               &err) == ZARN_OK);
+  CHECK((diag.flags & ZARN_FLAG_NO_STREET_TYPE) != 0);
+  CHECK((diag.flags & ZARN_FLAG_NO_STREET_NUMBER) != 0);
+  CHECK(diag.unplaced_words.data != NULL &&
+        strlen(diag.unplaced_words.data) == diag.unplaced_words.size);
+  /* The unplaced words follow the parts in the buffer and count in *needed. */
+  CHECK(diag.unplaced_words.data + diag.unplaced_words.size + 1 == buffer + needed);
+  CHECK(zarn_parse_diagnostics(parser, a, strlen(a), buffer, needed - 1, &small_needed, &parts,
+                               &diag, &err) == ZARN_BUFFER_TOO_SMALL);
+  CHECK(small_needed == needed && diag.flags == 0 && diag.unplaced_words.size == 0);
+  /* Invalid text: the error, and empty diagnostics. */
+  CHECK(zarn_parse_diagnostics(parser, "\xff", 1, buffer, sizeof buffer, &needed, &parts, &diag,
+                               &err) == ZARN_FAILED);
+  CHECK(err.number == ZARN_ERROR_INVALID_ARGUMENT && diag.flags == 0);
+
+  CHECK(zarn_parse_batch(parser, addresses, NULL, 3, &batch, &err) == ZARN_OK);
+  CHECK(zarn_batch_get_diagnostics(batch, 1, &diag) == ZARN_OK);
+  CHECK((diag.flags & ZARN_FLAG_NO_STREET_TYPE) != 0);
+  CHECK(zarn_batch_get_diagnostics(batch, 2, &diag) == ZARN_OK);
+  CHECK(diag.flags == 0 && diag.unplaced_words.size == 0);
+  CHECK(zarn_batch_get_diagnostics(batch, 3, &diag) == ZARN_MISUSE);
+  CHECK(zarn_batch_get_diagnostics(NULL, 0, &diag) == ZARN_MISUSE);
+  zarn_batch_free(batch);
+  zarn_close(parser);
+
+  CHECK(zarn_flag_names(0, buffer, sizeof buffer, &needed) == ZARN_OK);
+  CHECK_STR(buffer, "");
+  CHECK(zarn_flag_names(ZARN_FLAG_NO_STREET_TYPE | ZARN_FLAG_RANGE_ASSUMED | 0x80000000u, buffer,
+                        sizeof buffer, &needed) == ZARN_OK);
+  CHECK_STR(buffer, "no_street_type,range_assumed");
+  CHECK(needed == strlen("no_street_type,range_assumed") + 1);
+  CHECK(zarn_flag_names(ZARN_FLAG_NO_STREET_TYPE, NULL, 0, &needed) == ZARN_BUFFER_TOO_SMALL);
+  CHECK(needed == strlen("no_street_type") + 1);
+}
+
 static const struct {
   const char* name;
   void (*run)(void);
@@ -415,6 +587,8 @@ static const struct {
     {"missing_database", TestMissingDatabase},
     {"batch", TestBatch},
     {"version", TestVersion},
+    {"standard", TestStandard},
+    {"profiles", TestProfiles},
 };
 
 int main(int argc, char** argv) {

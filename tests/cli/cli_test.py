@@ -477,6 +477,35 @@ def case_unwritable_output(tmp):
         check(code == 2 and "/dev/full" in single_line(err), f"/dev/full: exit {code} {err!r}")
 
 
+def case_canada_profile(tmp):
+    """--profile canada gives the profile's parts, and --flags adds its
+    diagnostics in TSV and JSONL; the summary names the profile."""
+    addresses = ["12 ST MARYS RD", "1630-1670, rue Sauvé Est", "12 Main St Apt 5 rear door"]
+    want = {
+        "12 ST MARYS RD": ["12", "ST MARYS", "Road", "", "", "", "", ""],
+        "1630-1670, rue Sauvé Est": ["1630-1670", "Sauvé", "rue", "E", "", "range_assumed", "", ""],
+        "12 Main St Apt 5 rear door": ["12", "Main", "Street", "", "5", "unknown_words",
+                                       "rear door", ""],
+    }
+    out, err = run_ok(["--database", ARGS.database, "--profile", "canada", "--flags",
+                       "--format", "tsv"] + addresses)
+    lines = out.decode("utf-8").split("\n")
+    check(lines[0] == "address\tnumber\tstreet\tstreet_type\tdirection\tunit\tflags\t"
+          "unplaced_words\terror", f"header {lines[0]!r}")
+    for line in lines[1:-1]:
+        fields = line.split("\t")
+        check(fields[1:] == want[fields[0]], f"{fields[0]!r}: {fields[1:]}")
+    check("profile canada" in err, f"summary does not name the profile: {err!r}")
+    out, _ = run_ok(["--database", ARGS.database, "--profile", "canada", "--flags",
+                     "--format", "jsonl", addresses[2]])
+    record = json.loads(out.decode("utf-8"))
+    check(record["flags"] == "unknown_words" and record["unplaced_words"] == "rear door",
+          f"JSONL diagnostics {record}")
+    # The default profile is unchanged by the option's existence.
+    out, _ = run_ok(["--database", ARGS.database, "12 ST MARYS RD"])
+    check(tsv_rows(out)[0][2] == "Street MARYS", "the default profile's answer moved")
+
+
 def case_usage(tmp):
     for args in (["--bogus"], ["--threads", "0"], ["--threads", "x"], ["--format", "xml"],
                  ["--column", "address"], ["--input", ARGS.samples, "123 Main St. N"],
@@ -506,6 +535,105 @@ def case_progress(tmp):
     check("left" not in err, f"progress shown by default: {err!r}")
     _, err = run_ok(["-q", "--input", ARGS.samples, "--output", os.path.join(tmp, "o")])
     check(err == "", f"--quiet printed {err!r}")
+
+
+STANDARD = {
+    "123 Main St. N": ["123 MAIN ST N", "ST", "N"],
+    "5-123 rue Saint-Denis Ouest": ["5-123 RUE SAINT DENIS O", "RUE", "O"],
+}
+
+
+def case_standard(tmp):
+    # TSV: the three columns just before the error column.
+    out, _ = run_ok(["--standard", "--format", "tsv"] + list(STANDARD))
+    lines = out.decode("utf-8").split("\n")
+    header = lines[0].split("\t")
+    check(header == HEADER.split("\t")[:-1] + ["standard_line", "standard_type",
+                                              "standard_direction", "error"], f"header {header}")
+    for line in lines[1:-1]:
+        f = line.split("\t")
+        check(f[1:6] == KNOWN[f[0]], f"parts moved with --standard: {f}")
+        check(f[6:9] == STANDARD[f[0]] and f[9] == "", f"{f[0]!r}: standard {f[6:]}")
+
+    # JSON lines and CSV, every profile, beside --flags: flags first, then
+    # the standard form, and the error last.
+    for profile in ("specified", "canada"):
+        out, _ = run_ok(["--standard", "--flags", "--profile", profile, "--format", "jsonl",
+                         "5-123 rue Saint-Denis Ouest"])
+        row = json.loads(out.decode("utf-8"))
+        keys = list(row)
+        check(keys[-5:] == ["unplaced_words", "standard_line", "standard_type",
+                            "standard_direction", "error"], f"{profile}: keys {keys}")
+        check(row["standard_type"] == "RUE" and row["standard_direction"] == "O",
+              f"{profile}: {row}")
+        check(row["error"] is None, f"{profile}: {row}")
+    src = make_csv(tmp, [["1", "123 Main St. N", "x"]])
+    out, _ = run_ok(["--csv", "--standard", "--input", src])
+    rows = list(csv.reader(io.StringIO(out.decode("utf-8"))))
+    check(rows[0][-4:] == ["standard_line", "standard_type", "standard_direction", "error"],
+          f"CSV header {rows[0]}")
+    check(rows[1][-4:] == ["123 MAIN ST N", "ST", "N", ""], f"CSV row {rows[1]}")
+
+    # The language given instead of detected.
+    out, _ = run_ok(["--standard", "--standard-language", "fr", "--format", "tsv",
+                     "4500 Saint-Laurent Blvd W"])
+    f = out.decode("utf-8").split("\n")[1].split("\t")
+    check(f[6:9] == ["4500 BOUL SAINT LAURENT O", "BOUL", "O"], f"French asked: {f}")
+    code, _, err = run(["--standard-language", "fr", "1 Main St"])
+    check(code == 1 and "--standard" in err, f"--standard-language alone: {code} {err!r}")
+    code, _, err = run(["--standard", "--standard-language", "de", "1 Main St"])
+    check(code == 1, f"unknown language accepted: {code}")
+
+    # The whole sample: every row gets a standard line, in upper case.
+    out, _ = run_ok(["--standard", "--format", "tsv", "--input", ARGS.samples])
+    lines = out.decode("utf-8").split("\n")[1:-1]
+    check(len(lines) == len(sample_lines()), "rows lost")
+    for line in lines:
+        f = line.split("\t")
+        check(f[9] == "" and f[6] != "" and f[6] == f[6].upper(), f"sample row {f}")
+
+    # A database from before the symbols: parsing works, --standard is refused
+    # before any row is written, naming the missing table.
+    older = os.path.join(tmp, "older.DAT")
+    shutil.copyfile(ARGS.database, older)
+    import sqlite3
+    db = sqlite3.connect(older)
+    db.execute("DROP TABLE StreetTypeSymbol")
+    db.commit()
+    db.close()
+    out, _ = run_ok(["--database", older, "--format", "tsv", "123 Main St. N"])
+    check(tsv_rows(out)[0][1:6] == KNOWN["123 Main St. N"], "older database does not parse")
+    target = os.path.join(tmp, "out.tsv")
+    code, out, err = run(["--database", older, "--standard", "--output", target, "1 Main St"])
+    line = single_line(err)
+    check(code == 2 and "StreetTypeSymbol" in line, f"older database: {code} {line!r}")
+    check(not os.path.exists(target), "output file created")
+def case_profiles(tmp):
+    """--profile chooses the rules, --flags adds two columns before the error,
+    and the specified profile stays the default."""
+    addresses = ["123 Main St. N", "Foo bar", "\xff"]
+    stdin = b"123 Main St. N\nFoo bar\n\xff\n"
+    default, err = run_ok(["--format", "tsv"], stdin)
+    check(err.rstrip().endswith("profile specified"), f"summary does not name the profile: {err!r}")
+    named, _ = run_ok(["--format", "tsv", "--profile", "specified"], stdin)
+    check(named == default, "--profile specified differs from the default")
+    out, err = run_ok(["--format", "tsv", "--profile", "Canada", "--flags"], stdin)
+    check(err.rstrip().endswith("profile canada"), f"summary does not name the profile: {err!r}")
+    lines = out.decode("utf-8", "surrogateescape").split("\n")
+    check(lines[0] == HEADER.replace("\terror", "\tflags\tunplaced_words\terror"),
+          f"header with --flags is {lines[0]!r}")
+    rows = [line.split("\t") for line in lines[1:-1]]
+    check(len(rows) == len(addresses), f"{len(rows)} rows for {len(addresses)} lines")
+    check(all(len(r) == 9 for r in rows), f"rows with --flags: {rows}")
+    flags = rows[1][6].split(",")
+    check("no_street_type" in flags and "no_street_number" in flags, f"flags of 'Foo bar': {flags}")
+    check(rows[2][8] != "" and rows[2][6] == "", f"a failed row keeps its error, no flags: {rows[2]}")
+    out, _ = run_ok(["--format", "jsonl", "--profile", "canada", "--flags"], stdin)
+    objs = [json.loads(line) for line in out.decode().splitlines()]
+    check(list(objs[0])[-3:] == ["flags", "unplaced_words", "error"], f"JSON keys {list(objs[0])}")
+    check(objs[0]["error"] is None and isinstance(objs[2]["error"], str), f"JSON errors {objs}")
+    code, _, err = run(["--profile", "nonsense", "1 Main St"])
+    check(code == 1 and "--profile" in err, f"unknown profile: exit {code}, {err!r}")
 
 
 CASES = {name[len("case_"):]: fn for name, fn in globals().items() if name.startswith("case_")}

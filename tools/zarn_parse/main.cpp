@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -47,6 +48,10 @@ const std::vector<std::string> kPartColumns = {"number", "street", "street_type"
 // With --flags, before the error column: the diagnostic flags' names and the
 // words the rules could not place.
 const std::vector<std::string> kFlagColumns = {"flags", "unplaced_words"};
+// With --standard, just before the error column: the address in Canada
+// Post's standard form, and its street-type and direction symbols.
+const std::vector<std::string> kStandardColumns = {"standard_line", "standard_type",
+                                                   "standard_direction"};
 
 struct Options {
   std::vector<std::string> addresses;
@@ -58,6 +63,8 @@ struct Options {
   bool csv = false;
   std::string profile = "specified";
   bool flags = false;
+  bool standard = false;
+  std::string standard_language = "detect";
   int threads = 0;
   std::optional<bool> progress;
   bool quiet = false;
@@ -75,9 +82,12 @@ constexpr const char* kExamples = R"(Examples:
 
   zarn-parse --profile canada --flags "305 SANDFORD ST UNIT 303"
       the rules tuned for real Canadian addresses, with what they were unsure of
+  zarn-parse --standard "5-123 rue Saint-Denis Ouest" "123 Main St. N"
+      add each address in Canada Post's standard form (5-123 RUE SAINT DENIS O)
 
 Output columns: address (or the CSV file's own columns), number, street,
-street_type, direction, unit, (with --flags: flags, unplaced_words,) error. A row that cannot be parsed keeps its
+street_type, direction, unit, (with --flags: flags, unplaced_words,) (with
+--standard: standard_line, standard_type, standard_direction,) error. A row that cannot be parsed keeps its
 place, with empty parts and the reason in the error column. In TSV, tab,
 newline, carriage return and backslash inside a field are written as \t, \n,
 \r and \\.
@@ -109,10 +119,18 @@ std::string DefaultDatabase(const char* argv0) {
 // Parses one address before any row is written, so that a missing or
 // unusable database is reported at once. The address has a street type, so
 // the parse reaches the database whatever passes come before.
-void CheckDatabase(const zarn::ZarnAddress& parser) {
+// With --standard the street-type symbols are read too, so that a database
+// without them (an older file) is refused before any row is written.
+void CheckDatabase(const zarn::ZarnAddress& parser, bool standard) {
   const std::string_view probe[1] = {"1 Main St"};
   const std::vector<zarn::BatchResult> result = parser.ParseBatch(probe);
   if (!result[0].ok()) throw FatalError(result[0].error_message);
+  if (!standard) return;
+  zarn::StandardResult form[1];
+  parser.StandardizeBatch(result, zarn::Language::kDetect, form);
+  if (!form[0].ok()) {
+    throw FatalError(form[0].error_message + " (--standard needs the StreetTypeSymbol table)");
+  }
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
@@ -147,8 +165,13 @@ int Run(const Options& options, const char* argv0) {
   if (!zarn::ProfileFromName(options.profile, &parse_options.profile)) {
     throw UsageError("unknown profile \"" + options.profile + "\" (use specified or canada)");
   }
+  zarn::Language standard_language = zarn::Language::kDetect;
+  if (!zarn::LanguageFromName(options.standard_language, &standard_language)) {
+    throw UsageError("unknown language \"" + options.standard_language +
+                     "\" (use en, fr or detect)");
+  }
   const zarn::ZarnAddress parser(database, parse_options);
-  CheckDatabase(parser);
+  CheckDatabase(parser, options.standard);
 
   std::optional<InputFile> input;
   if (options.addresses.empty()) {
@@ -199,6 +222,7 @@ int Run(const Options& options, const char* argv0) {
 
   RunStats stats;
   size_t columns = 1;
+  size_t address_index = 0;
   // Appends the chunk's rows to `out`: each row's own fields, then the five
   // parts and the error. A CSV row with fewer or more fields than the header
   // is padded or cut to the header's, so that the parsed parts and the error
@@ -206,6 +230,19 @@ int Run(const Options& options, const char* argv0) {
   auto format_rows = [&](const Chunk& chunk, std::vector<std::string_view>& values,
                          std::string& out) {
     std::vector<std::string> flag_text;
+    std::vector<zarn::StandardResult> forms;
+    if (options.standard) {
+      // The addresses as typed help tell a French address from an English one.
+      std::vector<std::string_view> typed(chunk.size());
+      for (size_t i = 0; i < chunk.size(); ++i) {
+        if (address_index < chunk.rows[i].field_count) {
+          typed[i] = chunk.FieldText(i, address_index);
+        }
+      }
+      forms.resize(chunk.size());
+      parser.StandardizeBatch(std::span(chunk.results.data(), chunk.size()), standard_language,
+                              forms, typed);
+    }
     for (size_t i = 0; i < chunk.size(); ++i) {
       const Chunk::Row& row = chunk.rows[i];
       const zarn::BatchResult& r = chunk.results[i];
@@ -231,8 +268,22 @@ int Run(const Options& options, const char* argv0) {
         values.emplace_back(flag_text[0]);
         values.emplace_back(flag_text[1]);
       }
-      values.emplace_back(r.error_message);
-      writer->Row(values, r.ok(), out);
+      bool ok = r.ok();
+      std::string_view error = r.error_message;
+      if (options.standard) {
+        const zarn::StandardResult& f = forms[i];
+        values.emplace_back(f.standard.line);
+        values.emplace_back(f.standard.street_type);
+        values.emplace_back(f.standard.direction);
+        // A row parsed but not written in standard form (the database
+        // changed during the run) reports why.
+        if (ok && !f.ok()) {
+          ok = false;
+          error = f.error_message;
+        }
+      }
+      values.emplace_back(error);
+      writer->Row(values, ok, out);
     }
   };
   // The stateless formats are written by the parsing threads, several
@@ -274,13 +325,15 @@ int Run(const Options& options, const char* argv0) {
     std::vector<std::string> header = first;
     header.insert(header.end(), kPartColumns.begin(), kPartColumns.end());
     if (options.flags) header.insert(header.end(), kFlagColumns.begin(), kFlagColumns.end());
+    if (options.standard) {
+      header.insert(header.end(), kStandardColumns.begin(), kStandardColumns.end());
+    }
     header.emplace_back("error");
     std::string text;
     writer->Header(header, text);
     sink.Write(text);
   };
 
-  size_t address_index = 0;
   int threads =
       options.threads > 0 ? options.threads : static_cast<int>(std::thread::hardware_concurrency());
   threads = std::max(threads, 1);
@@ -390,6 +443,14 @@ int main(int argc, char** argv) {
   app.add_flag("--flags", options.flags,
                "Add the columns flags (what the canada profile was unsure of) and "
                "unplaced_words (words it could not place)");
+  app.add_flag("--standard", options.standard,
+               "Add the columns standard_line (the address in Canada Post's standard form), "
+               "standard_type and standard_direction (their symbols)");
+  app.add_option("--standard-language", options.standard_language,
+                 "With --standard: en, fr, or detect (default: French where the parts show it, "
+                 "else English)")
+      ->check(CLI::IsMember({"en", "fr", "detect", "english", "french"}, CLI::ignore_case))
+      ->option_text("LANG");
   app.add_option("-j,--threads", options.threads, "Parsing threads (default: every core)")
       ->check(CLI::Range(1, 1024))
       ->option_text("N");
@@ -409,6 +470,11 @@ int main(int argc, char** argv) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     std::fprintf(stderr, "zarn-parse: %s (see zarn-parse --help)\n", e.what());
+    return 1;
+  }
+  if (app.count("--standard-language") > 0 && !options.standard) {
+    std::fprintf(stderr,
+                 "zarn-parse: --standard-language needs --standard (see zarn-parse --help)\n");
     return 1;
   }
   if (app.count("--column") > 0 && !options.csv) {

@@ -1,0 +1,88 @@
+#!/usr/bin/env python3
+"""Round trip of the standard form: every address of the sample is parsed,
+written in Canada Post's standard form, and the standard line parsed again;
+both parses must give the same parts.
+
+  round_trip.py --program ZARN_PARSE --database DB --samples FILE
+                [--profile canada] [--show N]
+
+The parts are compared as the standard form writes them: letter case and
+the punctuation it leaves out do not count (MAIN is Main, "St. Mary's" is
+ST MARYS, unit F_2 is F2). Prints how many rows
+round-trip and each row that does not, grouped by the part that moved.
+"""
+import argparse
+import collections
+import re
+import subprocess
+import sys
+import unicodedata
+
+PARTS = ["number", "street", "street_type", "direction", "unit"]
+
+
+def parse(program, database, profile, lines, standard):
+    args = [program, "--database", database, "--profile", profile, "--format", "tsv",
+            "--quiet", "--threads", "2"]
+    if standard:
+        args.append("--standard")
+    r = subprocess.run(args, input=("\n".join(lines) + "\n").encode("utf-8"),
+                       capture_output=True, timeout=600)
+    if r.returncode != 0:
+        sys.exit(f"zarn-parse failed ({r.returncode}): {r.stderr.decode(errors='replace')}")
+    out = r.stdout.decode("utf-8").split("\n")
+    header = out[0].split("\t")
+    rows = [dict(zip(header, line.split("\t"))) for line in out[1:-1]]
+    if len(rows) != len(lines):
+        sys.exit(f"{len(lines)} lines in, {len(rows)} rows out")
+    return rows
+
+
+def same_form(text, part):
+    text = unicodedata.normalize("NFC", text).upper()
+    text = re.sub(r"['\u2019](?=S\b)", "", text)  # a possessive: LUNDY'S is LUNDYS
+    text = re.sub(r"[^\w\-/ ]|_", " ", text)
+    if part == "unit":  # one word before the civic number: "F_2" is F2
+        return "".join(text.split())
+    return " ".join(text.split())
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--program", required=True)
+    ap.add_argument("--database", required=True)
+    ap.add_argument("--samples", required=True)
+    ap.add_argument("--profile", default="canada")
+    ap.add_argument("--show", type=int, default=5, help="rows shown per cause")
+    a = ap.parse_args()
+
+    with open(a.samples, encoding="utf-8") as f:
+        lines = f.read().split("\n")
+    lines = [line for line in lines if line]
+    first = parse(a.program, a.database, a.profile, lines, standard=True)
+    failed_first = [i for i, r in enumerate(first) if r["error"]]
+    standard = [r["standard_line"] for r in first]
+    again = parse(a.program, a.database, a.profile, standard, standard=False)
+
+    causes = collections.defaultdict(list)
+    for i, (r1, r2) in enumerate(zip(first, again)):
+        if r1["error"]:
+            continue
+        moved = tuple(p for p in PARTS if same_form(r1[p], p) != same_form(r2[p], p))
+        if moved:
+            causes[moved].append(i)
+    bad = sum(len(v) for v in causes.values())
+    total = len(lines) - len(failed_first)
+    print(f"profile {a.profile}: {total - bad} of {total} rows round-trip"
+          f" ({len(failed_first)} rows did not parse)")
+    for moved, rows in sorted(causes.items(), key=lambda kv: -len(kv[1])):
+        print(f"  {len(rows)} rows: {', '.join(moved)} moved")
+        for i in rows[:a.show]:
+            r1, r2 = first[i], again[i]
+            print(f"    {lines[i]!r} -> {standard[i]!r}")
+            print(f"      {[r1[p] for p in PARTS]} -> {[r2[p] for p in PARTS]}")
+    return 1 if bad or failed_first else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,732 @@
+#include "zarn_serve/service.h"
+
+#include <utf8.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "zarn_serve/connection_pool.h"
+
+namespace zarn_serve {
+namespace {
+
+using Json = nlohmann::ordered_json;
+constexpr auto kReplace = nlohmann::json::error_handler_t::replace;
+
+// Addresses parsed at once from an NDJSON body.
+constexpr size_t kStreamBatch = 256;
+
+const char* const kJsonType = "application/json";
+const char* const kNdjsonType = "application/x-ndjson";
+
+// When the current request's headers were read, for the latency histogram.
+// A thread serves one request at a time.
+thread_local std::chrono::steady_clock::time_point tl_start;
+thread_local bool tl_timed = false;
+
+std::string Dump(const Json& value) { return value.dump(-1, ' ', false, kReplace); }
+
+void SendError(httplib::Response& res, int status, const std::string& kind,
+               const std::string& message) {
+  Json error;
+  error["status"] = status;
+  error["kind"] = kind;
+  error["message"] = message;
+  Json body;
+  body["error"] = std::move(error);
+  res.status = status;
+  res.set_content(Dump(body) + "\n", kJsonType);
+}
+
+// The request's body, or what is left of it, stays unread, so the connection
+// cannot carry another request. The library closes a connection only when
+// the request asks for it or a write fails: the answer is written by a
+// provider that reports a failure once it has written it all.
+void CloseAfter(httplib::Response& res) {
+  res.set_header("Connection", "close");
+  if (res.content_provider_) return;
+  const std::string type = res.get_header_value("Content-Type");
+  res.headers.erase("Content-Type");
+  auto body = std::make_shared<std::string>(std::move(res.body));
+  res.body.clear();
+  res.set_content_provider(body->size(), type.empty() ? kJsonType : type.c_str(),
+                           [body](size_t offset, size_t length, httplib::DataSink& sink) {
+                             sink.write(body->data() + offset, length);
+                             return false;
+                           });
+}
+
+// Most of a refused body read and dropped before answering. Closing a
+// connection with input still unread resets it, and a client still sending
+// may then lose the answer; past this much the connection is closed anyway.
+constexpr size_t kDrainLimit = 64u << 20;
+
+// Reads and drops the body, which must not have been read yet. True when it
+// ended within kDrainLimit (the connection can carry the next request).
+bool Drain(const httplib::Request& req, const httplib::ContentReader& reader) {
+  const std::string declared = req.get_header_value("Content-Length");
+  if (!declared.empty() && std::strtoull(declared.c_str(), nullptr, 10) > kDrainLimit) {
+    return false;
+  }
+  size_t seen = 0;
+  bool over = false;
+  const bool read = reader([&](const char*, size_t length) {
+    seen += length;
+    over = seen > kDrainLimit;
+    return !over;
+  });
+  return read && !over;
+}
+
+// Answers an error to a request whose body has not been read: the body is
+// drained first when that is cheap enough, else the connection is closed.
+void RefuseBody(const httplib::Request& req, httplib::Response& res,
+                const httplib::ContentReader& reader) {
+  if (!Drain(req, reader)) CloseAfter(res);
+}
+
+const char* ErrorKind(int number) {
+  switch (number) {
+    case zarn::kErrorInvalidArgument: return "invalid_utf8";
+    case zarn::kErrorOverflow: return "too_long";
+    case zarn::kErrorOutOfMemory: return "out_of_memory";
+    default: return zarn::IsAddressError(number) ? "address" : "database";
+  }
+}
+
+Json ErrorJson(const std::string& kind, int number, const std::string& message) {
+  Json error;
+  error["kind"] = kind;
+  if (number != 0) error["number"] = number;
+  error["message"] = message;
+  return error;
+}
+
+// One address of a request: its caller's id (null when none was given), the
+// text, or why the item could not be read.
+struct Item {
+  Json id;
+  std::string address;
+  std::string problem_kind;  // "" when the item is usable
+  std::string problem;
+};
+
+// Reads a string, or an object {"id": any, "address": string}.
+bool ItemFromJson(Json&& value, Item* item) {
+  if (value.is_string()) {
+    item->address = std::move(value.get_ref<std::string&>());
+    return true;
+  }
+  if (value.is_object()) {
+    auto id = value.find("id");
+    if (id != value.end()) item->id = std::move(*id);
+    auto address = value.find("address");
+    if (address != value.end() && address->is_string()) {
+      item->address = std::move(address->get_ref<std::string&>());
+      return true;
+    }
+  }
+  item->problem_kind = "bad_item";
+  item->problem = "expected a string or an object with a string \"address\"";
+  return false;
+}
+
+// Appends `text` as a JSON string. The parts come from valid UTF-8, so they
+// are only escaped; other text that is not valid UTF-8 (a file name in a
+// message) has its bad bytes replaced.
+void AppendString(std::string& out, std::string_view text) {
+  if (utf8::find_invalid(text.begin(), text.end()) != text.end()) {
+    out += Dump(Json(std::string(text)));
+    return;
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  out += '"';
+  size_t plain = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c != '"' && c != '\\') continue;
+    out.append(text.data() + plain, i - plain);
+    plain = i + 1;
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        out += "\\u00";
+        out += kHex[c >> 4];
+        out += kHex[c & 15];
+    }
+  }
+  out.append(text.data() + plain, text.size() - plain);
+  out += '"';
+}
+
+// Appends one answer: the id when the caller gave one, the five parts, the
+// error (null when none) and, with `flags`, the diagnostics.
+void AppendResult(std::string& out, const Item* item, const zarn::BatchResult& r, bool flags) {
+  out += '{';
+  if (item != nullptr && !item->id.is_null()) {
+    out += "\"id\":";
+    out += Dump(item->id);
+    out += ',';
+  }
+  out += "\"street_number\":";
+  AppendString(out, r.parts.street_number);
+  out += ",\"street\":";
+  AppendString(out, r.parts.street);
+  out += ",\"street_type\":";
+  AppendString(out, r.parts.street_type);
+  out += ",\"direction\":";
+  AppendString(out, r.parts.direction);
+  out += ",\"unit\":";
+  AppendString(out, r.parts.unit);
+  out += ",\"error\":";
+  if (r.ok()) {
+    out += "null";
+  } else {
+    out += Dump(ErrorJson(ErrorKind(r.error_number), r.error_number, r.error_message));
+  }
+  if (flags) {
+    out += ",\"diagnostics\":{\"flags\":[";
+    bool first = true;
+    for (uint32_t bit = 1; bit != 0 && bit <= zarn::kAllDiagnosticFlags; bit <<= 1) {
+      if ((r.diagnostics.flags & bit) == 0) continue;
+      if (!first) out += ',';
+      first = false;
+      AppendString(out, zarn::DiagnosticFlagNames(bit));
+    }
+    out += "],\"unplaced_words\":[";
+    for (size_t i = 0; i < r.diagnostics.unplaced_words.size(); ++i) {
+      if (i > 0) out += ',';
+      AppendString(out, r.diagnostics.unplaced_words[i]);
+    }
+    out += "]}";
+  }
+  out += '}';
+}
+
+// The answer for an item that could not be read: empty parts and its problem.
+Json ProblemJson(const Item& item) {
+  Json out;
+  if (!item.id.is_null()) out["id"] = item.id;
+  for (const char* part : {"street_number", "street", "street_type", "direction", "unit"}) {
+    out[part] = "";
+  }
+  out["error"] = ErrorJson(item.problem_kind, 0, item.problem);
+  return out;
+}
+
+// The media type of the request, without parameters, in lower case.
+std::string MediaType(const httplib::Request& req) {
+  std::string type = req.get_header_value("Content-Type");
+  type = type.substr(0, type.find(';'));
+  while (!type.empty() && (type.back() == ' ' || type.back() == '\t')) type.pop_back();
+  size_t start = type.find_first_not_of(" \t");
+  type = start == std::string::npos ? std::string() : type.substr(start);
+  std::transform(type.begin(), type.end(), type.begin(), [](unsigned char c) {
+    return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  });
+  return type;
+}
+
+bool ValidUtf8(std::string_view text) {
+  return utf8::find_invalid(text.begin(), text.end()) == text.end();
+}
+
+// The endpoints and the methods each answers; every other path is 404.
+struct Endpoint {
+  const char* path;
+  const char* allow;
+};
+constexpr Endpoint kEndpoints[] = {
+    {"/v1/parse", "GET, HEAD, POST"},
+    {"/healthz", "GET, HEAD"},
+    {"/v1/version", "GET, HEAD"},
+    {"/metrics", "GET, HEAD"},
+};
+
+const Endpoint* FindEndpoint(const std::string& path) {
+  for (const Endpoint& e : kEndpoints) {
+    if (path == e.path) return &e;
+  }
+  return nullptr;
+}
+
+bool Allows(const Endpoint& e, const std::string& method) {
+  const std::string_view allow = e.allow;
+  size_t at = 0;
+  while (at < allow.size()) {
+    size_t end = allow.find(',', at);
+    if (end == std::string_view::npos) end = allow.size();
+    if (allow.substr(at, end - at) == method) return true;
+    at = end + 2;
+  }
+  return false;
+}
+
+const char* StatusText(int status) {
+  switch (status) {
+    case 400: return "malformed request";
+    case 404: return "no such endpoint";
+    case 408: return "the request took too long";
+    case 413: return "the request is too large";
+    case 414: return "the request line is too long";
+    case 416: return "range not satisfiable";
+    case 417: return "expectation failed";
+    default: return "the request cannot be answered";
+  }
+}
+
+bool HasBody(const httplib::Request& req) {
+  if (req.has_header("Transfer-Encoding")) return true;
+  const std::string declared = req.get_header_value("Content-Length");
+  return !declared.empty() && declared != "0";
+}
+
+}  // namespace
+
+Service::Service(ServiceConfig config, Metrics& metrics)
+    : config_(std::move(config)),
+      metrics_(metrics),
+      specified_(config_.database, zarn::ParseOptions{.profile = zarn::Profile::kSpecified}),
+      canada_(config_.database, zarn::ParseOptions{.profile = zarn::Profile::kCanada}) {}
+
+void Service::CountErrors(const zarn::BatchResult& result) const {
+  if (!result.ok()) metrics_.CountAddressError(ErrorKind(result.error_number));
+}
+
+namespace {
+
+// Reads ?profile= and ?flags=; false (and a 400 answer) for unusable values.
+bool ReadParseOptions(const httplib::Request& req, httplib::Response& res, zarn::Profile fallback,
+                      zarn::Profile* profile, bool* flags) {
+  *profile = fallback;
+  if (req.has_param("profile")) {
+    const std::string name = req.get_param_value("profile");
+    if (!zarn::ProfileFromName(name, profile)) {
+      SendError(res, 400, "bad_parameter", "unknown profile (use specified or canada)");
+      return false;
+    }
+  }
+  *flags = false;
+  if (req.has_param("flags")) {
+    const std::string value = req.get_param_value("flags");
+    if (value == "1" || value == "true") {
+      *flags = true;
+    } else if (!(value.empty() || value == "0" || value == "false")) {
+      SendError(res, 400, "bad_parameter", "flags must be 1, true, 0 or false");
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+void Service::GetParse(const httplib::Request& req, httplib::Response& res) const {
+  zarn::Profile profile;
+  bool flags;
+  if (!ReadParseOptions(req, res, config_.default_profile, &profile, &flags)) return;
+  if (!req.has_param("address")) {
+    SendError(res, 400, "missing_parameter", "the query needs address=...");
+    return;
+  }
+  const std::string address = req.get_param_value("address");
+  const std::string_view one[1] = {address};
+  zarn::BatchResult result;
+  Parser(profile).ParseBatch(one, std::span<zarn::BatchResult>(&result, 1));
+  metrics_.CountAddresses(1);
+  CountErrors(result);
+  if (!result.ok()) {
+    res.status = zarn::IsAddressError(result.error_number) ? 422 : 503;
+  }
+  std::string out;
+  AppendResult(out, nullptr, result, flags);
+  out += '\n';
+  res.set_content(std::move(out), kJsonType);
+}
+
+void Service::PostParse(const httplib::Request& req, httplib::Response& res,
+                        const httplib::ContentReader& reader) const {
+  zarn::Profile profile;
+  bool flags;
+  if (!ReadParseOptions(req, res, config_.default_profile, &profile, &flags)) {
+    RefuseBody(req, res, reader);
+    return;
+  }
+  const std::string type = MediaType(req);
+  if (type == kJsonType) {
+    PostJson(req, res, reader, Parser(profile), flags);
+  } else if (type == kNdjsonType) {
+    PostNdjson(res, reader, Parser(profile), flags);
+  } else {
+    SendError(res, 415, "unsupported_media_type",
+              "send application/json (an array) or application/x-ndjson (one address a line)");
+    RefuseBody(req, res, reader);
+  }
+}
+
+void Service::PostJson(const httplib::Request& req, httplib::Response& res,
+                       const httplib::ContentReader& reader, const zarn::ZarnAddress& parser,
+                       bool flags) const {
+  const std::string too_big =
+      "the body is over the limit of " + std::to_string(config_.max_body) + " bytes";
+  const std::string declared = req.get_header_value("Content-Length");
+  if (!declared.empty() && std::strtoull(declared.c_str(), nullptr, 10) > config_.max_body) {
+    SendError(res, 413, "body_too_large", too_big);
+    RefuseBody(req, res, reader);
+    return;
+  }
+  // A body found over the limit while reading is read on, dropped, up to
+  // kDrainLimit, so that the 413 reaches a client still sending.
+  std::string body;
+  size_t seen = 0;
+  bool read_on = true;
+  const bool read = reader([&](const char* data, size_t length) {
+    seen += length;
+    if (seen <= config_.max_body) {
+      body.append(data, length);
+    } else {
+      body = std::string();
+      read_on = seen <= kDrainLimit;
+    }
+    return read_on;
+  });
+  if (seen > config_.max_body) {
+    SendError(res, 413, "body_too_large", too_big);
+    if (!read || !read_on) CloseAfter(res);
+    return;
+  }
+  if (!read) {
+    SendError(res, 400, "bad_body", "the body could not be read");
+    CloseAfter(res);
+    return;
+  }
+
+  Json value;
+  try {
+    value = Json::parse(body);
+  } catch (const Json::exception& e) {
+    if (!ValidUtf8(body)) {
+      SendError(res, 422, "invalid_utf8", "the body is not valid UTF-8");
+    } else {
+      SendError(res, 400, "bad_json", e.what());
+    }
+    return;
+  }
+  body = std::string();
+  if (!value.is_array()) {
+    SendError(res, 400, "bad_json",
+              "expected an array of addresses or of objects {\"id\", \"address\"}");
+    return;
+  }
+  if (value.size() > config_.max_batch) {
+    SendError(res, 413, "batch_too_large",
+              std::to_string(value.size()) + " addresses, over the limit of " +
+                  std::to_string(config_.max_batch));
+    return;
+  }
+  std::vector<Item> items(value.size());
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (!ItemFromJson(std::move(value[i]), &items[i])) {
+      SendError(res, 400, "bad_item", "item " + std::to_string(i) + ": " + items[i].problem);
+      return;
+    }
+  }
+  value = Json();
+
+  std::vector<std::string_view> addresses;
+  addresses.reserve(items.size());
+  for (const Item& item : items) addresses.push_back(item.address);
+  const std::vector<zarn::BatchResult> results = parser.ParseBatch(addresses);
+  metrics_.CountAddresses(results.size());
+  for (const zarn::BatchResult& r : results) {
+    CountErrors(r);
+    if (!r.ok() && !zarn::IsAddressError(r.error_number)) {
+      SendError(res, 503, "database", r.error_message);
+      return;
+    }
+  }
+  std::string out = "[";
+  out.reserve(results.size() * 120);
+  for (size_t i = 0; i < results.size(); ++i) {
+    if (i > 0) out += ',';
+    AppendResult(out, &items[i], results[i], flags);
+  }
+  out += "]\n";
+  res.set_content(std::move(out), kJsonType);
+}
+
+namespace {
+
+// Splits an NDJSON body into items as it arrives and answers them in order,
+// a batch at a time, so that memory stays bounded whatever the body's size.
+class NdjsonStream {
+ public:
+  NdjsonStream(const zarn::ZarnAddress& parser, bool flags, Metrics& metrics,
+               httplib::DataSink& sink)
+      : parser_(parser), flags_(flags), metrics_(metrics), sink_(sink) {}
+
+  // Takes the next piece of the body; false once the answer cannot be written.
+  bool Add(const char* data, size_t length) {
+    const char* end = data + length;
+    while (data < end) {
+      const char* newline = static_cast<const char*>(std::memchr(data, '\n', end - data));
+      const char* stop = newline != nullptr ? newline : end;
+      if (!skipping_) {
+        const size_t piece = static_cast<size_t>(stop - data);
+        if (line_.size() + piece > kMaxLine) {
+          skipping_ = true;
+          line_.clear();
+        } else {
+          line_.append(data, piece);
+        }
+      }
+      if (newline == nullptr) break;
+      EndLine();
+      data = newline + 1;
+    }
+    return Flush();
+  }
+
+  bool Finish() {
+    if (!line_.empty() || skipping_) EndLine();
+    return Flush();
+  }
+
+ private:
+  void EndLine() {
+    Item item;
+    if (skipping_) {
+      item.problem_kind = "line_too_long";
+      item.problem = "a line is over the limit of " + std::to_string(kMaxLine) + " bytes";
+      skipping_ = false;
+    } else {
+      if (!line_.empty() && line_.back() == '\r') line_.pop_back();
+      if (line_.find_first_not_of(" \t") == std::string::npos) {
+        line_.clear();
+        return;  // blank lines are not items
+      }
+      try {
+        ItemFromJson(Json::parse(line_), &item);
+      } catch (const Json::exception& e) {
+        if (!ValidUtf8(line_)) {
+          item.problem_kind = "invalid_utf8";
+          item.problem = "the line is not valid UTF-8";
+        } else {
+          item.problem_kind = "bad_json";
+          item.problem = e.what();
+        }
+      }
+    }
+    line_.clear();
+    items_.push_back(std::move(item));
+    if (items_.size() >= kStreamBatch) Flush();
+  }
+
+  // Parses and writes the items read so far.
+  bool Flush() {
+    if (items_.empty()) return ok_;
+    addresses_.clear();
+    for (const Item& item : items_) {
+      if (item.problem_kind.empty()) addresses_.push_back(item.address);
+    }
+    results_.resize(addresses_.size());
+    parser_.ParseBatch(addresses_, results_);
+    metrics_.CountAddresses(results_.size());
+    out_.clear();
+    size_t next = 0;
+    for (const Item& item : items_) {
+      if (item.problem_kind.empty()) {
+        const zarn::BatchResult& r = results_[next++];
+        if (!r.ok()) metrics_.CountAddressError(ErrorKind(r.error_number));
+        AppendResult(out_, &item, r, flags_);
+      } else {
+        metrics_.CountAddressError(item.problem_kind);
+        out_ += Dump(ProblemJson(item));
+      }
+      out_ += '\n';
+    }
+    items_.clear();
+    if (ok_) ok_ = sink_.is_writable() && sink_.write(out_.data(), out_.size());
+    return ok_;
+  }
+
+  const zarn::ZarnAddress& parser_;
+  const bool flags_;
+  Metrics& metrics_;
+  httplib::DataSink& sink_;
+  std::string line_;
+  bool skipping_ = false;
+  bool ok_ = true;
+  std::vector<Item> items_;
+  std::vector<std::string_view> addresses_;
+  std::vector<zarn::BatchResult> results_;
+  std::string out_;
+};
+
+}  // namespace
+
+void Service::PostNdjson(httplib::Response& res, const httplib::ContentReader& reader,
+                         const zarn::ZarnAddress& parser, bool flags) const {
+  // The status goes out before the first line is read: check the database
+  // first, so that a database that cannot be used is a 503, not 200 and
+  // a failed line for each address.
+  const std::string_view probe[1] = {"1 Main St"};
+  const std::vector<zarn::BatchResult> checked = parser.ParseBatch(probe);
+  if (!checked[0].ok() && !zarn::IsAddressError(checked[0].error_number)) {
+    SendError(res, 503, "database", checked[0].error_message);
+    CloseAfter(res);
+    return;
+  }
+  // The answer is written while the body is still being read: the reader
+  // is used from the content provider, which runs on this connection's
+  // thread before the request is over.
+  res.set_chunked_content_provider(
+      kNdjsonType, [this, reader, &parser, flags](size_t, httplib::DataSink& sink) {
+        NdjsonStream stream(parser, flags, metrics_, sink);
+        const bool read =
+            reader([&](const char* data, size_t length) { return stream.Add(data, length); });
+        if (!read || !stream.Finish()) return false;
+        sink.done();
+        return true;
+      });
+}
+
+void Service::Healthz(httplib::Response& res) const {
+  const std::string_view probe[1] = {"1 Main St"};
+  const std::vector<zarn::BatchResult> checked = Parser(config_.default_profile).ParseBatch(probe);
+  Json body;
+  if (checked[0].ok() || zarn::IsAddressError(checked[0].error_number)) {
+    body["status"] = "ok";
+  } else {
+    res.status = 503;
+    body["status"] = "unavailable";
+    body["error"] = ErrorJson("database", checked[0].error_number, checked[0].error_message);
+  }
+  res.set_content(Dump(body) + "\n", kJsonType);
+}
+
+void Service::Install(httplib::Server& server) {
+  server.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
+    tl_start = std::chrono::steady_clock::now();
+    tl_timed = true;
+    if (ConnectionPool::Refusing()) {
+      SendError(res, 503, "too_many_connections", "the server is at its connection limit");
+      CloseAfter(res);
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    const Endpoint* endpoint = FindEndpoint(req.path);
+    if (endpoint == nullptr) {
+      SendError(res, 404, "not_found", "no such endpoint");
+      if (HasBody(req)) CloseAfter(res);
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    if (!Allows(*endpoint, req.method)) {
+      res.set_header("Allow", endpoint->allow);
+      SendError(res, 405, "method_not_allowed",
+                std::string("this endpoint answers ") + endpoint->allow);
+      if (HasBody(req)) CloseAfter(res);
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    // Only POST reads a body, and with its own limits; a body on any other
+    // request is not read into memory.
+    if (req.method != "POST" && HasBody(req)) {
+      SendError(res, 413, "body_not_accepted", "this request takes no body");
+      CloseAfter(res);
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    return httplib::Server::HandlerResponse::Unhandled;
+  });
+
+  // A client that waits for "100 Continue" before sending a body that is
+  // over the limit is told so before it sends it.
+  server.set_expect_100_continue_handler(
+      [this](const httplib::Request& req, httplib::Response& res) {
+        const std::string declared = req.get_header_value("Content-Length");
+        if (req.method == "POST" && req.path == "/v1/parse" && MediaType(req) == kJsonType &&
+            !declared.empty() && std::strtoull(declared.c_str(), nullptr, 10) > config_.max_body) {
+          SendError(res, 413, "body_too_large",
+                    "the body is over the limit of " + std::to_string(config_.max_body) + " bytes");
+          CloseAfter(res);
+          return 413;
+        }
+        return 100;
+      });
+
+  server.Get("/v1/parse",
+             [this](const httplib::Request& req, httplib::Response& res) { GetParse(req, res); });
+  server.Post("/v1/parse",
+              [this](const httplib::Request& req, httplib::Response& res,
+                     const httplib::ContentReader& reader) { PostParse(req, res, reader); });
+  server.Get("/healthz", [this](const httplib::Request&, httplib::Response& res) { Healthz(res); });
+  server.Get("/v1/version", [this](const httplib::Request&, httplib::Response& res) {
+    Json body;
+    body["service"] = "zarn-serve";
+    body["version"] = zarn::Version();
+    body["httplib"] = CPPHTTPLIB_VERSION;
+    body["default_profile"] = zarn::ProfileName(config_.default_profile);
+    body["profiles"] = {"specified", "canada"};
+    body["max_body"] = config_.max_body;
+    body["max_batch"] = config_.max_batch;
+    body["max_line"] = kMaxLine;
+    res.set_content(Dump(body) + "\n", kJsonType);
+  });
+  server.Get("/metrics", [this](const httplib::Request&, httplib::Response& res) {
+    res.set_content(metrics_.Text(), "text/plain; version=0.0.4");
+  });
+
+  // Answers the library gives by itself (a malformed request, a request
+  // line or header over its limit) get a JSON body like every other error.
+  server.set_error_handler(
+      httplib::Server::HandlerWithResponse([](const httplib::Request&, httplib::Response& res) {
+        if (!res.body.empty() || res.content_provider_) {
+          return httplib::Server::HandlerResponse::Unhandled;
+        }
+        SendError(res, res.status, res.status == 404 ? "not_found" : "bad_request",
+                  StatusText(res.status));
+        return httplib::Server::HandlerResponse::Handled;
+      }));
+  server.set_exception_handler(
+      [](const httplib::Request&, httplib::Response& res, std::exception_ptr error) {
+        std::string what = "internal error";
+        try {
+          if (error) std::rethrow_exception(error);
+        } catch (const std::bad_alloc&) {
+          what = "out of memory";
+        } catch (const std::exception& e) {
+          what = e.what();
+        } catch (...) {
+        }
+        SendError(res, 500, "internal", what);
+        CloseAfter(res);
+      });
+
+  server.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
+    const bool timed = tl_timed;
+    tl_timed = false;
+    const double seconds =
+        timed ? std::chrono::duration<double>(std::chrono::steady_clock::now() - tl_start).count()
+              : 0.0;
+    const Endpoint* endpoint = FindEndpoint(req.path);
+    metrics_.CountRequest(endpoint != nullptr ? endpoint->path : "other", res.status, seconds,
+                          timed);
+    if (config_.log_requests) {
+      std::string target = req.target.empty() ? req.path : req.target;
+      std::fprintf(stderr, "zarn-serve: %s %s %s %d %.3f ms\n", req.remote_addr.c_str(),
+                   req.method.c_str(), target.c_str(), res.status, seconds * 1000);
+    }
+  });
+}
+
+}  // namespace zarn_serve
