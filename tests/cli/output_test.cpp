@@ -5,7 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace zarn_parse {
 namespace {
@@ -61,6 +65,30 @@ TEST(TsvField, RunsOfEscapesAndEmptyFields) {
     AppendTsvField(out, field);
     EXPECT_EQ(out, TsvByRule(field));
   }
+}
+
+// The TSV row writer writes its fields straight into room made for the
+// row; every field of a row must come out as AppendTsvField writes it.
+TEST(TsvRow, FieldsAsTheFieldWriterWritesThem) {
+  const std::unique_ptr<RowWriter> writer = MakeRowWriter(Format::kTsv);
+  std::string out;
+  std::string expected;
+  for (size_t length : {0u, 1u, 7u, 8u, 15u, 16u, 17u, 40u}) {
+    for (size_t at = 0; at < std::max<size_t>(length, 1); ++at) {
+      for (int b = 0; b < 256; ++b) {
+        const std::string field =
+            length == 0 ? std::string() : FieldWith(length, at, static_cast<char>(b));
+        const std::vector<std::string_view> values = {field, "", field, std::string_view("a\\b")};
+        writer->Row(values, true, out);
+        for (size_t i = 0; i < values.size(); ++i) {
+          if (i > 0) expected += '\t';
+          AppendTsvField(expected, values[i]);
+        }
+        expected += '\n';
+      }
+    }
+  }
+  EXPECT_TRUE(out == expected);
 }
 
 TEST(CsvField, QuotedExactlyWhenABytesNeedsIt) {
