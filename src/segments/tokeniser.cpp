@@ -47,6 +47,42 @@ std::u16string DeleteRange(std::u16string_view text, int from, int to) {
 }
 
 int16_t Tokenise(std::u16string& address, SegmentTable& table) {
+  // A text this short cannot pass any of the checked positions below (a
+  // kept space at most at its length plus one): collapsed and cut in one
+  // pass, with the same table.
+  if (address.size() <= 32765) {
+    ZARN_THREAD_SCRATCH std::vector<uint16_t> spaces;  // where each kept space is
+    spaces.clear();
+    char16_t* const text = address.data();
+    const size_t size = address.size();
+    size_t out = 0;
+    bool after_space = true;  // drops leading spaces too
+    for (size_t i = 0; i < size; ++i) {
+      const char16_t c = text[i];
+      if (c == u' ') {
+        if (after_space) continue;
+        after_space = true;
+        spaces.push_back(static_cast<uint16_t>(out));
+      } else {
+        after_space = false;
+      }
+      text[out++] = c;
+    }
+    address.resize(out);
+    const int n = static_cast<int>(spaces.size()) + 1;
+    table.Rebuild(n);
+    size_t at = 0;
+    for (int i = 1; i <= n; ++i) {
+      const size_t stop = i < n ? spaces[static_cast<size_t>(i - 1)] : out;
+      Segment& s = table[i];
+      s.contents.assign(text + at, stop - at);
+      s.start = static_cast<int16_t>(at + 1);
+      s.end = static_cast<int16_t>(stop);
+      s.len = static_cast<int16_t>(stop - at);
+      at = stop + 1;
+    }
+    return static_cast<int16_t>(n);
+  }
   const int16_t n = CountWords(address);
   CheckedPosition(address.size());  // End of the last token
   table.Rebuild(n);
@@ -204,14 +240,19 @@ bool CleanAndTokeniseUtf8(std::string_view address, std::u16string& text, Segmen
 }
 
 void ClassifySegment(Segment& s) {
-  s.char_class = ClassOf(s.contents, s.len);
+  // One pass for both: digits among the first `len` units (as ClassOf
+  // counts them) and a "#" anywhere in the text.
+  const size_t size = s.contents.size();
+  const size_t examined = std::min(size, static_cast<size_t>(std::max<int>(s.len, 0)));
+  const char16_t* p = s.contents.data();
+  size_t digits = 0;
   bool hash = false;
-  for (const char16_t c : s.contents) {
-    if (c == u'#') {
-      hash = true;
-      break;
-    }
+  for (size_t j = 0; j < size; ++j) {
+    digits += (j < examined && IsDigit(p[j])) ? 1 : 0;
+    hash |= p[j] == u'#';
   }
+  s.char_class =
+      digits == 0 ? kClassNoDigits : (digits == examined ? kClassAllDigits : kClassMixed);
   s.holds_hash = hash;
   s.class_stale = false;
 }
