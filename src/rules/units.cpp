@@ -1,6 +1,5 @@
 #include <string_view>
 
-
 #include "rules/rules.h"
 #include "segments/text_cleanup.h"
 
