@@ -3,6 +3,8 @@
 #ifndef ZARN_COMPONENT_TEXT_H_
 #define ZARN_COMPONENT_TEXT_H_
 
+#include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -14,6 +16,10 @@ void Utf8ToUtf16(std::string_view in, std::u16string& out);
 // `in` as UTF-8; an unpaired surrogate becomes U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view in);
 void Utf16ToUtf8(std::u16string_view in, std::string& out);
+
+// The names of the bits set in `flags`, names[bit] for each, joined by
+// commas in bit order; bits beyond the names are left out.
+std::string JoinFlagNames(uint32_t flags, std::span<const char* const> names);
 
 }  // namespace zarn::internal
 
