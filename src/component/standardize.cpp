@@ -53,13 +53,7 @@ bool LanguageFromName(std::string_view name, Language* language) noexcept {
 std::string StandardFlagNames(uint32_t flags) {
   static constexpr const char* kNames[] = {"type_without_symbol", "type_other_language",
                                            "direction_unknown"};
-  std::string out;
-  for (size_t bit = 0; bit < std::size(kNames); ++bit) {
-    if ((flags & (1u << bit)) == 0) continue;
-    if (!out.empty()) out += ',';
-    out += kNames[bit];
-  }
-  return out;
+  return internal::JoinFlagNames(flags, kNames);
 }
 
 namespace {

@@ -100,4 +100,14 @@ std::string Utf16ToUtf8(std::u16string_view in) {
   return out;
 }
 
+std::string JoinFlagNames(uint32_t flags, std::span<const char* const> names) {
+  std::string out;
+  for (size_t bit = 0; bit < names.size() && bit < 32; ++bit) {
+    if ((flags & (1u << bit)) == 0) continue;
+    if (!out.empty()) out += ',';
+    out += names[bit];
+  }
+  return out;
+}
+
 }  // namespace zarn::internal

@@ -3,6 +3,8 @@
 #ifndef ZARN_COMPONENT_TEXT_H_
 #define ZARN_COMPONENT_TEXT_H_
 
+#include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -16,6 +18,10 @@ std::string Utf16ToUtf8(std::u16string_view in);
 void Utf16ToUtf8(std::u16string_view in, std::string& out);
 // Appends `in` as UTF-8 to `out`, as Utf16ToUtf8 writes it.
 void AppendUtf16AsUtf8(std::u16string_view in, std::string& out);
+
+// The names of the bits set in `flags`, names[bit] for each, joined by
+// commas in bit order; bits beyond the names are left out.
+std::string JoinFlagNames(uint32_t flags, std::span<const char* const> names);
 
 }  // namespace zarn::internal
 

@@ -67,13 +67,7 @@ std::string DiagnosticFlagNames(uint32_t flags) {
       "no_street_type", "no_street_number",    "no_street",     "range_assumed",
       "unit_assumed",   "direction_ambiguous", "unknown_words", "street_type_assumed",
   };
-  std::string out;
-  for (size_t bit = 0; bit < std::size(kNames); ++bit) {
-    if ((flags & (1u << bit)) == 0) continue;
-    if (!out.empty()) out += ',';
-    out += kNames[bit];
-  }
-  return out;
+  return internal::JoinFlagNames(flags, kNames);
 }
 
 namespace {

@@ -275,14 +275,19 @@ def case_endpoints(tmp):
         check(status == 200 and body["service"] == "zarn-serve" and
               re.fullmatch(r"\d+\.\d+\.\d+", body["version"]), f"version: {body}")
 
-        # A request is counted just after its answer is written: wait for the
-        # last one to be counted before comparing.
+        # A request is counted just after its answer is written, on the
+        # thread of its own connection: wait until every earlier request has
+        # been counted (or the deadline passes) before comparing.
         deadline = time.time() + 10
         while True:
             status, headers, data = s.request("GET", "/metrics")
             text = data.decode()
-            if metric(text, "zarn_serve_requests_total", endpoint="/v1/version",
-                      status="200") >= 1 or time.time() > deadline:
+            counted = (metric(text, "zarn_serve_requests_total", endpoint="/v1/version",
+                              status="200") >= 1 and
+                       metric(text, "zarn_serve_requests_total", endpoint="/v1/parse",
+                              status="200") >= 7 and
+                       metric(text, "zarn_serve_addresses_parsed_total") >= 12)
+            if counted or time.time() > deadline:
                 break
             time.sleep(0.05)
         check(metric(text, "zarn_serve_address_errors_total", kind="too_long") == 1,
