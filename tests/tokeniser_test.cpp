@@ -60,7 +60,7 @@ TEST(Tokenise, RecordsPositionsAsTokenised) {
     EXPECT_EQ(n, table.Count());
     EXPECT_EQ(text, U16(c.collapsed)) << c.in;
     EXPECT_EQ(table.DumpWithPositions(), c.dump) << c.in;
-    EXPECT_EQ(table[0].contents, u"") << "record 0 stays empty";
+    EXPECT_EQ(table[0].text(), u"") << "record 0 stays empty";
   }
 }
 
@@ -154,7 +154,7 @@ void ExpectSameFrontEnd(const std::string& address) {
   const std::string expected = ByStages(address, staged);
   SegmentTable table;
   table.Rebuild(3);  // stale records from an earlier parse
-  table[2].contents = u"stale";
+  table[2].SetText(u"stale");
   std::u16string text = u"stale text";
   const bool valid = utf8::is_valid(address.begin(), address.end());
   const bool done = CleanAndTokeniseUtf8(address, text, table);

@@ -77,7 +77,7 @@ void WriteSegmentUtf8(const SegmentTable& table, int kind, int found, std::strin
   out.clear();
   if (found == 0) return;
   if (kind != kKindStreet) {
-    AppendUtf16AsUtf8(table[found].contents, out);
+    AppendUtf16AsUtf8(table[found].text(), out);
     return;
   }
   // The street name: the first street word, then every later one through
@@ -85,12 +85,12 @@ void WriteSegmentUtf8(const SegmentTable& table, int kind, int found, std::strin
   // is written as UTF-8 on its own: the conversion of a text with an
   // unpaired surrogate differs from the word-by-word one only where a
   // surrogate pair would span two words, and a space always stands between.
-  AppendUtf16AsUtf8(table[found].contents, out);
+  AppendUtf16AsUtf8(table[found].text(), out);
   for (int i = found + 1; i <= table.Count(); ++i) {
     const Segment& s = table[i];
-    if (s.type != kKindStreet || s.contents.empty()) continue;
+    if (s.type != kKindStreet || s.text().empty()) continue;
     if (!out.empty()) out += ' ';
-    AppendUtf16AsUtf8(s.contents, out);
+    AppendUtf16AsUtf8(s.text(), out);
   }
 }
 

@@ -18,7 +18,7 @@ void ApplyAlternateDeliveryAddress(SegmentTable& table, DatabaseSession& db) {
     const Segment& s = table[i];
     if (s.type != kKindStreet) continue;
     if (!key.empty()) key += u' ';
-    key += s.contents;
+    key += s.text();
   }
 
   const DbText* delivery = pass.connection().AlternateDeliveryAddress(key);

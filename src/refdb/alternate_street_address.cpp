@@ -12,7 +12,7 @@ void ApplyAlternateStreetAddress(SegmentTable& table, DatabaseSession& db) {
 
   // Mall rule: on a Mall the civic number is a unit number.
   const int16_t k = table.FindSegmentOfKind(kKindStreetType, 0);
-  if (table.At(k).contents == u"Mall"sv) {
+  if (table.At(k).text() == u"Mall"sv) {
     const int16_t n = table.FindSegmentOfKind(kKindStreetNumber, 0);
     if (n > 0) table[n].type = kKindUnit;
   }
@@ -30,7 +30,7 @@ void ApplyAlternateStreetAddress(SegmentTable& table, DatabaseSession& db) {
       continue;
     }
     if (!key.empty()) key += u' ';
-    key += s.contents;
+    key += s.text();
   }
 
   const DeliveryRow* row = pass.connection().AlternateStreetAddress(key);

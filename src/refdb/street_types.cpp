@@ -22,11 +22,11 @@ namespace {
 // its delivery form unless it is exactly "St".
 void ApplyAlternate(Segment& s, const DbText& desc) {
   s.type = kKindStreetType;
-  if (s.contents == u"St"sv) return;
+  if (s.text() == u"St"sv) return;
   if (desc.is_null) {
     throw Error(kErrorInvalidUseOfNull,
                 "Invalid use of Null (qryAlternateStreetTypes.StreetTypeDesc for \"" +
-                    Utf16ToUtf8(s.contents) + "\")");
+                    Utf16ToUtf8(s.text()) + "\")");
   }
   s.SetText(desc.text);
 }
@@ -44,7 +44,7 @@ void FindStreetTypes(SegmentTable& table, DatabaseSession& db) {
   entries.resize(static_cast<size_t>(n) + 1);
   bool all_known = true;  // both answers of every word are in the memo
   for (int i = n; i >= 1; --i) {
-    Connection::StreetTypeEntry* e = connection.FindWord(table[i].contents);
+    Connection::StreetTypeEntry* e = connection.FindWord(table[i].text());
     entries[static_cast<size_t>(i)] = e;
     all_known = all_known && e != nullptr && e->in_table >= 0 && e->has_alternate >= 0;
   }
@@ -60,7 +60,7 @@ void FindStreetTypes(SegmentTable& table, DatabaseSession& db) {
   } else {
     // Words of the StreetType table, from the last word to the first.
     for (int i = n; i >= 1; --i) {
-      if (connection.StreetTypeExists(entries[static_cast<size_t>(i)], table[i].contents)) {
+      if (connection.StreetTypeExists(entries[static_cast<size_t>(i)], table[i].text())) {
         table[i].type = kKindStreetType;
       }
     }
@@ -69,7 +69,7 @@ void FindStreetTypes(SegmentTable& table, DatabaseSession& db) {
     for (int i = n; i >= 1; --i) {
       Segment& s = table[i];
       const DbText* desc =
-          connection.AlternateStreetType(entries[static_cast<size_t>(i)], s.contents);
+          connection.AlternateStreetType(entries[static_cast<size_t>(i)], s.text());
       if (desc != nullptr) ApplyAlternate(s, *desc);
     }
   }
@@ -80,13 +80,13 @@ void FindStreetTypes(SegmentTable& table, DatabaseSession& db) {
     if (table[i].type == kKindStreetType) table[i].type = kKindStreet;
   }
   // ExpandStreetAbbreviation, on the only street-type word left.
-  if (last >= 1 && table[last].contents == u"St"sv) table[last].SetText(u"Street");
+  if (last >= 1 && table[last].text() == u"St"sv) table[last].SetText(u"Street");
 }
 
 void ExpandStreetAbbreviation(SegmentTable& table) {
   for (int i = 1; i <= table.Count(); ++i) {
     Segment& s = table[i];
-    if (s.type == kKindStreetType && s.contents == u"St"sv) s.SetText(u"Street");
+    if (s.type == kKindStreetType && s.text() == u"St"sv) s.SetText(u"Street");
   }
 }
 

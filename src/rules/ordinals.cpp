@@ -29,16 +29,15 @@ void StripOrdinalSuffixes(SegmentTable& table) {
     Segment& s = table[i];
     if (IsStreetOrUnit(s) && s.char_class == kClassMixed) {
       bool changed = false;
-      for (std::u16string_view suffix : kSuffixes)
-        changed |= RemoveFirstInPlace(s.contents, suffix);
+      for (std::u16string_view suffix : kSuffixes) changed |= RemoveFirstInPlace(s, suffix);
       if (changed) ClassifySegment(s);
     }
     if (s.char_class == kClassMixed && IsStreetOrUnit(s) &&
-        s.contents.find(u"1ere") != std::u16string::npos) {
-      RemoveFirstInPlace(s.contents, u"ere");
+        s.text().find(u"1ere") != std::u16string::npos) {
+      RemoveFirstInPlace(s, u"ere");
       ClassifySegment(s);
     }
-    if (s.contents == u"th"sv || s.contents == u"nd"sv) s.type = kKindSuffixWord;
+    if (s.text() == u"th"sv || s.text() == u"nd"sv) s.type = kKindSuffixWord;
   }
 }
 

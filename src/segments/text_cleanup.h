@@ -71,6 +71,27 @@ inline bool RemoveFirstInPlace(std::u16string& text, std::u16string_view pattern
   return true;
 }
 
+// The same on a segment's text, which is marked for reclassification only
+// when something was removed.
+inline bool RemoveFirstInPlace(Segment& segment, char16_t unit) {
+  const std::u16string& text = segment.text();
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != unit) continue;
+    CheckedPosition(i + 1);
+    segment.EditText().erase(i, 1);
+    return true;
+  }
+  return false;
+}
+
+inline bool RemoveFirstInPlace(Segment& segment, std::u16string_view pattern) {
+  const size_t at = FindUnits(segment.text(), pattern);
+  if (at == std::u16string_view::npos) return false;
+  CheckedPosition(at + 1);
+  segment.EditText().erase(at, pattern.size());
+  return true;
+}
+
 }  // namespace zarn::internal
 
 #endif  // ZARN_SEGMENTS_TEXT_CLEANUP_H_

@@ -75,7 +75,7 @@ int16_t Tokenise(std::u16string& address, SegmentTable& table) {
     for (int i = 1; i <= n; ++i) {
       const size_t stop = i < n ? spaces[static_cast<size_t>(i - 1)] : out;
       Segment& s = table[i];
-      s.contents.assign(text + at, stop - at);
+      s.EditText().append(text + at, stop - at);  // empty after Rebuild
       s.start = static_cast<int16_t>(at + 1);
       s.end = static_cast<int16_t>(stop);
       s.len = static_cast<int16_t>(stop - at);
@@ -91,7 +91,7 @@ int16_t Tokenise(std::u16string& address, SegmentTable& table) {
     size_t stop = address.size();
     if (i < n) stop = address.find(u' ', at);
     Segment& s = table[i];
-    s.contents.assign(address, at, stop - at);
+    s.EditText().assign(address, at, stop - at);
     s.start = static_cast<int16_t>(at + 1);
     s.end = static_cast<int16_t>(stop);
     s.len = static_cast<int16_t>(stop - at);
@@ -226,15 +226,13 @@ bool CleanAndTokeniseUtf8(std::string_view address, std::u16string& text, Segmen
     const WordSpan& w = words[i - 1];
     const size_t len = w.end - w.start;
     Segment& s = table[i];
-    s.contents.assign(out + w.start, len);
     s.start = static_cast<int16_t>(w.start + 1);
     s.end = static_cast<int16_t>(w.end);
     s.len = static_cast<int16_t>(len);
-    // The class and "#" mark ClassifyCharacters would give.
-    s.char_class =
-        w.digits == 0 ? kClassNoDigits : (w.digits == len ? kClassAllDigits : kClassMixed);
-    s.holds_hash = w.hash;
-    s.class_stale = false;
+    // With the class and "#" mark ClassifyCharacters would give.
+    s.EditText().append(out + w.start, len);  // empty after Rebuild
+    s.SetClass(w.digits == 0 ? kClassNoDigits : (w.digits == len ? kClassAllDigits : kClassMixed),
+               w.hash);
   }
   return true;
 }
@@ -242,19 +240,17 @@ bool CleanAndTokeniseUtf8(std::string_view address, std::u16string& text, Segmen
 void ClassifySegment(Segment& s) {
   // One pass for both: digits among the first `len` units (as ClassOf
   // counts them) and a "#" anywhere in the text.
-  const size_t size = s.contents.size();
+  const size_t size = s.text().size();
   const size_t examined = std::min(size, static_cast<size_t>(std::max<int>(s.len, 0)));
-  const char16_t* p = s.contents.data();
+  const char16_t* p = s.text().data();
   size_t digits = 0;
   bool hash = false;
   for (size_t j = 0; j < size; ++j) {
     digits += (j < examined && IsDigit(p[j])) ? 1 : 0;
     hash |= p[j] == u'#';
   }
-  s.char_class =
-      digits == 0 ? kClassNoDigits : (digits == examined ? kClassAllDigits : kClassMixed);
-  s.holds_hash = hash;
-  s.class_stale = false;
+  s.SetClass(digits == 0 ? kClassNoDigits : (digits == examined ? kClassAllDigits : kClassMixed),
+             hash);
 }
 
 void ClassifyCharacters(SegmentTable& table) {
