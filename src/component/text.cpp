@@ -2,6 +2,10 @@
 
 #include <utf8.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "zarn/zarn.hpp"
 
 namespace zarn::internal {
@@ -64,7 +68,22 @@ void AppendUtf16AsUtf8(std::u16string_view in, std::string& out) {
   char buffer[3 * kUnits];
   if (in.size() <= kUnits) {
     char* p = buffer;
-    for (const char16_t c : in) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    // ASCII eight units at a time, narrowed to eight bytes; the first block
+    // holding anything else goes unit by unit from its start.
+    const __m128i high = _mm_set1_epi16(static_cast<int16_t>(0xFF80));
+    for (; i + 8 <= in.size(); i += 8) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in.data() + i));
+      if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, high), _mm_setzero_si128())) !=
+          0xFFFF) {
+        break;
+      }
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_packus_epi16(v, v));
+      p += 8;
+    }
+#endif
+    for (const char16_t c : in.substr(i)) {
       if (c < 0x80) {
         *p++ = static_cast<char>(c);
       } else if (c < 0x800) {
