@@ -1,10 +1,11 @@
 // Writes the parse of every line of a file, and of variants of each line, as
 // TSV: the input, then the five parts from Parse, from ParseBatch and from
-// AddressSegment, or the error number and message. bench/check-identical
-// compares this output before and after a change to the parser, which must
-// not change a single byte of it.
+// AddressSegment, or the error number and message; with a profile other than
+// the specified rules, also the diagnostics of Parse and of ParseBatch.
+// bench/check-identical compares this output before and after a change to
+// the parser, which must not change a single byte of it.
 //
-//   zarn_parse_dump DATABASE ADDRESSES.txt > parses.tsv
+//   zarn_parse_dump DATABASE ADDRESSES.txt [PROFILE] > parses.tsv
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -49,13 +50,21 @@ void WriteParts(std::ostream& out, const zarn::AddressParts& p) {
       << '\t' << p.unit;
 }
 
+void WriteDiagnostics(std::ostream& out, const zarn::Diagnostics& d) {
+  out << '\t' << d.flags;
+  for (const std::string& w : d.unplaced_words) out << '|' << w;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::cerr << "usage: zarn_parse_dump DATABASE ADDRESSES.txt\n";
+  zarn::ParseOptions options;
+  if ((argc != 3 && argc != 4) ||
+      (argc == 4 && !zarn::ProfileFromName(argv[3], &options.profile))) {
+    std::cerr << "usage: zarn_parse_dump DATABASE ADDRESSES.txt [specified|canada]\n";
     return 1;
   }
+  const bool diagnose = options.profile != zarn::Profile::kSpecified;
   std::ifstream in(argv[2], std::ios::binary);
   if (!in) {
     std::cerr << "zarn_parse_dump: cannot read " << argv[2] << "\n";
@@ -65,19 +74,22 @@ int main(int argc, char** argv) {
   for (std::string line; std::getline(in, line);) {
     for (std::string& v : Variants(line)) lines.push_back(std::move(v));
   }
-  const zarn::ZarnAddress parser(argv[1]);
+  const zarn::ZarnAddress parser(argv[1], options);
   const std::vector<std::string_view> views(lines.begin(), lines.end());
   const std::vector<zarn::BatchResult> batch = parser.ParseBatch(views);
   for (size_t i = 0; i < lines.size(); ++i) {
     std::cout << lines[i];
     try {
-      WriteParts(std::cout, parser.Parse(lines[i]));
+      zarn::Diagnostics d;
+      WriteParts(std::cout, parser.Parse(lines[i], &d));
+      if (diagnose) WriteDiagnostics(std::cout, d);
     } catch (const zarn::Error& e) {
       std::cout << "\terror " << e.Number() << ' ' << e.what();
     }
     const zarn::BatchResult& r = batch[i];
     if (r.ok()) {
       WriteParts(std::cout, r.parts);
+      if (diagnose) WriteDiagnostics(std::cout, r.diagnostics);
     } else {
       std::cout << "\terror " << r.error_number << ' ' << r.error_message;
     }

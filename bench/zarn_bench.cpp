@@ -6,8 +6,11 @@
 //            caches (DbPolicy::kOpenPerPass); run on a small subset.
 //   Single   one Parse call per address (pooled connection, caches).
 //   Batch    ParseBatch over blocks of addresses, result storage reused.
-//   Floor    only UTF-8 decoding and cutting each line into words: work that
-//            no parser of this text can skip.
+//   CanadaBatch  the same with the canada rule profile.
+//   Floor    only finding the line ends and spaces of the text (SSE2, sixteen
+//            bytes at a time), recording every cut, and checking the lines
+//            that are not ASCII as UTF-8: work that no parser of this text
+//            can skip.
 //
 // bench/run runs these together with the command-line program and prints the
 // ratios. The corpus and database default to the build's; the environment
@@ -15,12 +18,18 @@
 #include <benchmark/benchmark.h>
 #include <utf8.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "component/access.h"
 #include "zarn/zarn.hpp"
@@ -96,8 +105,9 @@ void BM_Single(benchmark::State& state) {
 }
 BENCHMARK(BM_Single)->Unit(benchmark::kMicrosecond);
 
-void BM_Batch(benchmark::State& state) {
-  const zarn::ZarnAddress parser(DatabasePath());
+// Parses blocks of the corpus with ParseBatch until `state` stops.
+void RunBatches(benchmark::State& state, zarn::ParseOptions options) {
+  const zarn::ZarnAddress parser(DatabasePath(), options);
   const std::span<const std::string_view> lines(CorpusViews());
   std::vector<zarn::BatchResult> out(kBatchSize);
   size_t at = 0;
@@ -111,37 +121,141 @@ void BM_Batch(benchmark::State& state) {
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kBatchSize));
   state.counters["failed"] = static_cast<double>(failed);
 }
+
+void BM_Batch(benchmark::State& state) { RunBatches(state, {}); }
 BENCHMARK(BM_Batch)->Unit(benchmark::kMicrosecond);
 
-void BM_Floor(benchmark::State& state) {
-  const auto& lines = Corpus();
-  std::u16string text;
-  std::vector<std::u16string_view> words;
+void BM_CanadaBatch(benchmark::State& state) {
+  RunBatches(state, zarn::ParseOptions{.profile = zarn::Profile::kCanada});
+}
+BENCHMARK(BM_CanadaBatch)->Unit(benchmark::kMicrosecond);
+
+// The corpus as one text, its lines ended by "\n", and where each block of
+// kBatchSize lines starts (the last entry is the text's size).
+struct CorpusText {
+  std::string text;
+  std::vector<size_t> blocks;
+};
+
+const CorpusText& JoinedCorpus() {
+  static const CorpusText joined = [] {
+    CorpusText c;
+    size_t lines = 0;
+    for (const std::string& line : Corpus()) {
+      if (lines++ % kBatchSize == 0) c.blocks.push_back(c.text.size());
+      c.text += line;
+      c.text += '\n';
+    }
+    c.blocks.push_back(c.text.size());
+    return c;
+  }();
+  return joined;
+}
+
+// The floor's work on one block of lines: every line end and space found,
+// every position recorded (the cut into lines and words), and every line
+// that holds a byte outside ASCII checked as UTF-8. Sixteen bytes at a time
+// with SSE2, byte by byte elsewhere. Returns the number of lines, or -1 for
+// invalid UTF-8.
+long CutBlock(std::string_view block, std::vector<uint32_t>& cuts) {
+  cuts.clear();
+  const char* const p = block.data();
+  const size_t n = block.size();
+  size_t line_start = 0;
+  bool non_ascii = false;
+  long lines = 0;
+  auto end_line = [&](size_t at) {
+    if (non_ascii && !utf8::is_valid(p + line_start, p + at)) return false;
+    line_start = at + 1;
+    non_ascii = false;
+    ++lines;
+    return true;
+  };
   size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i newline = _mm_set1_epi8('\n');
+  const __m128i space = _mm_set1_epi8(' ');
+  for (; i + 16 <= n; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    const auto nl = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, newline)));
+    const auto sp = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, space)));
+    auto high = static_cast<unsigned>(_mm_movemask_epi8(v));
+    for (unsigned cut = nl | sp; cut != 0; cut &= cut - 1) {
+      const unsigned bit = static_cast<unsigned>(__builtin_ctz(cut));
+      const unsigned before = (1u << bit) - 1;
+      if ((high & before) != 0) non_ascii = true;
+      high &= ~before;
+      cuts.push_back(static_cast<uint32_t>(i + bit));
+      if (((nl >> bit) & 1) != 0 && !end_line(i + bit)) return -1;
+    }
+    if (high != 0) non_ascii = true;
+  }
+#endif
+  for (; i < n; ++i) {
+    const auto byte = static_cast<unsigned char>(p[i]);
+    if (byte >= 0x80) non_ascii = true;
+    if (byte != '\n' && byte != ' ') continue;
+    cuts.push_back(static_cast<uint32_t>(i));
+    if (byte == '\n' && !end_line(i)) return -1;
+  }
+  return lines;
+}
+
+void BM_Floor(benchmark::State& state) {
+  const CorpusText& corpus = JoinedCorpus();
+  std::vector<uint32_t> cuts;
+  cuts.reserve(64 * kBatchSize);
+  size_t block = 0;
+  int64_t lines = 0;
   for (auto _ : state) {
-    const std::string& line = lines[i];
-    if (utf8::find_invalid(line.begin(), line.end()) != line.end()) {
+    const size_t begin = corpus.blocks[block];
+    const long n = CutBlock(
+        std::string_view(corpus.text).substr(begin, corpus.blocks[block + 1] - begin), cuts);
+    if (n < 0) {
       state.SkipWithError("invalid UTF-8 in the corpus");
       break;
     }
-    text.clear();
-    utf8::unchecked::utf8to16(line.begin(), line.end(), std::back_inserter(text));
-    words.clear();
-    const std::u16string_view view(text);
-    size_t at = 0;
-    while (at < view.size()) {
-      const size_t stop = std::min(view.find(u' ', at), view.size());
-      if (stop > at) words.push_back(view.substr(at, stop - at));
-      at = stop + 1;
-    }
-    benchmark::DoNotOptimize(words.data());
+    lines += n;
+    benchmark::DoNotOptimize(cuts.data());
     benchmark::ClobberMemory();
-    if (++i == lines.size()) i = 0;
+    if (++block + 1 == corpus.blocks.size()) block = 0;
   }
-  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+  state.SetItemsProcessed(lines);
 }
 BENCHMARK(BM_Floor)->Unit(benchmark::kMicrosecond);
 
+// `zarn_bench --count-batches N [--canada]`: parses N blocks of the corpus
+// with ParseBatch and exits, without the benchmark framework, for counting
+// instructions under callgrind (bench/count-instructions runs it twice and
+// takes the difference, so that start-up and the cold memo cancel out).
+int CountBatches(long batches, zarn::ParseOptions options) {
+  const zarn::ZarnAddress parser(DatabasePath(), options);
+  const std::span<const std::string_view> lines(CorpusViews());
+  std::vector<zarn::BatchResult> out(kBatchSize);
+  size_t at = 0;
+  long failed = 0;
+  for (long b = 0; b < batches; ++b) {
+    parser.ParseBatch(lines.subspan(at, kBatchSize), out);
+    for (const zarn::BatchResult& r : out) failed += r.ok() ? 0 : 1;
+    at += kBatchSize;
+    if (at + kBatchSize > lines.size()) at = 0;
+  }
+  std::printf("%ld addresses, %ld failed\n", batches * static_cast<long>(kBatchSize), failed);
+  return 0;
+}
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  if (argc >= 3 && std::string_view(argv[1]) == "--count-batches") {
+    zarn::ParseOptions options;
+    if (argc >= 4 && std::string_view(argv[3]) == "--canada")
+      options.profile = zarn::Profile::kCanada;
+    return CountBatches(std::strtol(argv[2], nullptr, 10), options);
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -38,13 +38,13 @@ TEST(SplitJoinedNumber, NewRecordsCarryNoPositions) {
 
 TEST(FirstNonDigit, Positions) {
   Segment s;
-  s.contents = u"123Main";
+  s.SetText(u"123Main");
   EXPECT_EQ(FirstNonDigit(s), 4);
-  s.contents = u"123";
+  s.SetText(u"123");
   EXPECT_EQ(FirstNonDigit(s), 4);
-  s.contents = u"";
+  s.SetText(u"");
   EXPECT_EQ(FirstNonDigit(s), 1);
-  s.contents = u"x1";
+  s.SetText(u"x1");
   EXPECT_EQ(FirstNonDigit(s), 1);
 }
 

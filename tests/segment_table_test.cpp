@@ -58,7 +58,7 @@ TEST(SegmentTable, InsertAndDeleteMoveLaterRecords) {
   t.DeleteSegment(3);
   EXPECT_EQ(t.Dump(), R"(None:?"" Number:D"12" Type:N"St" None:?"")");
   EXPECT_EQ(t[2].len, 2) << "moved records keep every field";
-  EXPECT_EQ(t[0].contents, u"");
+  EXPECT_EQ(t[0].text(), u"");
 }
 
 TEST(SegmentTable, RebuildResetsRecordsAndReusesThem) {

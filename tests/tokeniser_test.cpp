@@ -2,7 +2,12 @@
 #include "segments/tokeniser.h"
 
 #include <gtest/gtest.h>
+#include <utf8.h>
 
+#include <random>
+
+#include "component/text.h"
+#include "segments/text_cleanup.h"
 #include "support/test_support.h"
 #include "zarn/zarn.hpp"
 
@@ -55,7 +60,7 @@ TEST(Tokenise, RecordsPositionsAsTokenised) {
     EXPECT_EQ(n, table.Count());
     EXPECT_EQ(text, U16(c.collapsed)) << c.in;
     EXPECT_EQ(table.DumpWithPositions(), c.dump) << c.in;
-    EXPECT_EQ(table[0].contents, u"") << "record 0 stays empty";
+    EXPECT_EQ(table[0].text(), u"") << "record 0 stays empty";
   }
 }
 
@@ -118,6 +123,129 @@ TEST(ClassifyCharacters, ClassifiesTheFirstLenCharacters) {
   ClassifyCharacters(table);
   EXPECT_EQ(table.Dump(), R"(None:D"123" None:N"Main" None:M"1ere")");
   EXPECT_EQ(table[0].char_class, kClassUnknown) << "record 0 is never classified";
+}
+
+}  // namespace
+}  // namespace zarn::internal
+
+namespace zarn::internal {
+namespace {
+
+// The stages CleanAndTokeniseUtf8 stands for (with the classes set), one after the other: the dump
+// with positions and the collapsed text, or "error" when a stage throws.
+std::string ByStages(const std::string& address, std::u16string& text) {
+  SegmentTable table;
+  try {
+    Utf8ToUtf16(address, text);
+    CleanText(text);
+    Tokenise(text, table);
+    ClassifyCharacters(table);
+  } catch (const Error&) {
+    return "error";
+  }
+  return table.DumpWithPositions();
+}
+
+// One pass and stages agree on the table whenever the pass
+// answers; it answers for every valid text of up to kFrontEndMaxBytes and
+// never for invalid UTF-8.
+void ExpectSameFrontEnd(const std::string& address) {
+  std::u16string staged;
+  const std::string expected = ByStages(address, staged);
+  SegmentTable table;
+  table.Rebuild(3);  // stale records from an earlier parse
+  table[2].SetText(u"stale");
+  std::u16string text = u"stale text";
+  const bool valid = utf8::is_valid(address.begin(), address.end());
+  const bool done = CleanAndTokeniseUtf8(address, text, table);
+  if (!valid) {
+    EXPECT_FALSE(done) << "answered for invalid UTF-8: " << address;
+    return;
+  }
+  if (address.size() <= 10921) {
+    EXPECT_TRUE(done) << address.size() << " bytes";
+  }
+  if (!done) return;
+  ASSERT_NE(expected, "error") << "the stages fail where the pass answered";
+  EXPECT_EQ(table.DumpWithPositions(), expected) << address;
+}
+
+TEST(CleanAndTokeniseUtf8, SameAsTheStagesOnFixedText) {
+  for (const char* in : {"",
+                         " ",
+                         "   ",
+                         "123 Main St",
+                         "  12   Main St  ",
+                         "5-123 Main",
+                         "-",
+                         "--",
+                         " - ",
+                         "a-",
+                         "-a",
+                         "St. John's",
+                         "1,2,3",
+                         "a*b",
+                         ".",
+                         "'",
+                         ",",
+                         "*",
+                         ",,, ,",
+                         "12 rue de l'Église",
+                         "MONTÉE",
+                         "é",
+                         " é ",
+                         "é-é",
+                         "\xE2\x82\xAC 5",
+                         "\xF0\x9F\x98\x80 emoji",
+                         "a\tb",
+                         "caf\xC3\xA9.",
+                         "\xC2\xA0nbsp",
+                         "abc\xff",
+                         "\xff",
+                         "ab\xC3",
+                         "\xED\xA0\x80 surrogate"}) {
+    ExpectSameFrontEnd(in);
+  }
+  ExpectSameFrontEnd(std::string("a\0b c", 5));
+}
+
+TEST(CleanAndTokeniseUtf8, SameAsTheStagesOnRandomText) {
+  std::mt19937 random(3);
+  const std::string pieces[] = {"a",
+                                "Z",
+                                " ",
+                                "  ",
+                                "1",
+                                "-",
+                                ".",
+                                "'",
+                                ",",
+                                "*",
+                                "\xC3\xA9",
+                                "\xE2\x82\xAC",
+                                "\xF0\x9F\x98\x80",
+                                "\xFF",
+                                "\xC3",
+                                "#",
+                                "\t"};
+  for (int i = 0; i < 20000; ++i) {
+    std::string in;
+    const int n = static_cast<int>(random() % 14);
+    for (int j = 0; j < n; ++j) in += pieces[random() % std::size(pieces)];
+    ExpectSameFrontEnd(in);
+  }
+}
+
+TEST(CleanAndTokeniseUtf8, AtTheLengthLimit) {
+  // Dashes triple the length: 10,921 of them are 32,763 units, still within
+  // the positions the stages check; one more byte is left to the stages.
+  ExpectSameFrontEnd(std::string(10921, '-'));
+  ExpectSameFrontEnd(std::string(10920, 'a') + "-");
+  std::u16string text;
+  SegmentTable table;
+  EXPECT_FALSE(CleanAndTokeniseUtf8(std::string(10922, 'a'), text, table));
+  // Where the stages overflow, the pass has long declined.
+  EXPECT_EQ(ByStages(std::string(10923, '-'), text), "error");
 }
 
 }  // namespace

@@ -48,8 +48,8 @@ void AnalyzeAddressCanada(std::u16string& text, SegmentTable& table, DatabaseSes
   if (diagnostics != nullptr) {
     for (int i = 1; i <= table.Count(); ++i) {
       const Segment& s = table[i];
-      if (s.type != kKindNone || s.contents.empty()) continue;
-      diagnostics->unplaced_words.push_back(Utf16ToUtf8(s.contents));
+      if (s.type != kKindNone || s.text().empty()) continue;
+      diagnostics->unplaced_words.push_back(Utf16ToUtf8(s.text()));
       state.flags |= kFlagUnknownWords;
     }
   }

@@ -9,13 +9,15 @@
 
 namespace zarn::internal {
 
-void AnalyzeAddress(std::u16string& text, SegmentTable& table, DatabaseSession& db) {
-  CleanText(text);
-  TokeniseAndFindStreetTypes(text, table, db);
+namespace {
+
+// Every pass after the clean-up and tokenising.
+void ClassifyTokens(SegmentTable& table, DatabaseSession& db) {
+  FindStreetTypes(table, db);
   SplitJoinedNumber(table);
   MarkDashes(table);
   DropDashesBesideStreetType(table);
-  ClassifyCharacters(table);
+  ClassifyChanged(table);
   MarkDirection(table);
   ExtendStreetAroundType(table);
   MarkUnits(table);
@@ -26,37 +28,69 @@ void AnalyzeAddress(std::u16string& text, SegmentTable& table, DatabaseSession& 
   ApplyAlternateDeliveryAddress(table, db);
   StripOrdinalSuffixes(table);
   CleanUnitText(table);
-  ClassifyCharacters(table);
+  ClassifyChanged(table);
   NormaliseUnitNumber(table);
   if (table.CountUnclassified() > 0) MarkRemainingAsStreet(table);
 }
 
-namespace {
+}  // namespace
 
-// The street name: the first street word, then every later one through the
-// last record; empty words add nothing, not even a space.
-void JoinStreet(const SegmentTable& table, int found, std::u16string& result) {
-  result = table[found].contents;
-  for (int i = found + 1; i <= table.Count(); ++i) {
-    const Segment& s = table[i];
-    if (s.type != kKindStreet || s.contents.empty()) continue;
-    if (!result.empty()) result += u' ';
-    result += s.contents;
+void AnalyzeAddress(std::u16string& text, SegmentTable& table, DatabaseSession& db) {
+  CleanText(text);
+  Tokenise(text, table);
+  ClassifyTokens(table, db);
+}
+
+void AnalyzeAddressUtf8(std::string_view address, std::u16string& text, SegmentTable& table,
+                        DatabaseSession& db) {
+  if (!CleanAndTokeniseUtf8(address, text, table)) {
+    Utf8ToUtf16(address, text);
+    CleanText(text);
+    Tokenise(text, table);
+  }
+  ClassifyTokens(table, db);
+}
+
+void ReadSegmentUtf8(const SegmentTable& table, int kind, std::u16string& /*scratch*/,
+                     std::string& out) {
+  const int found = kind < kKindNone || kind > kKindDash ? 0 : table.FindSegmentOfKind(kind, 0);
+  WriteSegmentUtf8(table, kind, found, out);
+}
+
+void ReadFivePartsUtf8(const SegmentTable& table, std::string* (&out)[kKindDirection + 1]) {
+  // The first segment of each kind, found in one pass.
+  int first[kKindDirection + 1] = {};
+  int missing = kKindDirection;
+  for (int i = 1; i <= table.Count() && missing > 0; ++i) {
+    const int16_t type = table[i].type;
+    if (type >= kKindStreetType && type <= kKindDirection && first[type] == 0) {
+      first[type] = i;
+      --missing;
+    }
+  }
+  for (int kind = kKindStreetType; kind <= kKindDirection; ++kind) {
+    WriteSegmentUtf8(table, kind, first[kind], *out[kind]);
   }
 }
 
-}  // namespace
-
-void ReadSegmentUtf8(const SegmentTable& table, int kind, std::u16string& scratch,
-                     std::string& out) {
-  const int found = kind < kKindNone || kind > kKindDash ? 0 : table.FindSegmentOfKind(kind, 0);
-  if (found == 0) {
-    out.clear();
-  } else if (kind != kKindStreet) {
-    Utf16ToUtf8(table[found].contents, out);
-  } else {
-    JoinStreet(table, found, scratch);
-    Utf16ToUtf8(scratch, out);
+void WriteSegmentUtf8(const SegmentTable& table, int kind, int found, std::string& out) {
+  out.clear();
+  if (found == 0) return;
+  if (kind != kKindStreet) {
+    AppendUtf16AsUtf8(table[found].text(), out);
+    return;
+  }
+  // The street name: the first street word, then every later one through
+  // the last record; empty words add nothing, not even a space. Each word
+  // is written as UTF-8 on its own: the conversion of a text with an
+  // unpaired surrogate differs from the word-by-word one only where a
+  // surrogate pair would span two words, and a space always stands between.
+  AppendUtf16AsUtf8(table[found].text(), out);
+  for (int i = found + 1; i <= table.Count(); ++i) {
+    const Segment& s = table[i];
+    if (s.type != kKindStreet || s.text().empty()) continue;
+    if (!out.empty()) out += ' ';
+    AppendUtf16AsUtf8(s.text(), out);
   }
 }
 

@@ -4,6 +4,7 @@
 #define ZARN_COMPONENT_PIPELINE_H_
 
 #include <string>
+#include <string_view>
 
 #include "refdb/reference_database.h"
 #include "segments/segment_table.h"
@@ -15,6 +16,12 @@ namespace zarn::internal {
 // Throws zarn::Error when a pass fails; the table then holds whatever the
 // failing pass left.
 void AnalyzeAddress(std::u16string& text, SegmentTable& table, DatabaseSession& db);
+
+// The same from the UTF-8 address, with `text` as room for its UTF-16 form
+// (most addresses are converted, cleaned and cut in one pass). Invalid UTF-8
+// raises the conversion's error.
+void AnalyzeAddressUtf8(std::string_view address, std::u16string& text, SegmentTable& table,
+                        DatabaseSession& db);
 
 // The same for the kCanada profile: its own clean-up, tokenising and passes
 // over the same table and database. Records what it could not settle in
@@ -29,6 +36,12 @@ void AnalyzeAddressCanada(std::u16string& text, SegmentTable& table, DatabaseSes
 // of a street name (in `scratch`).
 void ReadSegmentUtf8(const SegmentTable& table, int kind, std::u16string& scratch,
                      std::string& out);
+// The answer for `kind` when `found` is the first segment of that kind (0 for
+// none), as ReadSegmentUtf8 writes it.
+void WriteSegmentUtf8(const SegmentTable& table, int kind, int found, std::string& out);
+// The answers for the kinds StreetType..Direction at once, each to
+// *out[kind] (out[0] is not used), as ReadSegmentUtf8 writes them.
+void ReadFivePartsUtf8(const SegmentTable& table, std::string* (&out)[kKindDirection + 1]);
 
 }  // namespace zarn::internal
 

@@ -2,6 +2,10 @@
 
 #include <utf8.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "zarn/zarn.hpp"
 
 namespace zarn::internal {
@@ -54,28 +58,59 @@ void Utf16ToUtf8Slow(std::u16string_view in, std::string& out) {
 
 }  // namespace
 
-void Utf16ToUtf8(std::u16string_view in, std::string& out) {
-  // Text of the Basic Multilingual Plane outside the surrogates, written
-  // straight into place (at most three bytes per unit); anything else takes
-  // the general path.
-  out.resize(in.size() * 3);
-  char* p = out.data();
-  for (const char16_t c : in) {
-    if (c < 0x80) {
-      *p++ = static_cast<char>(c);
-    } else if (c < 0x800) {
-      *p++ = static_cast<char>(0xC0 | (c >> 6));
-      *p++ = static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0xD800 || c > 0xDFFF) {
-      *p++ = static_cast<char>(0xE0 | (c >> 12));
-      *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      *p++ = static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      Utf16ToUtf8Slow(in, out);
+void AppendUtf16AsUtf8(std::u16string_view in, std::string& out) {
+  // Written to a buffer on the stack (at most three bytes per unit of the
+  // Basic Multilingual Plane outside the surrogates) and appended in one
+  // copy, so that a short answer stays in the string's own storage; a
+  // surrogate sends the whole text to the general path, and so does a text
+  // too long for the buffer.
+  constexpr size_t kUnits = 128;
+  char buffer[3 * kUnits];
+  if (in.size() <= kUnits) {
+    char* p = buffer;
+    size_t i = 0;
+#if defined(__SSE2__)
+    // ASCII eight units at a time, narrowed to eight bytes; the first block
+    // holding anything else goes unit by unit from its start.
+    const __m128i high = _mm_set1_epi16(static_cast<int16_t>(0xFF80));
+    for (; i + 8 <= in.size(); i += 8) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in.data() + i));
+      if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, high), _mm_setzero_si128())) !=
+          0xFFFF) {
+        break;
+      }
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_packus_epi16(v, v));
+      p += 8;
+    }
+#endif
+    for (const char16_t c : in.substr(i)) {
+      if (c < 0x80) {
+        *p++ = static_cast<char>(c);
+      } else if (c < 0x800) {
+        *p++ = static_cast<char>(0xC0 | (c >> 6));
+        *p++ = static_cast<char>(0x80 | (c & 0x3F));
+      } else if (c < 0xD800 || c > 0xDFFF) {
+        *p++ = static_cast<char>(0xE0 | (c >> 12));
+        *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        *p++ = static_cast<char>(0x80 | (c & 0x3F));
+      } else {
+        p = nullptr;
+        break;
+      }
+    }
+    if (p != nullptr) {
+      out.append(buffer, static_cast<size_t>(p - buffer));
       return;
     }
   }
-  out.resize(static_cast<size_t>(p - out.data()));
+  std::string all;
+  Utf16ToUtf8Slow(in, all);
+  out += all;
+}
+
+void Utf16ToUtf8(std::u16string_view in, std::string& out) {
+  out.clear();
+  AppendUtf16AsUtf8(in, out);
 }
 
 std::string Utf16ToUtf8(std::u16string_view in) {

@@ -16,6 +16,8 @@ void Utf8ToUtf16(std::string_view in, std::u16string& out);
 // `in` as UTF-8; an unpaired surrogate becomes U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view in);
 void Utf16ToUtf8(std::u16string_view in, std::string& out);
+// Appends `in` as UTF-8 to `out`, as Utf16ToUtf8 writes it.
+void AppendUtf16AsUtf8(std::u16string_view in, std::string& out);
 
 // The names of the bits set in `flags`, names[bit] for each, joined by
 // commas in bit order; bits beyond the names are left out.

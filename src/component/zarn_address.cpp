@@ -86,11 +86,11 @@ struct ThreadScratch {
 void ParseInto(DatabaseSession& session, const ParseOptions& options, std::string_view address,
                std::u16string& text, SegmentTable& table, Diagnostics* diagnostics) {
   try {
-    internal::Utf8ToUtf16(address, text);
     if (options.profile == Profile::kCanada) {
+      internal::Utf8ToUtf16(address, text);
       internal::AnalyzeAddressCanada(text, table, session, diagnostics);
     } else {
-      internal::AnalyzeAddress(text, table, session);
+      internal::AnalyzeAddressUtf8(address, text, table, session);
     }
   } catch (const Error& e) {
     // An address's own error leaves the connection good for the next call.
@@ -103,14 +103,11 @@ void ParseInto(DatabaseSession& session, const ParseOptions& options, std::strin
 }
 
 void ReadParts(ThreadScratch& scratch, AddressParts& parts) {
-  auto read = [&scratch](int kind, std::string& out) {
-    internal::ReadSegmentUtf8(scratch.table, kind, scratch.answer, out);
-  };
-  read(kStreetNumber, parts.street_number);
-  read(kStreet, parts.street);
-  read(kStreetType, parts.street_type);
-  read(kDirection, parts.direction);
-  read(kUnit, parts.unit);
+  std::string* out[] = {nullptr,     &parts.street_type, &parts.street, &parts.street_number,
+                        &parts.unit, &parts.direction};
+  static_assert(kStreetType == 1 && kStreet == 2 && kStreetNumber == 3 && kUnit == 4 &&
+                kDirection == 5);
+  internal::ReadFivePartsUtf8(scratch.table, out);
 }
 
 // Runs `body` with a database session for one call; running out of memory

@@ -18,7 +18,7 @@ void ApplyAlternateDeliveryAddress(SegmentTable& table, DatabaseSession& db) {
     const Segment& s = table[i];
     if (s.type != kKindStreet) continue;
     if (!key.empty()) key += u' ';
-    key += s.contents;
+    key += s.text();
   }
 
   const DbText* delivery = pass.connection().AlternateDeliveryAddress(key);
@@ -28,9 +28,9 @@ void ApplyAlternateDeliveryAddress(SegmentTable& table, DatabaseSession& db) {
   }
   const int16_t s = table.FindSegmentOfKind(kKindStreet, 0);
   if (s == 0) return;
-  table[s].contents = delivery->text;
+  table[s].SetText(delivery->text);
   for (int i = s + 1; i <= count; ++i) {
-    if (table[i].type == kKindStreet) table[i].contents.clear();
+    if (table[i].type == kKindStreet) table[i].EditText().clear();
   }
 }
 

@@ -12,7 +12,7 @@ void ApplyAlternateStreetAddress(SegmentTable& table, DatabaseSession& db) {
 
   // Mall rule: on a Mall the civic number is a unit number.
   const int16_t k = table.FindSegmentOfKind(kKindStreetType, 0);
-  if (table.At(k).contents == u"Mall"sv) {
+  if (table.At(k).text() == u"Mall"sv) {
     const int16_t n = table.FindSegmentOfKind(kKindStreetNumber, 0);
     if (n > 0) table[n].type = kKindUnit;
   }
@@ -30,7 +30,7 @@ void ApplyAlternateStreetAddress(SegmentTable& table, DatabaseSession& db) {
       continue;
     }
     if (!key.empty()) key += u' ';
-    key += s.contents;
+    key += s.text();
   }
 
   const DeliveryRow* row = pass.connection().AlternateStreetAddress(key);
@@ -43,19 +43,19 @@ void ApplyAlternateStreetAddress(SegmentTable& table, DatabaseSession& db) {
     Segment& s = table[i];
     switch (s.type) {
       case kKindStreetType:
-        if (!row->type.is_null) s.contents = row->type.text;
+        if (!row->type.is_null) s.SetText(row->type.text);
         type_done = true;
         break;
       case kKindStreet:
         if (street_done) {
-          s.contents.clear();
+          s.EditText().clear();
         } else {
-          if (!row->street.is_null) s.contents = row->street.text;
+          if (!row->street.is_null) s.SetText(row->street.text);
           street_done = true;
         }
         break;
       case kKindStreetNumber:
-        if (!row->number.is_null) s.contents = row->number.text;
+        if (!row->number.is_null) s.SetText(row->number.text);
         number_done = true;
         break;
       default: break;
@@ -63,12 +63,12 @@ void ApplyAlternateStreetAddress(SegmentTable& table, DatabaseSession& db) {
   }
   if (!number_done) {
     table.InsertSegment(1);
-    if (!row->number.is_null) table[1].contents = row->number.text;
+    if (!row->number.is_null) table[1].SetText(row->number.text);
     table[1].type = kKindStreetNumber;
   }
   if (!type_done) {
     table.InsertSegment(1);
-    if (!row->type.is_null) table[1].contents = row->type.text;
+    if (!row->type.is_null) table[1].SetText(row->type.text);
     table[1].type = kKindStreetType;
   }
 }

@@ -15,6 +15,8 @@ namespace zarn::internal {
 // unless it is exactly "St"). Only the last street-type word keeps the kind;
 // earlier ones join the street name. A street-type "St" becomes "Street".
 void TokeniseAndFindStreetTypes(std::u16string& text, SegmentTable& table, DatabaseSession& db);
+// The same on a table already tokenised.
+void FindStreetTypes(SegmentTable& table, DatabaseSession& db);
 void ExpandStreetAbbreviation(SegmentTable& table);
 
 // Replaces number, street and street type by their delivery form when the

@@ -270,23 +270,30 @@ bool StepKeyed(sqlite3_stmt* stmt, std::u16string_view key, int& rc) {
 
 }  // namespace
 
-void Connection::StartWords(int n) {
-  word_entries_.assign(static_cast<size_t>(n < 0 ? 0 : n) + 1, nullptr);
+void Connection::ReserveWords(int n) {
   // Make room for every word now, so that no entry of this parse is cleared
   // away while the later words are looked up.
-  if (cache_ && street_types_.size() + static_cast<size_t>(n) > kMaxMemoEntries) {
+  if (cache_ && street_types_.size() + static_cast<size_t>(n < 0 ? 0 : n) > kMaxMemoEntries) {
     street_types_.clear();
   }
 }
 
+void Connection::StartWords(int n) {
+  word_entries_.assign(static_cast<size_t>(n < 0 ? 0 : n) + 1, nullptr);
+  ReserveWords(n);
+}
+
+Connection::StreetTypeEntry* Connection::FindWord(std::u16string_view token) {
+  if (!cache_) return nullptr;
+  if (street_types_.size() >= kMaxMemoEntries) street_types_.clear();
+  return &street_types_.Find(token).value;
+}
+
 Connection::StreetTypeEntry* Connection::WordEntry(std::u16string_view token, int word) {
   if (!cache_) return nullptr;
-  if (word <= 0 || static_cast<size_t>(word) >= word_entries_.size()) {
-    if (street_types_.size() >= kMaxMemoEntries) street_types_.clear();
-    return &street_types_.Find(token).value;
-  }
+  if (word <= 0 || static_cast<size_t>(word) >= word_entries_.size()) return FindWord(token);
   auto*& found = word_entries_[static_cast<size_t>(word)];
-  if (found == nullptr || found->word != token) {
+  if (found == nullptr || !WordMemo<StreetTypeEntry>::SameUnits(found->word, token)) {
     if (street_types_.size() >= kMaxMemoEntries) street_types_.clear();
     found = &street_types_.Find(token);
   }
@@ -300,7 +307,14 @@ const DbText* Connection::AlternateStreetType(std::u16string_view token) {
 }
 
 bool Connection::StreetTypeExists(std::u16string_view token, int word) {
-  StreetTypeEntry* entry = WordEntry(token, word);
+  return StreetTypeExists(WordEntry(token, word), token);
+}
+
+const DbText* Connection::AlternateStreetType(std::u16string_view token, int word) {
+  return AlternateStreetType(WordEntry(token, word), token);
+}
+
+bool Connection::StreetTypeExists(StreetTypeEntry* entry, std::u16string_view token) {
   if (entry != nullptr && entry->in_table >= 0) return entry->in_table == 1;
   sqlite3_stmt* stmt = Prepare(kStreetTypeLookup);
   StepGuard guard(stmt);
@@ -311,8 +325,7 @@ bool Connection::StreetTypeExists(std::u16string_view token, int word) {
   return found;
 }
 
-const DbText* Connection::AlternateStreetType(std::u16string_view token, int word) {
-  StreetTypeEntry* entry = WordEntry(token, word);
+const DbText* Connection::AlternateStreetType(StreetTypeEntry* entry, std::u16string_view token) {
   if (entry != nullptr && entry->has_alternate >= 0) {
     return entry->has_alternate == 1 ? &entry->alternate : nullptr;
   }

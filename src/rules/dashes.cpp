@@ -8,7 +8,7 @@ using namespace std::string_view_literals;
 
 void MarkDashes(SegmentTable& table) {
   for (int i = 1; i <= table.Count(); ++i) {
-    if (table[i].contents == u"-"sv) table[i].type = kKindDash;
+    if (table[i].text() == u"-"sv) table[i].type = kKindDash;
   }
 }
 

@@ -38,10 +38,10 @@ static_assert(EveryDirectionMayBeOne());
 int16_t MarkDirection(SegmentTable& table) {
   for (int i = table.Count(); i >= 1; --i) {
     Segment& s = table[i];
-    if (!MayBeDirection(s.contents)) continue;
+    if (!MayBeDirection(s.text())) continue;
     for (const DirectionWord& d : kDirections) {
-      if (s.contents == d.word) {
-        s.contents = d.stored;
+      if (s.text() == d.word) {
+        s.SetText(d.stored);
         s.type = kKindDirection;
         return static_cast<int16_t>(i);
       }

@@ -24,21 +24,20 @@ void StripOrdinalSuffixes(SegmentTable& table) {
   const int count = table.Count();
   // The class of a segment is recomputed whenever its text changes, so each
   // test below reads the class of the current text.
-  ClassifyCharacters(table);
+  ClassifyChanged(table);
   for (int i = 1; i <= count; ++i) {
     Segment& s = table[i];
     if (IsStreetOrUnit(s) && s.char_class == kClassMixed) {
       bool changed = false;
-      for (std::u16string_view suffix : kSuffixes)
-        changed |= RemoveFirstInPlace(s.contents, suffix);
-      if (changed) s.char_class = ClassOf(s.contents, s.len);
+      for (std::u16string_view suffix : kSuffixes) changed |= RemoveFirstInPlace(s, suffix);
+      if (changed) ClassifySegment(s);
     }
     if (s.char_class == kClassMixed && IsStreetOrUnit(s) &&
-        s.contents.find(u"1ere") != std::u16string::npos) {
-      RemoveFirstInPlace(s.contents, u"ere");
-      s.char_class = ClassOf(s.contents, s.len);
+        s.text().find(u"1ere") != std::u16string::npos) {
+      RemoveFirstInPlace(s, u"ere");
+      ClassifySegment(s);
     }
-    if (s.contents == u"th"sv || s.contents == u"nd"sv) s.type = kKindSuffixWord;
+    if (s.text() == u"th"sv || s.text() == u"nd"sv) s.type = kKindSuffixWord;
   }
 }
 

@@ -86,7 +86,7 @@ void MarkStreetNumber(SegmentTable& table) {
       farthest = i;
     }
   }
-  ClassifyCharacters(table);
+  ClassifyChanged(table);
   if (farthest != 0) {
     const int16_t kind = table[farthest].type;
     if (kind != kKindNone && kind != kKindUnit) return;

@@ -27,7 +27,11 @@ int16_t MarkUnits(SegmentTable& table) {
   int16_t result = 0;
   for (int i = 1; i <= count; ++i) {
     Segment& s = table[i];
-    if (s.contents == u"Unit"sv || s.contents == u"Apt"sv || s.contents == u"Unit#"sv) {
+    // Every designator starts with "U", "A" or "F": other words are passed
+    // over without comparing.
+    const char16_t head = s.text().empty() ? u'\0' : s.text()[0];
+    if (head != u'U' && head != u'A' && head != u'F') continue;
+    if (s.text() == u"Unit"sv || s.text() == u"Apt"sv || s.text() == u"Unit#"sv) {
       // A designator in the last position has no word to mark and is left
       // as it is, like "Floor" in the first position.
       if (i == count) {
@@ -37,7 +41,7 @@ int16_t MarkUnits(SegmentTable& table) {
       result = static_cast<int16_t>(i + 1);
       table[i + 1].type = kKindUnit;
       s.type = kKindDesignator;
-    } else if (s.contents == u"Floor"sv || s.contents == u"Flr"sv) {
+    } else if (s.text() == u"Floor"sv || s.text() == u"Flr"sv) {
       if (i < 2) continue;
       result = static_cast<int16_t>(i - 1);
       s.type = kKindDesignator;
@@ -52,7 +56,7 @@ int16_t MarkUnits(SegmentTable& table) {
   int first_street = table.FindSegmentOfKind(kKindStreet, 0);
   for (int k = 1; k <= count; ++k) {
     Segment& s = table[k];
-    if (s.contents.empty() || s.contents[0] != u'#' || s.type != kKindNone) continue;
+    if (s.text().empty() || s.text()[0] != u'#' || s.type != kKindNone) continue;
     if (k < count - 1) {
       if (!HoldsDigits(table[k + 1].char_class)) {
         s.type = kKindStreetNumber;
@@ -72,9 +76,9 @@ int16_t MarkUnits(SegmentTable& table) {
 }
 
 bool HashTokenIsUnit(const SegmentTable& table, int index) {
-  if (!ContainsDigit(table.At(index).contents)) return false;
+  if (!ContainsDigit(table.At(index).text())) return false;
   if (index == table.Count()) {
-    const std::u16string& t = table.At(table.FindSegmentOfKind(kKindStreetType, 0)).contents;
+    const std::u16string& t = table.At(table.FindSegmentOfKind(kKindStreetType, 0)).text();
     if (t.find(u"highway") == std::u16string::npos && t.find(u"hw") == std::u16string::npos) {
       return true;
     }
@@ -86,10 +90,11 @@ void CleanUnitText(SegmentTable& table) {
   const int count = table.Count();
   for (int i = 1; i <= count; ++i) {
     Segment& s = table[i];
-    RemoveFirstInPlace(s.contents, u"#");
+    // A classified text without "#" needs no search.
+    if (s.class_stale || s.holds_hash) RemoveFirstInPlace(s, u'#');
     if (s.type == kKindUnit) {
-      RemoveFirstInPlace(s.contents, u"Unit");
-      RemoveFirstInPlace(s.contents, u"Apt");
+      RemoveFirstInPlace(s, u"Unit");
+      RemoveFirstInPlace(s, u"Apt");
       return;
     }
   }
@@ -102,12 +107,12 @@ void NormaliseUnitNumber(SegmentTable& table) {
     // Exact for any length: drop leading zeros, keep at least one digit.
     // Only the first `len` characters were classified, so the rest of the
     // text may hold anything; a value is written only for an all-digit text.
-    bool all_digits = !s.contents.empty();
-    for (char16_t c : s.contents) all_digits = all_digits && IsDigit(c);
+    bool all_digits = !s.text().empty();
+    for (char16_t c : s.text()) all_digits = all_digits && IsDigit(c);
     if (!all_digits) continue;
     size_t zeros = 0;
-    while (zeros + 1 < s.contents.size() && s.contents[zeros] == u'0') ++zeros;
-    s.contents.erase(0, zeros);
+    while (zeros + 1 < s.text().size() && s.text()[zeros] == u'0') ++zeros;
+    s.EditText().erase(0, zeros);
   }
 }
 

@@ -8,23 +8,23 @@ namespace zarn::internal {
 
 int16_t FirstNonDigit(const Segment& segment) {
   size_t i = 0;
-  while (i < segment.contents.size() && IsDigit(segment.contents[i])) ++i;
+  while (i < segment.text().size() && IsDigit(segment.text()[i])) ++i;
   return CheckedPosition(i + 1);
 }
 
 void SplitJoinedNumber(SegmentTable& table) {
-  ClassifyCharacters(table);
+  ClassifyChanged(table);
   if (table.Count() != 1 || table[1].char_class != kClassMixed) return;
   const int16_t a = FirstNonDigit(table[1]);
   if (a <= 1) return;
   std::u16string t;
-  t.swap(table[1].contents);
+  t.swap(table[1].EditText());
   table.Rebuild(2);
-  table[1].contents.assign(t, 0, static_cast<size_t>(a - 1));
+  table[1].EditText().assign(t, 0, static_cast<size_t>(a - 1));
   table[1].type = kKindStreetNumber;
-  table[2].contents.assign(t, static_cast<size_t>(a - 1));
+  table[2].EditText().assign(t, static_cast<size_t>(a - 1));
   table[2].type = kKindStreet;
-  ClassifyCharacters(table);
+  ClassifyChanged(table);
 }
 
 }  // namespace zarn::internal

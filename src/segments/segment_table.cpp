@@ -64,9 +64,15 @@ int16_t SegmentTable::CountUnclassified() const {
   return n;
 }
 
+namespace {
+
+bool IsDashText(const std::u16string& text) { return text.size() == 1 && text[0] == u'-'; }
+
+}  // namespace
+
 int16_t SegmentTable::FindFirstDash() const {
   for (int i = 1; i <= count_; ++i) {
-    if (records_[static_cast<size_t>(i)].contents == u"-"sv) return static_cast<int16_t>(i);
+    if (IsDashText(records_[static_cast<size_t>(i)].text())) return static_cast<int16_t>(i);
   }
   return 0;
 }
@@ -74,7 +80,7 @@ int16_t SegmentTable::FindFirstDash() const {
 int16_t SegmentTable::FindSecondDash() const {
   bool seen = false;
   for (int i = 1; i <= count_; ++i) {
-    if (records_[static_cast<size_t>(i)].contents == u"-"sv) {
+    if (IsDashText(records_[static_cast<size_t>(i)].text())) {
       if (seen) return static_cast<int16_t>(i);
       seen = true;
     }
@@ -113,7 +119,7 @@ void AppendRecord(std::string& out, const Segment& s) {
   out += ':';
   out += ClassName(s.char_class);
   out += '"';
-  for (char c : Utf16ToUtf8(s.contents)) {
+  for (char c : Utf16ToUtf8(s.text())) {
     if (c == '"' || c == '\\') out += '\\';
     out += c;
   }

@@ -34,20 +34,50 @@ enum CharClass : int16_t {
 };
 
 struct Segment {
-  std::u16string contents;
   int16_t type = kKindNone;
   int16_t start = 0;  // 1-based position in the text as tokenised
   int16_t end = 0;
-  int16_t len = 0;  // characters as tokenised; ClassifyCharacters reads this many
+  int16_t len = 0;  // characters as tokenised; the class reads this many
   int16_t char_class = kClassUnknown;
+  // Whether the text may have changed since char_class was last set from it:
+  // ClassifyChanged recomputes only the classes of marked segments. Every
+  // writer of the text below marks the segment, so the mark cannot be
+  // forgotten; `len` is only set where the text is cut into words.
+  bool class_stale = true;
+  // Whether the text holds a "#", set with char_class (and valid only while
+  // class_stale is false), so that the passes removing a "#" can pass over
+  // most words without reading them.
+  bool holds_hash = false;
+
+  const std::u16string& text() const { return text_; }
+  // Replaces the text, marking the class for recomputation.
+  void SetText(std::u16string_view text) {
+    text_.assign(text.data(), text.size());
+    class_stale = true;
+  }
+  // The text, to be changed in place: marks the class for recomputation.
+  std::u16string& EditText() {
+    class_stale = true;
+    return text_;
+  }
+  // Sets the class and the "#" mark from the text and clears the mark.
+  void SetClass(int16_t text_class, bool hash) {
+    char_class = text_class;
+    holds_hash = hash;
+    class_stale = false;
+  }
 
   // Empties the record but keeps the string's storage for reuse.
   void Reset() {
-    contents.clear();
+    text_.clear();
     type = kKindNone;
     start = end = len = 0;
     char_class = kClassUnknown;
+    class_stale = true;
   }
+
+ private:
+  std::u16string text_;
 };
 
 // Records 0..Count(); record 0 is an empty placeholder that no pass writes.

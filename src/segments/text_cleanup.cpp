@@ -12,7 +12,7 @@ namespace {
 // beyond the 16-bit range is the overflow error.
 size_t FindPosition(std::u16string_view text, std::u16string_view pattern) {
   // A one-character pattern ("#") is the common case: a plain scan.
-  const size_t at = pattern.size() == 1 ? text.find(pattern[0]) : text.find(pattern);
+  const size_t at = FindUnits(text, pattern);
   if (at == std::u16string_view::npos) return 0;
   CheckedPosition(at + 1);
   return at + 1;
@@ -73,13 +73,6 @@ std::u16string RemoveFirst(std::u16string_view text, std::u16string_view pattern
   std::u16string out(text);
   if (p != 0) out.erase(p - 1, pattern.size());
   return out;
-}
-
-bool RemoveFirstInPlace(std::u16string& text, std::u16string_view pattern) {
-  const size_t p = FindPosition(text, pattern);
-  if (p == 0) return false;
-  text.erase(p - 1, pattern.size());
-  return true;
 }
 
 std::u16string ReplaceFirst(std::u16string_view text, std::u16string_view pattern,

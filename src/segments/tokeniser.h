@@ -26,9 +26,24 @@ std::u16string DeleteRange(std::u16string_view text, int from, int to);
 // raises the overflow error.
 int16_t Tokenise(std::u16string& address, SegmentTable& table);
 
+// The whole front end of the default rules in one pass over the UTF-8
+// bytes: the same table as converting to UTF-16, CleanText, Tokenise and
+// ClassifyCharacters one after the other. `text` is room for the collapsed
+// text, kept between calls; what it holds afterwards is unspecified. Returns false, having
+// changed nothing that matters, when it cannot tell that those stages would
+// succeed: for text that is not valid UTF-8 (whose error the conversion
+// reports) or long enough that a position could pass 32767.
+bool CleanAndTokeniseUtf8(std::string_view address, std::u16string& text, SegmentTable& table);
+
 // Sets the character class of segments 1..Count() from the first `len`
 // characters of each text.
 void ClassifyCharacters(SegmentTable& table);
+// Sets the class and holds_hash of one segment from its text.
+void ClassifySegment(Segment& s);
+// The same result, recomputing only the segments marked `class_stale` (every
+// other class already matches its text, as long as the text was only
+// changed through Segment's writers).
+void ClassifyChanged(SegmentTable& table);
 // The class of the first `len` characters of `text`. Counts the digits
 // without branching, which suits the short words of an address.
 inline int16_t ClassOf(std::u16string_view text, int len) {

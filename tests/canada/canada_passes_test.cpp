@@ -106,7 +106,7 @@ TEST_F(CanadaPasses, DescribeWords) {
   EXPECT_EQ(traits(3), 0u);                     // MARYS
   EXPECT_NE(traits(4) & kTraitAbbreviated, 0u);
   EXPECT_NE(traits(4) & kTraitCommaAfter, 0u);
-  EXPECT_EQ(table_[4].contents, u"RD");  // the text stays as typed until chosen
+  EXPECT_EQ(table_[4].text(), u"RD");  // the text stays as typed until chosen
   EXPECT_EQ(state_.words[4].type_text, u"Road");
   EXPECT_NE(traits(5) & kTraitDesignatorBefore, 0u);
   EXPECT_NE(traits(7) & kTraitDirection, 0u);        // NO: north-west...

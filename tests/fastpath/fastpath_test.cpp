@@ -9,6 +9,7 @@
 #include <sqlite3.h>
 #include <utf8.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -403,6 +404,41 @@ TEST(WordMemo, FindsEveryWordAgainThroughGrowthAndAfterClear) {
   EXPECT_EQ(memo.size(), 0u);
   EXPECT_EQ(memo.Find(words[5]).value, 0);
   EXPECT_EQ(memo.size(), 1u);
+}
+
+// Words of up to eight units are told apart by the units kept in the slot
+// and the length in the tag: words that differ only in the last unit kept,
+// in the first unit not kept, or only by trailing NUL units (which the zero
+// padding of the slot cannot show) each have their own entry.
+TEST(WordMemo, ShortKeysAtTheSlotBoundary) {
+  internal::WordMemo<int> memo;
+  std::vector<std::u16string> words;
+  for (size_t n = 0; n <= 10; ++n) {
+    std::u16string w(n, u'a');
+    words.push_back(w);
+    if (n == 0) continue;
+    w.back() = u'b';
+    words.push_back(w);
+    w.back() = 0xFFFF;
+    words.push_back(w);
+    w.back() = u'\0';
+    words.push_back(w);
+    words.push_back(std::u16string(n, u'\0'));
+  }
+  words.push_back(u"abcdefgh");
+  words.push_back(u"abcdefghi");
+  words.push_back(u"abcdefgj");
+  words.push_back(u"Abcdefgh");
+  std::sort(words.begin(), words.end());
+  words.erase(std::unique(words.begin(), words.end()), words.end());
+  for (size_t i = 0; i < words.size(); ++i) memo.Find(words[i]).value = static_cast<int>(i) + 1;
+  EXPECT_EQ(memo.size(), words.size());
+  for (size_t i = 0; i < words.size(); ++i) {
+    internal::WordMemo<int>::Entry& e = memo.Find(words[i]);
+    EXPECT_EQ(e.value, static_cast<int>(i) + 1) << "word " << i << " of " << words[i].size();
+    EXPECT_TRUE(e.word == words[i]);
+  }
+  EXPECT_EQ(memo.size(), words.size());
 }
 
 }  // namespace

@@ -108,3 +108,50 @@ TEST(TextConversion, Utf16ToUtf8MatchesUtfcppOnRandomUnits) {
 
 }  // namespace
 }  // namespace zarn
+
+namespace zarn {
+namespace {
+
+// The answers are written through a buffer of 128 units on the stack; texts
+// around that length, with a non-ASCII unit or a surrogate at either end,
+// take both paths. Short texts test the blocks of eight ASCII units.
+TEST(TextConversion, Utf16ToUtf8AroundTheBufferLength) {
+  for (size_t n = 120; n <= 136; ++n) {
+    for (char16_t edge :
+         {char16_t{u'a'}, char16_t{0xE9}, char16_t{0x20AC}, char16_t{0xD800}, char16_t{0xDC00}}) {
+      for (int where = 0; where < 3; ++where) {
+        std::u16string in(n, u'x');
+        if (where == 0) in.front() = edge;
+        if (where == 1) in.back() = edge;
+        if (where == 2) in[n / 2] = edge;
+        std::string out = "stale";
+        internal::Utf16ToUtf8(in, out);
+        ASSERT_EQ(out, ReferenceUtf8(in)) << n << " units";
+        std::string appended = "kept ";
+        internal::AppendUtf16AsUtf8(in, appended);
+        ASSERT_EQ(appended, "kept " + ReferenceUtf8(in)) << n << " units";
+      }
+    }
+  }
+  // ASCII goes eight units at a time: a non-ASCII unit or a surrogate at
+  // every place of the first blocks.
+  for (size_t n = 1; n <= 24; ++n) {
+    for (size_t at = 0; at < n; ++at) {
+      for (char16_t edge : {char16_t{0x7F}, char16_t{0x80}, char16_t{0xFF}, char16_t{0x100},
+                            char16_t{0x20AC}, char16_t{0xD83D}, char16_t{0xDE00}}) {
+        std::u16string in(n, u'y');
+        in[at] = edge;
+        ASSERT_EQ(internal::Utf16ToUtf8(in), ReferenceUtf8(in)) << n << " units, at " << at;
+      }
+    }
+  }
+  // A pair split over the buffer's end, and a pair whole at its end.
+  std::u16string pair(127, u'x');
+  pair += u"\xD83D\xDE00";
+  EXPECT_EQ(internal::Utf16ToUtf8(pair), ReferenceUtf8(pair));
+  pair.pop_back();
+  EXPECT_EQ(internal::Utf16ToUtf8(pair), ReferenceUtf8(pair));
+}
+
+}  // namespace
+}  // namespace zarn

@@ -143,10 +143,10 @@ internal::SegmentTable TableFromDump(std::string_view dump) {
   table.Rebuild(static_cast<int>(records.size()));
   for (size_t i = 0; i < records.size(); ++i) {
     internal::Segment& s = table[static_cast<int>(i) + 1];
-    s.contents = U16(records[i].text);
+    s.SetText(U16(records[i].text));
     s.type = records[i].kind;
     s.char_class = records[i].char_class;
-    s.len = static_cast<int16_t>(s.contents.size());
+    s.len = static_cast<int16_t>(s.text().size());
   }
   return table;
 }

@@ -30,8 +30,8 @@ long long SmallValue(std::u16string_view t) {
 }
 
 bool LooksLikeRange(const Context& c, int left, int right) {
-  const std::u16string& l = c.table[left].contents;
-  const std::u16string& r = c.table[right].contents;
+  const std::u16string& l = c.table[left].text();
+  const std::u16string& r = c.table[right].text();
   const long long a = SmallValue(l);
   const long long b = SmallValue(r);
   if (a < 0 || b < 0 || l.size() != r.size() || a >= b || (a - b) % 2 != 0) return false;
@@ -42,7 +42,7 @@ bool LooksLikeRange(const Context& c, int left, int right) {
 }
 
 bool IsUnitWord(const Context& c, int i) {
-  const std::u16string& t = c.table[i].contents;
+  const std::u16string& t = c.table[i].text();
   if (t.empty() || t.size() > 6) return false;
   for (char16_t ch : t) {
     const char16_t f = FoldChar(ch);
@@ -65,9 +65,9 @@ bool OrdinalIsCivic(const Context& c, int i) {
 
 void JoinInto(Context& c, int into, int from, std::u16string_view separator) {
   Segment& s = c.table[into];
-  s.contents += separator;
-  s.contents += c.table[from].contents;
-  s.len = CheckedPosition(s.contents.size());
+  s.EditText() += separator;
+  s.EditText() += c.table[from].text();
+  s.len = CheckedPosition(s.text().size());
   EraseSegment(c, from);
 }
 

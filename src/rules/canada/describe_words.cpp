@@ -46,7 +46,7 @@ uint32_t ShapeTraits(std::u16string_view folded) {
 // form), then the types the profile adds. Types that only USPS lists are no
 // street types here.
 void FindStreetType(Context& c, Connection& connection, int i, const ListEntry* own, Word& w) {
-  const std::u16string& text = c.table[i].contents;
+  const std::u16string& text = c.table[i].text();
   if (text.size() < 2) return;
   std::u16string& key = c.state.scratch;
   DatabaseKeyInto(text, key);
@@ -101,7 +101,7 @@ void DescribeWords(Context& c) {
   auto& words = c.state.words;
   // Comma words go; the word before each remembers it.
   for (int i = 1; i <= table.Count();) {
-    if (table[i].contents != u",") {
+    if (table[i].text() != u",") {
       words[static_cast<size_t>(i)].traits = 0;
       ++i;
       continue;
@@ -110,7 +110,7 @@ void DescribeWords(Context& c) {
     // A lone comma is the whole text: keep one empty word, as for an
     // empty text.
     if (table.Count() == 1) {
-      table[i].contents.clear();
+      table[i].EditText().clear();
       table[i].len = 0;
       break;
     }
@@ -125,17 +125,17 @@ void DescribeWords(Context& c) {
   for (int i = 1; i <= table.Count(); ++i) {
     Segment& s = table[i];
     Word& w = words[static_cast<size_t>(i)];
-    s.len = CheckedPosition(s.contents.size());
-    s.char_class = ClassOf(s.contents, s.len);
-    FoldInto(s.contents, w.folded);
+    s.len = CheckedPosition(s.text().size());
+    ClassifySegment(s);
+    FoldInto(s.text(), w.folded);
     w.type_text.clear();
     w.direction = {};
     w.traits &= kTraitCommaAfter;
-    if (s.contents == u"-") {
+    if (s.text() == u"-") {
       s.type = kKindDash;
       continue;
     }
-    if (s.contents == u"#") {
+    if (s.text() == u"#") {
       w.traits |= kTraitHash;
       continue;
     }

@@ -18,7 +18,7 @@ const Word& WordAt(const Context& c, int i) { return c.state.words[static_cast<s
 void MarkAsDirection(Context& c, int i) {
   Segment& s = c.table[i];
   s.type = kKindDirection;
-  s.contents.assign(WordAt(c, i).direction);
+  s.EditText().assign(WordAt(c, i).direction);
 }
 
 }  // namespace

@@ -40,7 +40,7 @@ bool IsUnitText(std::u16string_view t) {
 
 // Splits "L-R" at its only dash; true when it did.
 bool SplitDashed(Context& c, int i) {
-  const std::u16string_view t = c.table[i].contents;
+  const std::u16string_view t = c.table[i].text();
   const size_t dash = t.find(u'-');
   if (dash == std::u16string_view::npos || t.find(u'-', dash + 1) != std::u16string_view::npos) {
     return false;
@@ -54,7 +54,7 @@ bool SplitDashed(Context& c, int i) {
   if (!unit_civic && !civic_unit) return false;
   // Copy the right half before the table moves the record's text.
   c.state.scratch.assign(right);
-  c.table[i].contents.resize(dash);
+  c.table[i].EditText().resize(dash);
   c.table[i].len = CheckedPosition(dash);
   InsertSegmentText(c, i + 1, u"-");
   InsertSegmentText(c, i + 2, c.state.scratch);
@@ -63,7 +63,7 @@ bool SplitDashed(Context& c, int i) {
 
 // Splits "Apt5" after its designator; true when it did.
 bool SplitDesignator(Context& c, int i) {
-  const std::u16string_view t = c.table[i].contents;
+  const std::u16string_view t = c.table[i].text();
   size_t letters = 0;
   while (letters < t.size() && !IsDigit(t[letters])) ++letters;
   if (letters < 2 || letters == t.size() || letters > 12) return false;
@@ -76,7 +76,7 @@ bool SplitDesignator(Context& c, int i) {
     return false;
   }
   c.state.scratch.assign(t.substr(letters));
-  c.table[i].contents.resize(letters);
+  c.table[i].EditText().resize(letters);
   c.table[i].len = CheckedPosition(letters);
   InsertSegmentText(c, i + 1, c.state.scratch);
   return true;
@@ -94,7 +94,7 @@ void SplitGluedTokens(Context& c) {
   // holding a digit is looked at.
   bool dashed_seen = false;
   for (int i = 1; i <= c.table.Count(); ++i) {
-    const std::u16string& t = c.table[i].contents;
+    const std::u16string& t = c.table[i].text();
     bool digit = false;
     for (char16_t ch : t) digit = digit || IsDigit(ch);
     if (!digit) continue;

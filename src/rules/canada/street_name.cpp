@@ -8,7 +8,7 @@ namespace zarn::internal::canada {
 void MarkStreetNameCanada(Context& c) {
   const auto [first, last] = FindStreetLine(c);
   for (int i = first; i <= last; ++i) {
-    if (!c.table[i].contents.empty()) c.table[i].type = kKindStreet;
+    if (!c.table[i].text().empty()) c.table[i].type = kKindStreet;
   }
 }
 

@@ -70,7 +70,7 @@ void MarkStreetTypeCanada(Context& c) {
   if (chosen == 0) return;
   Segment& s = c.table[chosen];
   s.type = kKindStreetType;
-  s.contents = WordAt(c, chosen).type_text;
+  s.SetText(WordAt(c, chosen).type_text);
   for (int i = first; i <= last; ++i) {
     if (i != chosen && WordAt(c, i).Is(kTraitStreetType) && !WordAt(c, i).Is(kTraitNamePrefix)) {
       c.state.flags |= kFlagStreetTypeAssumed;

@@ -18,7 +18,7 @@ void MarkTrailingUnit(Context& c) {
     const Word& next = c.state.words[static_cast<size_t>(after)];
     const bool alone = after == c.table.Count() || next.Is(kTraitCommaAfter);
     if (alone && next.Is(kTraitHasDigit) && !next.Is(kTraitOrdinal | kTraitFraction) &&
-        c.table[after].contents.size() <= 8) {
+        c.table[after].text().size() <= 8) {
       c.table[after].type = kKindUnit;
       c.state.flags |= kFlagUnitAssumed;
       return;
@@ -27,7 +27,7 @@ void MarkTrailingUnit(Context& c) {
   if (last - first < 2) return;
   const Word& w = c.state.words[static_cast<size_t>(last)];
   if (!w.Is(kTraitHasDigit) || w.Is(kTraitOrdinal) || w.Is(kTraitFraction) ||
-      c.table[last].contents.size() > 6) {
+      c.table[last].text().size() > 6) {
     return;
   }
   if (c.state.words[static_cast<size_t>(first)].Is(kTraitRouteType)) return;
@@ -45,7 +45,7 @@ void MarkTrailingUnit(Context& c) {
   const Word& between = c.state.words[static_cast<size_t>(last - 1)];
   if (last - first >= 3 && ends_street(last - 2) &&
       !between.Is(kTraitHasDigit | kTraitStreetType | kTraitDirection | kTraitParticle) &&
-      c.table[last - 1].contents.size() <= 6) {
+      c.table[last - 1].text().size() <= 6) {
     c.table[last - 1].type = kKindDesignator;
     c.table[last].type = kKindUnit;
     c.state.flags |= kFlagUnitAssumed;

@@ -15,9 +15,9 @@ constexpr uint32_t kFollows = kTraitDesignatorBefore | kTraitDesignatorDigit | k
 bool CanBeUnit(const Context& c, int j, bool letters_ok) {
   const Segment& s = c.table[j];
   const Word& w = c.state.words[static_cast<size_t>(j)];
-  if (s.type != kKindNone || s.contents.empty() || s.contents.size() > 8) return false;
+  if (s.type != kKindNone || s.text().empty() || s.text().size() > 8) return false;
   if (w.Is(kTraitHasDigit)) return !w.Is(kTraitFraction);
-  return letters_ok && s.contents.size() <= 3 && !w.Is(kTraitParticle);
+  return letters_ok && s.text().size() <= 3 && !w.Is(kTraitParticle);
 }
 
 // Whether the number `j` after a designator is rather a street's, as in

@@ -198,8 +198,8 @@ void EraseSegment(Context& c, int index) {
 void InsertSegmentText(Context& c, int index, std::u16string_view text) {
   c.table.InsertSegment(index);
   Segment& s = c.table[index];
-  s.contents.assign(text);
-  s.len = CheckedPosition(s.contents.size());
+  s.EditText().assign(text);
+  s.len = CheckedPosition(s.text().size());
   auto& words = c.state.words;
   if (words.size() < static_cast<size_t>(c.table.Count()) + 1) words.resize(c.table.Count() + 1);
   for (size_t i = static_cast<size_t>(c.table.Count()); i > static_cast<size_t>(index); --i) {
