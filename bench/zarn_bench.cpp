@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <fstream>
 #include <stdexcept>
 #include <string>
@@ -224,19 +225,31 @@ void BM_Floor(benchmark::State& state) {
 }
 BENCHMARK(BM_Floor)->Unit(benchmark::kMicrosecond);
 
-// `zarn_bench --count-batches N [--canada]`: parses N blocks of the corpus
-// with ParseBatch and exits, without the benchmark framework, for counting
-// instructions under callgrind (bench/count-instructions runs it twice and
-// takes the difference, so that start-up and the cold memo cancel out).
-int CountBatches(long batches, zarn::ParseOptions options) {
+// `zarn_bench --count-batches N [--canada|--single]`: parses N blocks of the
+// corpus with ParseBatch (or, with --single, address by address with Parse,
+// each call checking the file) and exits, without the benchmark framework,
+// for counting instructions under callgrind (bench/count-instructions runs it
+// twice and takes the difference, so that start-up and the cold memo cancel
+// out).
+int CountBatches(long batches, zarn::ParseOptions options, bool single) {
   const zarn::ZarnAddress parser(DatabasePath(), options);
   const std::span<const std::string_view> lines(CorpusViews());
   std::vector<zarn::BatchResult> out(kBatchSize);
   size_t at = 0;
   long failed = 0;
   for (long b = 0; b < batches; ++b) {
-    parser.ParseBatch(lines.subspan(at, kBatchSize), out);
-    for (const zarn::BatchResult& r : out) failed += r.ok() ? 0 : 1;
+    if (single) {
+      for (const std::string_view line : lines.subspan(at, kBatchSize)) {
+        try {
+          benchmark::DoNotOptimize(parser.Parse(line));
+        } catch (const std::exception&) {
+          ++failed;
+        }
+      }
+    } else {
+      parser.ParseBatch(lines.subspan(at, kBatchSize), out);
+      for (const zarn::BatchResult& r : out) failed += r.ok() ? 0 : 1;
+    }
     at += kBatchSize;
     if (at + kBatchSize > lines.size()) at = 0;
   }
@@ -249,9 +262,9 @@ int CountBatches(long batches, zarn::ParseOptions options) {
 int main(int argc, char** argv) {
   if (argc >= 3 && std::string_view(argv[1]) == "--count-batches") {
     zarn::ParseOptions options;
-    if (argc >= 4 && std::string_view(argv[3]) == "--canada")
-      options.profile = zarn::Profile::kCanada;
-    return CountBatches(std::strtol(argv[2], nullptr, 10), options);
+    const std::string_view mode = argc >= 4 ? argv[3] : "";
+    if (mode == "--canada") options.profile = zarn::Profile::kCanada;
+    return CountBatches(std::strtol(argv[2], nullptr, 10), options, mode == "--single");
   }
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
