@@ -74,7 +74,7 @@ const StreetTypeSymbols::Entry* FindType(internal::Connection& connection,
 
 StandardAddress StandardizeIn(DatabaseSession& session, const AddressParts& parts,
                               Language language, std::string_view address) {
-  try {
+  return session.DropConnectionOnError([&]() -> StandardAddress {
     internal::CheckPartsUtf8(parts);
     DatabaseSession::PassScope pass(session);
     internal::Connection& connection = pass.connection();
@@ -93,13 +93,7 @@ StandardAddress StandardizeIn(DatabaseSession& session, const AddressParts& part
           return type != nullptr && FindType(connection, symbols, std::string(word)) == type;
         }};
     return internal::FormatStandard(parts, type, language, &hint);
-  } catch (const Error& e) {
-    if (!IsAddressError(e.Number())) session.DropConnection();
-    throw;
-  } catch (...) {
-    session.DropConnection();
-    throw;
-  }
+  });
 }
 
 }  // namespace

@@ -85,21 +85,14 @@ struct ThreadScratch {
 // gone or damaged.
 void ParseInto(DatabaseSession& session, const ParseOptions& options, std::string_view address,
                std::u16string& text, SegmentTable& table, Diagnostics* diagnostics) {
-  try {
+  session.DropConnectionOnError([&] {
     if (options.profile == Profile::kCanada) {
       internal::Utf8ToUtf16(address, text);
       internal::AnalyzeAddressCanada(text, table, session, diagnostics);
     } else {
       internal::AnalyzeAddressUtf8(address, text, table, session);
     }
-  } catch (const Error& e) {
-    // An address's own error leaves the connection good for the next call.
-    if (!IsAddressError(e.Number())) session.DropConnection();
-    throw;
-  } catch (...) {
-    session.DropConnection();
-    throw;
-  }
+  });
 }
 
 void ReadParts(ThreadScratch& scratch, AddressParts& parts) {

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/file_identity.h"
+#include "zarn/zarn.hpp"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -343,6 +344,22 @@ class DatabaseSession {
 
   // Drops the leased connection; the next pass leases a fresh one.
   void DropConnection() { connection_.reset(); }
+
+  // Runs `work` and returns what it returns. If it throws, the leased
+  // connection is dropped before the exception goes on, unless the error is
+  // the address's own, which leaves the connection good for the next call.
+  template <class Work>
+  decltype(auto) DropConnectionOnError(Work&& work) {
+    try {
+      return work();
+    } catch (const Error& e) {
+      if (!IsAddressError(e.Number())) DropConnection();
+      throw;
+    } catch (...) {
+      DropConnection();
+      throw;
+    }
+  }
 
   // The database for one pass: opened (kOpenPerPass) or leased (kCached)
   // when the scope starts; closed when it ends, whether the pass succeeded
