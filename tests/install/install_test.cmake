@@ -57,3 +57,53 @@ if(PYTHON)
       PYTHONPATH=${pydir} PYTHONDONTWRITEBYTECODE=1 ${PYTHON} ${SOURCE_DIR}/check_python.py ${prefix}
       ${pydir})
 endif()
+
+# The conventions of a package: pkg-config finds the shared library, the
+# manual pages and bash completion are installed.
+file(GLOB_RECURSE pc_files ${prefix}/*/pkgconfig/zarn.pc)
+file(GLOB_RECURSE shared_libs ${prefix}/*/libzarn.so.*)
+if(NOT pc_files OR NOT shared_libs)
+  message(FATAL_ERROR "missing pkg-config file (${pc_files}) or shared library (${shared_libs})")
+endif()
+list(GET pc_files 0 pc_file)
+get_filename_component(pc_dir ${pc_file} DIRECTORY)
+get_filename_component(lib_dir ${pc_dir} DIRECTORY)
+find_program(PKG_CONFIG pkg-config REQUIRED)
+execute_process(COMMAND ${CMAKE_COMMAND} -E env PKG_CONFIG_PATH=${pc_dir} ${PKG_CONFIG} --cflags --libs zarn
+                RESULT_VARIABLE rc OUTPUT_VARIABLE pc_flags OUTPUT_STRIP_TRAILING_WHITESPACE)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "pkg-config --cflags --libs zarn failed")
+endif()
+separate_arguments(pc_flags UNIX_COMMAND "${pc_flags}")
+separate_arguments(san_flags UNIX_COMMAND "${flags}")
+run("build a program with pkg-config" ${CXX_COMPILER} -std=c++20 ${san_flags}
+    ${SOURCE_DIR}/consumer/consumer.cpp
+    "-DZARN_CONSUMER_DATABASE=\"${prefix}/share/zarn/qordatavb.DAT\"" ${pc_flags}
+    -Wl,-rpath,${lib_dir} -o ${WORK_DIR}/consumer_pkgconfig)
+run("run the pkg-config program" ${WORK_DIR}/consumer_pkgconfig)
+execute_process(COMMAND ldd ${WORK_DIR}/consumer_pkgconfig OUTPUT_VARIABLE linked)
+if(NOT linked MATCHES "libzarn\\.so\\.0")
+  message(FATAL_ERROR "the pkg-config program is not linked with the shared library:\n${linked}")
+endif()
+
+foreach(f share/man/man1/zarn-parse.1 share/bash-completion/completions/zarn-parse share/doc)
+  if(NOT EXISTS ${prefix}/${f})
+    message(FATAL_ERROR "not installed: ${f}")
+  endif()
+endforeach()
+find_program(MAN man)
+if(MAN)
+  execute_process(COMMAND ${MAN} -l ${prefix}/share/man/man1/zarn-parse.1 OUTPUT_VARIABLE page
+                  RESULT_VARIABLE rc ERROR_QUIET)
+  if(NOT rc EQUAL 0 OR NOT page MATCHES "--input")
+    message(FATAL_ERROR "man zarn-parse does not show the options (${rc}):\n${page}")
+  endif()
+endif()
+# The completion offers the program's options, read from its --help.
+execute_process(
+  COMMAND bash -c "source \"$0\"; COMP_WORDS=(\"$1\" --inp); COMP_CWORD=1; _zarn_complete \"$1\"; echo \"\${COMPREPLY[*]}\""
+          ${prefix}/share/bash-completion/completions/zarn-parse ${prefix}/bin/zarn-parse
+  OUTPUT_VARIABLE completed OUTPUT_STRIP_TRAILING_WHITESPACE)
+if(NOT completed STREQUAL "--input")
+  message(FATAL_ERROR "zarn-parse --inp<TAB> completes to '${completed}', not --input")
+endif()
