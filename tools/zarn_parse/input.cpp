@@ -3,6 +3,8 @@
 #include <csv.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <exception>
@@ -25,7 +27,68 @@ uint64_t RegularFileSize(std::FILE* file) {
   return static_cast<uint64_t>(st.st_size);
 }
 
+// Windows-1252's characters for 0x80 to 0x9F (0 where it defines none);
+// the other bytes are the same code points as ISO 8859-1.
+constexpr char16_t kCp1252High[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+// Appends the UTF-8 of code point `c` (below U+10000).
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out.push_back(static_cast<char>(c));
+  } else if (c < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
+// Each byte of `in` as the character it stands for in `encoding`. A byte
+// that Windows-1252 leaves undefined becomes U+FFFD.
+void DecodeSingleByte(std::string_view in, Encoding encoding, std::string& out) {
+  for (const char ch : in) {
+    const auto b = static_cast<unsigned char>(ch);
+    char32_t c = b;
+    if (b >= 0x80 && b < 0xA0 && encoding == Encoding::kCp1252) {
+      c = kCp1252High[b - 0x80];
+      if (c == 0) c = 0xFFFD;
+    }
+    AppendUtf8(out, c);
+  }
+}
+
 }  // namespace
+
+bool EncodingFromName(std::string_view name, Encoding* encoding) {
+  std::string lower;
+  for (const char c : name)
+    lower.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+  if (lower == "utf-8" || lower == "utf8") {
+    *encoding = Encoding::kUtf8;
+  } else if (lower == "cp1252" || lower == "windows-1252") {
+    *encoding = Encoding::kCp1252;
+  } else if (lower == "latin-1" || lower == "latin1" || lower == "iso-8859-1") {
+    *encoding = Encoding::kLatin1;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool LooksLikeCp1252(std::string_view text) {
+  bool high = false;
+  for (const char ch : text) {
+    const auto b = static_cast<unsigned char>(ch);
+    if (b >= 0x80 && b < 0xA0 && kCp1252High[b - 0x80] == 0) return false;
+    if (b >= 0x80) high = true;
+  }
+  return high;
+}
 
 void Chunker::AddField(std::string_view text, bool cut) {
   Chunk::Field field;
@@ -86,11 +149,20 @@ bool Chunker::Flush() {
   return go_on;
 }
 
-InputFile::InputFile(std::FILE* file, std::string name, bool owned, uint64_t size)
-    : file_(file), name_(std::move(name)), owned_(owned), size_(size) {}
+InputFile::InputFile(std::FILE* file, std::string name, bool owned, uint64_t size,
+                     Encoding encoding)
+    : file_(file), name_(std::move(name)), owned_(owned), size_(size), encoding_(encoding) {}
 
 InputFile::InputFile(InputFile&& other) noexcept
-    : file_(other.file_), name_(std::move(other.name_)), owned_(other.owned_), size_(other.size_) {
+    : file_(other.file_),
+      name_(std::move(other.name_)),
+      owned_(other.owned_),
+      size_(other.size_),
+      encoding_(other.encoding_),
+      head_(std::move(other.head_)),
+      head_used_(other.head_used_),
+      head_read_(other.head_read_),
+      interrupted_(other.interrupted_) {
   other.file_ = nullptr;
 }
 
@@ -98,10 +170,10 @@ InputFile::~InputFile() {
   if (owned_ && file_ != nullptr) std::fclose(file_);
 }
 
-InputFile InputFile::Open(const std::string& path) {
+InputFile InputFile::Open(const std::string& path, Encoding encoding) {
   if (path == "-") {
     SetBinaryMode(stdin);
-    return InputFile(stdin, "standard input", false, RegularFileSize(stdin));
+    return InputFile(stdin, "standard input", false, RegularFileSize(stdin), encoding);
   }
   errno = 0;
   std::FILE* file = std::fopen(path.c_str(), "rb");
@@ -113,16 +185,52 @@ InputFile InputFile::Open(const std::string& path) {
     std::fclose(file);
     throw FatalError("cannot open input " + path + ": " + std::strerror(EISDIR));
   }
-  return InputFile(file, path, true, RegularFileSize(file));
+  return InputFile(file, path, true, RegularFileSize(file), encoding);
 }
 
-size_t InputFile::Read(char* buffer, size_t size) {
+size_t InputFile::ReadRaw(char* buffer, size_t size) {
+  if (interrupted_) return 0;
   errno = 0;
   const size_t n = std::fread(buffer, 1, size, file_);
+  if (StopSignal() != 0) {
+    // A signal asked to stop: the input ends here (a read it interrupted
+    // returns what it had, or an error that is no error of the file's).
+    interrupted_ = true;
+    std::clearerr(file_);
+    return n;
+  }
   if (n < size && std::ferror(file_)) {
     throw FatalError("cannot read input " + name_ + ": " + std::strerror(errno != 0 ? errno : EIO));
   }
   return n;
+}
+
+size_t InputFile::Read(char* buffer, size_t size) {
+  if (head_used_ < head_.size()) {
+    const size_t n = std::min(size, head_.size() - head_used_);
+    std::memcpy(buffer, head_.data() + head_used_, n);
+    head_used_ += n;
+    return n;
+  }
+  head_read_ = true;  // reading went past the head (or there was none)
+  if (encoding_ == Encoding::kUtf8) return ReadRaw(buffer, size);
+  // A single-byte character takes at most three bytes in UTF-8.
+  raw_.resize(std::max<size_t>(size / 3, 1));
+  const size_t n = ReadRaw(raw_.data(), raw_.size());
+  std::string decoded;
+  DecodeSingleByte(std::string_view(raw_.data(), n), encoding_, decoded);
+  std::memcpy(buffer, decoded.data(), decoded.size());
+  return decoded.size();
+}
+
+std::string_view InputFile::Head() {
+  if (!head_read_) {
+    std::string block(kBlockSize, '\0');
+    block.resize(Read(block.data(), block.size()));  // sets head_read_
+    head_ = std::move(block);
+    head_used_ = 0;
+  }
+  return std::string_view(head_).substr(head_used_);
 }
 
 bool InputFile::is_terminal() const { return IsTerminal(file_); }
@@ -263,7 +371,27 @@ class CsvParser {
 
 }  // namespace
 
-void ReadCsv(InputFile& input,
+char DetectDelimiter(std::string_view head) {
+  constexpr std::string_view kCandidates = ",;\t|";
+  size_t counts[4] = {};
+  bool quoted = false;
+  for (const char c : head) {
+    if (c == '"') {
+      quoted = !quoted;
+    } else if (!quoted) {
+      if (c == '\n') break;
+      const size_t i = kCandidates.find(c);
+      if (i != std::string_view::npos) ++counts[i];
+    }
+  }
+  size_t best = 0;
+  for (size_t i = 1; i < kCandidates.size(); ++i) {
+    if (counts[i] > counts[best]) best = i;
+  }
+  return kCandidates[best];
+}
+
+void ReadCsv(InputFile& input, char delimiter,
              const std::function<size_t(const std::vector<std::string>&)>& on_header,
              const ChunkSink& sink) {
   Chunker chunker(sink);
@@ -271,10 +399,20 @@ void ReadCsv(InputFile& input,
   state.chunker = &chunker;
   state.on_header = &on_header;
   CsvParser parser;
+  csv_set_delim(parser.get(), static_cast<unsigned char>(delimiter));
   std::vector<char> block(kBlockSize);
-  auto malformed = [&]() {
-    return FatalError("cannot read input " + input.name() + ": malformed CSV after record " +
-                      std::to_string(state.records) + ": " + csv_strerror(csv_error(parser.get())));
+  uint64_t lines = 0;     // line ends in the input given to the parser so far
+  bool ends_line = true;  // the input so far ends with a line end
+  // In plain words: the only errors of a strict reader are a quote where a
+  // field may not hold one, and a quoted field never closed.
+  auto malformed = [&](uint64_t line, bool at_end) {
+    std::string what =
+        at_end ? "a quoted field is never closed (the file ends before its closing quote)"
+               : "a quote inside a field that does not start with a quote, or text right after "
+                 "the closing quote of a quoted field";
+    return FatalError("cannot read input " + input.name() + ": malformed CSV on line " +
+                      std::to_string(line) + ": " + what +
+                      " (a quote inside a quoted field is written twice: \"\")");
   };
   try {
     bool first_block = true;
@@ -291,11 +429,14 @@ void ReadCsv(InputFile& input,
       const size_t parsed = csv_parse(parser.get(), data, n, OnField, OnRecord, &state);
       if (state.failure) std::rethrow_exception(state.failure);
       if (state.stop) return;
-      if (parsed != n) throw malformed();
+      const std::string_view done(data, parsed);
+      lines += static_cast<uint64_t>(std::count(done.begin(), done.end(), '\n'));
+      if (parsed != n) throw malformed(lines + 1, false);
+      if (n > 0) ends_line = data[n - 1] == '\n';
     }
     const int finished = csv_fini(parser.get(), OnField, OnRecord, &state);
     if (state.failure) std::rethrow_exception(state.failure);
-    if (finished != 0) throw malformed();
+    if (finished != 0) throw malformed(ends_line ? lines : lines + 1, true);
   } catch (...) {
     chunker.Flush();
     throw;

@@ -3,6 +3,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cinttypes>
@@ -22,6 +23,12 @@
 #include "zarn_parse/pipeline.h"
 #include "zarn_parse/progress.h"
 #include "zarn_parse/terminal.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace zarn_parse {
 namespace {
@@ -68,6 +75,97 @@ struct Options {
   int threads = 0;
   std::optional<bool> progress;
   bool quiet = false;
+  std::string encoding = "utf-8";
+  std::string delimiter;  // empty: detected from the header
+  std::optional<bool> bom;
+};
+
+// The row error of an address too long to parse, in words that say what to do.
+constexpr std::string_view kTooLong =
+    "address longer than 32,767 characters (after clean-up): split it or check the column";
+
+// --delimiter: one character, or the word "tab".
+char DelimiterFromOption(const std::string& text) {
+  if (text == "tab" || text == "\\t" || text == "\t") return '\t';
+  if (text.size() == 1 && text[0] != '"' && text[0] != '\n' && text[0] != '\r') return text[0];
+  throw std::invalid_argument("--delimiter must be one character (, ; | ...) or tab, not \"" +
+                              text + "\"");
+}
+
+// --output FILE is written to a temporary file beside it, renamed over FILE
+// only when the run completes: an interrupted or failed run leaves an earlier
+// FILE untouched, and its partial output (when it wrote rows) in FILE.partial.
+// A FILE that exists and is no plain file (a device such as /dev/null, a
+// FIFO, a symbolic link) is written directly, as it is.
+class OutputFile {
+ public:
+  explicit OutputFile(std::string path) : path_(std::move(path)) {
+#ifndef _WIN32
+    struct stat st {};
+    if (lstat(path_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+      errno = 0;
+      file_ = std::fopen(path_.c_str(), "wb");
+      if (file_ == nullptr) Fail(path_);
+      return;
+    }
+    std::string pattern = path_ + ".zarn-XXXXXX";
+    errno = 0;
+    const int fd = mkstemp(pattern.data());
+    if (fd < 0) Fail(path_);
+    // The permissions fopen would have given a new file.
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+    file_ = fdopen(fd, "wb");
+    if (file_ == nullptr) {
+      close(fd);
+      std::remove(pattern.c_str());
+      Fail(path_);
+    }
+    temp_ = pattern;
+#else
+    temp_ = path_ + ".zarn-partial";
+    errno = 0;
+    file_ = std::fopen(temp_.c_str(), "wb");
+    if (file_ == nullptr) Fail(path_);
+#endif
+  }
+  ~OutputFile() {
+    if (!temp_.empty()) std::remove(temp_.c_str());
+  }
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  std::FILE* file() const { return file_; }
+  // After the sink closed the file: puts it in place.
+  void Commit() {
+    if (temp_.empty()) return;  // written directly
+    if (std::rename(temp_.c_str(), path_.c_str()) != 0) {
+      throw FatalError("cannot write output " + path_ + ": " + std::strerror(errno));
+    }
+    temp_.clear();
+  }
+  // After the sink closed the file of a run that did not complete: keeps the
+  // partial output as FILE.partial and returns that name, or removes it
+  // (nothing was written) and returns "".
+  std::string KeepPartial(bool keep) {
+    if (temp_.empty()) return {};
+    const std::string partial = path_ + ".partial";
+    if (keep && std::rename(temp_.c_str(), partial.c_str()) == 0) {
+      temp_.clear();
+      return partial;
+    }
+    return {};
+  }
+
+ private:
+  [[noreturn]] static void Fail(const std::string& path) {
+    throw FatalError("cannot write output " + path + ": " +
+                     std::strerror(errno != 0 ? errno : EIO));
+  }
+  std::string path_;
+  std::string temp_;
+  std::FILE* file_ = nullptr;
 };
 
 constexpr const char* kExamples = R"(Examples:
@@ -85,12 +183,19 @@ constexpr const char* kExamples = R"(Examples:
   zarn-parse --standard "5-123 rue Saint-Denis Ouest" "123 Main St. N"
       add each address in Canada Post's standard form (5-123 RUE SAINT DENIS O)
 
+  zarn-parse --csv --encoding cp1252 -i export.csv -o parsed.csv
+      a CSV file saved by Excel in Windows-1252, ; or , separated (detected)
+
 Output columns: address (or the CSV file's own columns), number, street,
 street_type, direction, unit, (with --flags: flags, unplaced_words,) (with
 --standard: standard_line, standard_type, standard_direction,) error. A row that cannot be parsed keeps its
-place, with empty parts and the reason in the error column. In TSV, tab,
+place, with empty parts and the reason in the error column. A CSV row with
+more fields than the header keeps them after the error column. In TSV, tab,
 newline, carriage return and backslash inside a field are written as \t, \n,
-\r and \\.
+\r and \\. A CSV file is written with its input's delimiter.
+
+Ctrl-C or SIGTERM stops the run: the rows read so far are written, the
+summary says "interrupted after N rows", and the exit status is 130 or 143.
 
 Exit status: 0 when the run completed (even if some rows failed), 1 for
 unusable arguments, 2 when the reference database, an input or an output
@@ -148,6 +253,9 @@ std::string Summary(const RunStats& stats, const char* profile, double seconds) 
   return text;
 }
 
+// Exit status of a run stopped by `signal`, as a shell reports it.
+int InterruptedStatus(int signal) { return 128 + signal; }
+
 int Run(const Options& options, const char* argv0) {
   const auto start = std::chrono::steady_clock::now();
 
@@ -170,24 +278,42 @@ int Run(const Options& options, const char* argv0) {
     throw UsageError("unknown language \"" + options.standard_language +
                      "\" (use en, fr or detect)");
   }
+  Encoding encoding = Encoding::kUtf8;
+  if (!EncodingFromName(options.encoding, &encoding)) {
+    throw UsageError("--encoding: unknown encoding \"" + options.encoding +
+                     "\" (use utf-8, cp1252 or latin-1)");
+  }
+  char delimiter = 0;
+  if (!options.delimiter.empty()) {
+    try {
+      delimiter = DelimiterFromOption(options.delimiter);
+    } catch (const std::invalid_argument& e) {
+      throw UsageError(e.what());
+    }
+  }
   const zarn::ZarnAddress parser(database, parse_options);
   CheckDatabase(parser, options.standard);
 
   std::optional<InputFile> input;
   if (options.addresses.empty()) {
-    input.emplace(InputFile::Open(options.input.empty() ? "-" : options.input));
+    input.emplace(InputFile::Open(options.input.empty() ? "-" : options.input, encoding));
   }
+  if (options.csv && delimiter == 0) {
+    std::string_view head = input->Head();
+    if (head.starts_with("\xEF\xBB\xBF")) head.remove_prefix(3);
+    delimiter = DetectDelimiter(head);
+  }
+  // A byte order mark for spreadsheets: asked for, or kept from the input.
+  // Never on a terminal; reading ahead on one would wait for typing.
+  const bool bom_wanted = options.bom.value_or(input && !input->is_terminal() && input->HasBom());
 
   std::FILE* out_file = stdout;
   std::string out_name = "standard output";
   const bool to_file = !options.output.empty() && options.output != "-";
+  std::optional<OutputFile> output_file;
   if (to_file) {
-    errno = 0;
-    out_file = std::fopen(options.output.c_str(), "wb");
-    if (out_file == nullptr) {
-      throw FatalError("cannot write output " + options.output + ": " +
-                       std::strerror(errno != 0 ? errno : EIO));
-    }
+    output_file.emplace(options.output);
+    out_file = output_file->file();
     out_name = options.output;
   } else {
     SetBinaryMode(stdout);
@@ -208,10 +334,16 @@ int Run(const Options& options, const char* argv0) {
       format = Format::kTable;
     }
   }
-  std::unique_ptr<RowWriter> writer = MakeRowWriter(format);
+  std::unique_ptr<RowWriter> writer =
+      MakeRowWriter(format, options.csv && delimiter != 0 ? delimiter : ',');
+  if (bom_wanted && (format == Format::kCsv || format == Format::kTsv)) sink.Write("\xEF\xBB\xBF");
 
+  // The bar is drawn only where it cannot mix with the output: not when the
+  // rows go to the same terminal (unless asked for with --progress).
+  const bool rows_on_terminal = !to_file && IsTerminal(stdout);
   const bool progress_wanted =
-      !options.quiet && options.progress.value_or(input && input->size() > 0 && IsTerminal(stderr));
+      !options.quiet && options.progress.value_or(input && input->size() > 0 &&
+                                                  IsTerminal(stderr) && !rows_on_terminal);
   Progress progress(progress_wanted, input ? input->size() : 0);
 
   if (input && input->is_terminal() && !options.quiet) {
@@ -221,6 +353,7 @@ int Run(const Options& options, const char* argv0) {
   }
 
   RunStats stats;
+  bool cp1252_hinted = false;
   size_t columns = 1;
   size_t address_index = 0;
   // Appends the chunk's rows to `out`: each row's own fields, then the five
@@ -270,6 +403,7 @@ int Run(const Options& options, const char* argv0) {
       }
       bool ok = r.ok();
       std::string_view error = r.error_message;
+      if (r.error_number == zarn::kErrorOverflow) error = kTooLong;
       if (options.standard) {
         const zarn::StandardResult& f = forms[i];
         values.emplace_back(f.standard.line);
@@ -283,6 +417,8 @@ int Run(const Options& options, const char* argv0) {
         }
       }
       values.emplace_back(error);
+      // Fields beyond the header's are kept, after the error column.
+      for (size_t f = columns; f < row.field_count; ++f) values.push_back(chunk.FieldText(i, f));
       writer->Row(values, ok, out);
     }
   };
@@ -313,6 +449,15 @@ int Run(const Options& options, const char* argv0) {
         ++stats.parsed;
       } else {
         ++stats.failed;
+        if (r.error_number == zarn::kErrorInvalidArgument && encoding == Encoding::kUtf8 &&
+            !cp1252_hinted && address_index < chunk.rows[i].field_count &&
+            LooksLikeCp1252(chunk.FieldText(i, address_index))) {
+          cp1252_hinted = true;
+          std::fprintf(stderr,
+                       "zarn-parse: %s is not UTF-8 (row %" PRIu64
+                       "), but reads as Windows-1252: run again with --encoding cp1252\n",
+                       input ? input->name().c_str() : "the input", stats.rows);
+        }
         if (!IsRowError(r.error_number) && stats.database_failures++ == 0) {
           stats.first_database_error = r.error_message;
         }
@@ -334,6 +479,7 @@ int Run(const Options& options, const char* argv0) {
     sink.Write(text);
   };
 
+  std::exception_ptr read_failure;
   int threads =
       options.threads > 0 ? options.threads : static_cast<int>(std::thread::hardware_concurrency());
   threads = std::max(threads, 1);
@@ -357,7 +503,11 @@ int Run(const Options& options, const char* argv0) {
       return address_index;
     };
     try {
-      ReadCsv(*input, on_header, [&](Chunk& c) { return pipeline->Submit(c); });
+      ReadCsv(*input, delimiter, on_header, [&](Chunk& c) { return pipeline->Submit(c); });
+    } catch (const FatalError&) {
+      // Malformed or unreadable input: every row before it is still written.
+      if (pipeline) pipeline->Finish();
+      read_failure = std::current_exception();
     } catch (...) {
       if (pipeline) pipeline->Finish();
       throw;
@@ -373,11 +523,15 @@ int Run(const Options& options, const char* argv0) {
       } else {
         Chunker chunker(submit);
         for (const std::string& a : options.addresses) {
+          if (StopSignal() != 0) break;
           chunker.AddField(a);
           if (!chunker.EndRow({}, 0)) break;
         }
         chunker.Flush();
       }
+    } catch (const FatalError&) {
+      pipeline.Finish();
+      read_failure = std::current_exception();
     } catch (...) {
       pipeline.Finish();
       throw;
@@ -390,11 +544,33 @@ int Run(const Options& options, const char* argv0) {
   progress.Done();
   sink.Close();
 
+  const int stop = StopSignal();
+  const bool complete = stop == 0 && !read_failure && stats.database_failures == 0;
+  std::string partial;
+  if (output_file) {
+    if (complete) {
+      output_file->Commit();
+    } else {
+      partial = output_file->KeepPartial(stats.rows > 0);
+    }
+  }
+
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  if (!options.quiet)
-    std::fprintf(stderr, "%s\n",
-                 Summary(stats, zarn::ProfileName(parse_options.profile), seconds).c_str());
+  if (!options.quiet) {
+    std::string line = Summary(stats, zarn::ProfileName(parse_options.profile), seconds);
+    if (stop != 0) line += "; interrupted after " + std::to_string(stats.rows) + " rows";
+    std::fprintf(stderr, "%s\n", line.c_str());
+  }
+  if (!partial.empty()) {
+    std::fprintf(stderr, "zarn-parse: %s was left as it was; the partial output is in %s\n",
+                 options.output.c_str(), partial.c_str());
+  }
+  if (stop != 0) return InterruptedStatus(stop);
+  if (read_failure) std::rethrow_exception(read_failure);
+  if (stats.rows == 0 && input && !options.quiet) {
+    std::fprintf(stderr, "zarn-parse: warning: %s held no addresses\n", input->name().c_str());
+  }
   if (stats.database_failures > 0) {
     throw FatalError(stats.first_database_error + " (" + std::to_string(stats.database_failures) +
                      " rows failed)");
@@ -407,6 +583,8 @@ int Run(const Options& options, const char* argv0) {
 
 int main(int argc, char** argv) {
   using namespace zarn_parse;
+  // Before any file is opened, which could otherwise take descriptor 0.
+  const bool stdin_open = IsOpen(stdin);
   Options options;
   CLI::App app{
       "Parses Canadian street addresses (English and French) into civic number, "
@@ -461,6 +639,20 @@ int main(int argc, char** argv) {
   app.add_flag_callback(
       "--no-progress", [&options] { options.progress = false; }, "Never show the progress bar");
   app.add_flag("-q,--quiet", options.quiet, "No progress bar and no summary line");
+  app.add_option("--encoding", options.encoding,
+                 "Input encoding: utf-8 (default), cp1252 (Windows-1252, as Excel and Access "
+                 "export) or latin-1")
+      ->option_text("NAME");
+  app.add_option("--delimiter", options.delimiter,
+                 "With --csv: the field separator, one character or tab (default: detected "
+                 "from the header among , ; tab |); a CSV output uses the same")
+      ->option_text("CHAR");
+  app.add_flag_callback(
+      "--bom", [&options] { options.bom = true; },
+      "Start a CSV or TSV output with a UTF-8 byte order mark, for Excel (default: when "
+      "the input has one)");
+  app.add_flag_callback(
+      "--no-bom", [&options] { options.bom = false; }, "Never write a byte order mark");
 
   try {
     app.parse(argc, argv);
@@ -481,6 +673,29 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "zarn-parse: --column needs --csv (see zarn-parse --help)\n");
     return 1;
   }
+  if (app.count("--delimiter") > 0 && !options.csv) {
+    std::fprintf(stderr, "zarn-parse: --delimiter needs --csv (see zarn-parse --help)\n");
+    return 1;
+  }
+  // The easy mistake of naming a file where an address is expected.
+  if (options.addresses.size() == 1) {
+    std::error_code ec;
+    if (fs::is_regular_file(Utf8Path(options.addresses[0]), ec)) {
+      std::fprintf(stderr,
+                   "zarn-parse: warning: \"%s\" is the name of a file, parsed here as an address; "
+                   "to parse the addresses in it, use: zarn-parse -i %s\n",
+                   options.addresses[0].c_str(), options.addresses[0].c_str());
+    }
+  }
+  const bool reads_stdin =
+      options.addresses.empty() && (options.input.empty() || options.input == "-");
+  if (reads_stdin && !stdin_open) {
+    std::fprintf(stderr,
+                 "zarn-parse: standard input is closed: give addresses as arguments, or a file "
+                 "with --input FILE\n");
+    return 1;
+  }
+  InstallStopHandlers();
 
   try {
     return Run(options, argc > 0 ? argv[0] : nullptr);

@@ -156,16 +156,33 @@ void AppendTsvField(std::string& out, std::string_view field) {
   }
 }
 
-void AppendCsvField(std::string& out, std::string_view field) {
-  if (FirstOf(field, kCsvSpecial) == field.size()) {
-    out.append(field);
-    return;
-  }
+namespace {
+void AppendQuotedCsvField(std::string& out, std::string_view field) {
   // Worst case: every character a quote (doubled) plus the two enclosing.
   const size_t start = out.size();
   out.resize(start + 2 * field.size() + 2);
   const size_t used = csv_write(out.data() + start, out.size() - start, field.data(), field.size());
   out.resize(start + used);
+}
+}  // namespace
+
+void AppendCsvField(std::string& out, std::string_view field, char separator) {
+  if (separator == ',') {
+    AppendCsvField(out, field);
+  } else if (field.find_first_of(std::string{separator, '"', '\r', '\n'}) ==
+             std::string_view::npos) {
+    out.append(field);
+  } else {
+    AppendQuotedCsvField(out, field);
+  }
+}
+
+void AppendCsvField(std::string& out, std::string_view field) {
+  if (FirstOf(field, kCsvSpecial) == field.size()) {
+    out.append(field);
+    return;
+  }
+  AppendQuotedCsvField(out, field);
 }
 
 namespace {
@@ -174,8 +191,7 @@ namespace {
 // format's own escaping.
 class DelimitedWriter : public RowWriter {
  public:
-  using AppendField = void (*)(std::string&, std::string_view);
-  DelimitedWriter(char separator, AppendField append) : separator_(separator), append_(append) {}
+  explicit DelimitedWriter(char separator) : separator_(separator) {}
   void Header(const std::vector<std::string>& columns, std::string& out) override {
     std::vector<std::string_view> views(columns.begin(), columns.end());
     Row(views, true, out);
@@ -183,7 +199,7 @@ class DelimitedWriter : public RowWriter {
   void Row(const std::vector<std::string_view>& values, bool /*ok*/, std::string& out) override {
     for (size_t i = 0; i < values.size(); ++i) {
       if (i > 0) out.push_back(separator_);
-      append_(out, values[i]);
+      AppendCsvField(out, values[i], separator_);
     }
     out.push_back('\n');
   }
@@ -191,7 +207,6 @@ class DelimitedWriter : public RowWriter {
 
  private:
   const char separator_;
-  const AppendField append_;
 };
 
 // Copies the bytes of `in` before the first one of `set` to `p` and returns
@@ -314,11 +329,12 @@ class JsonlWriter : public RowWriter {
     // Written key by key rather than through a json object so that CSV
     // columns keep their order, and repeated column names all appear.
     out.push_back('{');
+    const size_t error_index = keys_.empty() ? values.size() - 1 : keys_.size() - 1;
     for (size_t i = 0; i < values.size(); ++i) {
       if (i > 0) out.push_back(',');
-      out += i < keys_.size() ? keys_[i] : JsonString("column" + std::to_string(i + 1));
+      out += i < keys_.size() ? keys_[i] : JsonString("extra" + std::to_string(i - error_index));
       out.push_back(':');
-      const bool error_column = i + 1 == values.size();
+      const bool error_column = i == error_index;
       if (error_column && ok) {
         out += "null";
       } else {
@@ -430,11 +446,11 @@ class TableWriter : public RowWriter {
 
 }  // namespace
 
-std::unique_ptr<RowWriter> MakeRowWriter(Format format) {
+std::unique_ptr<RowWriter> MakeRowWriter(Format format, char separator) {
   switch (format) {
     case Format::kTable: return std::make_unique<TableWriter>();
     case Format::kTsv: return std::make_unique<TsvWriter>();
-    case Format::kCsv: return std::make_unique<DelimitedWriter>(',', AppendCsvField);
+    case Format::kCsv: return std::make_unique<DelimitedWriter>(separator);
     case Format::kJsonl: return std::make_unique<JsonlWriter>();
   }
   return std::make_unique<TsvWriter>();

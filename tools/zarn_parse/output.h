@@ -38,8 +38,10 @@ class OutputSink {
 enum class Format { kTable, kTsv, kCsv, kJsonl };
 
 // Formats rows of string fields under a header of column names, appending
-// the text to `out`. The last column is the error message; `ok` says the
-// row has none (JSON writes null).
+// the text to `out`. The header's last column is the error message; `ok`
+// says the row has none (JSON writes null). A row may have more values than
+// the header (fields of a CSV row beyond its header's): they follow the
+// error, named extra1, extra2, ... in JSON.
 class RowWriter {
  public:
   virtual ~RowWriter() = default;
@@ -52,13 +54,17 @@ class RowWriter {
   virtual bool Stateless() const { return false; }
 };
 
-std::unique_ptr<RowWriter> MakeRowWriter(Format format);
+// `separator` is the CSV format's field separator (the input's, so that a
+// file from a French-locale spreadsheet comes back with semicolons).
+std::unique_ptr<RowWriter> MakeRowWriter(Format format, char separator = ',');
 
 // Field escaping of the TSV format: tab, newline, carriage return and
 // backslash become \t, \n, \r and \\.
 void AppendTsvField(std::string& out, std::string_view field);
 // A CSV field, quoted (by libcsv) only when it holds a comma, quote, CR or LF.
 void AppendCsvField(std::string& out, std::string_view field);
+// The same with another separator, quoted when it holds that separator.
+void AppendCsvField(std::string& out, std::string_view field, char separator);
 
 }  // namespace zarn_parse
 

@@ -15,6 +15,15 @@ void SetBinaryMode(std::FILE* file);
 // The directory holding the running program, or "" when it cannot be found.
 std::string ExecutableDirectory(const char* argv0);
 
+// Makes Ctrl-C (SIGINT) and SIGTERM ask the run to stop instead of ending the
+// process: reads then end early and StopSignal() gives the signal's number.
+// A second signal ends the process at once, as usual.
+void InstallStopHandlers();
+// The signal that asked the run to stop, or 0.
+int StopSignal();
+// Whether the file descriptor of `file` is open (false for `prog <&-`).
+bool IsOpen(std::FILE* file);
+
 }  // namespace zarn_parse
 
 #endif  // ZARN_TOOLS_ZARN_PARSE_TERMINAL_H_
