@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "zarn_serve/connection_pool.h"
+#include "zarn_serve/page.h"
 
 namespace zarn_serve {
 namespace {
@@ -249,10 +250,8 @@ struct Endpoint {
   const char* allow;
 };
 constexpr Endpoint kEndpoints[] = {
-    {"/v1/parse", "GET, HEAD, POST"},
-    {"/healthz", "GET, HEAD"},
-    {"/v1/version", "GET, HEAD"},
-    {"/metrics", "GET, HEAD"},
+    {"/", "GET, HEAD"},           {"/v1/parse", "GET, HEAD, POST"}, {"/healthz", "GET, HEAD"},
+    {"/v1/version", "GET, HEAD"}, {"/metrics", "GET, HEAD"},
 };
 
 const Endpoint* FindEndpoint(const std::string& path) {
@@ -670,6 +669,15 @@ void Service::Install(httplib::Server& server) {
               [this](const httplib::Request& req, httplib::Response& res,
                      const httplib::ContentReader& reader) { PostParse(req, res, reader); });
   server.Get("/healthz", [this](const httplib::Request&, httplib::Response& res) { Healthz(res); });
+  server.Get("/", [](const httplib::Request& req, httplib::Response& res) {
+    const std::string language = PageLanguage(req.get_header_value("Accept-Language"));
+    res.set_header("Content-Security-Policy", kPagePolicy);
+    res.set_header("X-Content-Type-Options", "nosniff");
+    res.set_header("Cache-Control", "no-cache");
+    res.set_header("Content-Language", language);
+    res.set_header("Vary", "Accept-Language");
+    res.set_content(PageHtml(language), "text/html; charset=utf-8");
+  });
   server.Get("/v1/version", [this](const httplib::Request&, httplib::Response& res) {
     Json body;
     body["service"] = "zarn-serve";
