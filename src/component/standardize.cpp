@@ -7,7 +7,7 @@
 #include <iterator>
 #include <new>
 
-#include "component/text.h"
+#include "base/text.h"
 #include "format/latin_case.h"
 #include "format/standard_form.h"
 #include "refdb/reference_database.h"

@@ -4,7 +4,7 @@
 
 #include "component/access.h"
 #include "component/pipeline.h"
-#include "component/text.h"
+#include "base/text.h"
 #include "platform/thread_scratch.h"
 #include "refdb/reference_database.h"
 #include "segments/segment_table.h"
