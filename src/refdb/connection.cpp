@@ -6,7 +6,6 @@
 #include <new>
 #include <utility>
 
-#include "format/standard_form.h"
 #include "zarn/zarn.hpp"
 
 namespace zarn::internal {
@@ -214,7 +213,8 @@ void Connection::CheckDataVersion() {
     street_types_.clear();
     street_addresses_.clear();
     delivery_addresses_.clear();
-    symbols_.reset();
+    symbol_rows_.reset();
+    made_from_symbols_.reset();
     has_street_rows_ = has_delivery_rows_ = -1;
     data_version_ = version;
   }
@@ -410,4 +410,3 @@ const DbText* Connection::AlternateDeliveryAddress(std::u16string_view key) {
 }
 
 }  // namespace zarn::internal
-

@@ -20,8 +20,6 @@ struct sqlite3_stmt;
 
 namespace zarn::internal {
 
-struct StreetTypeSymbols;  // format/standard_form.h
-
 // How the parser reaches the file.
 enum class DbPolicy {
   // Pooled connections, prepared statements and look-up caches, all checked
@@ -37,6 +35,14 @@ enum class DbPolicy {
 struct DbText {
   bool is_null = false;
   std::u16string text;
+};
+
+// One row of the StreetTypeSymbol table as stored (nullopt for Null; a
+// number as its text).
+struct SymbolRow {
+  std::optional<std::string> street_type;
+  std::optional<std::string> language;
+  std::optional<std::string> symbol;
 };
 
 // The delivery columns of an alternate street address row.
@@ -99,10 +105,13 @@ class Connection {
   // not build a key. Fails as the look-up itself would.
   bool MayFindAlternateStreetAddress();
   bool MayFindAlternateDeliveryAddress();
-  // The whole StreetTypeSymbol table, read once per version of the file
-  // (with the cache; on every call without). A file without the table fails
-  // with the SQLite error, naming it.
-  const StreetTypeSymbols& StreetTypeSymbolTable();
+  // The rows of the StreetTypeSymbol table in its order, read once per
+  // version of the file (with the cache; on every call without). A file
+  // without the table fails with the SQLite error, naming it.
+  const std::vector<SymbolRow>& StreetTypeSymbolRows();
+  // What a layer above makes of those rows (the standard form's table by
+  // street type), kept here until the rows are read again.
+  std::shared_ptr<const void>& MadeFromSymbolRows() { return made_from_symbols_; }
 
  private:
   struct Statement;
@@ -143,8 +152,8 @@ class Connection {
   std::vector<WordMemo<StreetTypeEntry>::Entry*> word_entries_;
   Memo<std::optional<DeliveryRow>> street_addresses_;
   Memo<std::optional<DbText>> delivery_addresses_;
-  std::unique_ptr<StreetTypeSymbols> symbols_;
-  std::unique_ptr<StreetTypeSymbols> scratch_symbols_;  // the uncached path's
+  std::optional<std::vector<SymbolRow>> symbol_rows_;
+  std::shared_ptr<const void> made_from_symbols_;
   // Scratch results for the uncached path.
   DbText scratch_text_;
   DeliveryRow scratch_row_;
