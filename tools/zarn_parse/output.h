@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "zarn/encode.hpp"
+
 namespace zarn_parse {
 
 // Bytes to a FILE*, buffered here so that every failure is seen: a failed
@@ -54,11 +56,9 @@ class RowWriter {
 
 std::unique_ptr<RowWriter> MakeRowWriter(Format format);
 
-// Field escaping of the TSV format: tab, newline, carriage return and
-// backslash become \t, \n, \r and \\.
-void AppendTsvField(std::string& out, std::string_view field);
-// A CSV field, quoted (by libcsv) only when it holds a comma, quote, CR or LF.
-void AppendCsvField(std::string& out, std::string_view field);
+// The field escaping of TSV and CSV: the library's encoder's.
+using zarn::AppendCsvField;
+using zarn::AppendTsvField;
 
 }  // namespace zarn_parse
 
