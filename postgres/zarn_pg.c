@@ -23,6 +23,7 @@
 #include "utils/guc.h"
 #include "utils/json.h"
 #include "utils/jsonb.h"
+#include "utils/lsyscache.h"
 /* clang-format on */
 
 #include <string.h>
@@ -34,6 +35,8 @@ void _PG_init(void);
 
 PG_FUNCTION_INFO_V1(zarn_pg_parse);
 PG_FUNCTION_INFO_V1(zarn_pg_parse_json);
+PG_FUNCTION_INFO_V1(zarn_pg_parse_result);
+PG_FUNCTION_INFO_V1(zarn_pg_field);
 
 /* The setting zarn.database and its boot value, the bundled file. */
 static char* zarn_database_setting = NULL;
@@ -49,11 +52,6 @@ typedef struct ZarnCachedParser {
 } ZarnCachedParser;
 static ZarnCachedParser zarn_parsers[ZARN_MAX_PARSERS];
 static int zarn_parser_count = 0;
-
-/* Parts, in the order of the composite type zarn_parts. */
-enum { kPartNumber = 0, kPartStreet, kPartType, kPartDirection, kPartUnit, kPartCount };
-static const char* const zarn_part_names[kPartCount] = {"street_number", "street", "street_type",
-                                                        "direction", "unit"};
 
 void _PG_init(void) {
   char share_path[MAXPGPATH];
@@ -127,12 +125,26 @@ static zarn_parser* zarn_get_parser(text* profile_text) {
     profile[size] = '\0';
     /* The library ignores ASCII case; one cache entry per spelling is fine. */
   }
-  if (size < 0 || (pg_strcasecmp(profile, ZARN_PROFILE_SPECIFIED) != 0 &&
-                   pg_strcasecmp(profile, ZARN_PROFILE_CANADA) != 0)) {
+  if (size >= 0) {
+    size_t known = zarn_profile_count();
+    size_t p;
+    for (p = 0; p < known; p++)
+      if (pg_strcasecmp(profile, zarn_profile_name(p)) == 0) break;
+    if (p == known) size = -1;
+  }
+  if (size < 0) {
     char* shown = text_to_cstring(profile_text);
+    StringInfoData names;
+    size_t p;
+    initStringInfo(&names);
+    for (p = 0; p < zarn_profile_count(); p++)
+      appendStringInfo(&names, "%s'%s'",
+                       p == 0                          ? ""
+                       : p + 1 == zarn_profile_count() ? " or "
+                                                       : ", ",
+                       zarn_profile_name(p));
     ereport(ERROR, (errcode(ERRCODE_INVALID_PARAMETER_VALUE),
-                    errmsg("zarn: unknown profile \"%s\"", shown),
-                    errhint("Use 'specified' or 'canada'.")));
+                    errmsg("zarn: unknown profile \"%s\"", shown), errhint("Use %s.", names.data)));
   }
 
   for (i = 0; i < zarn_parser_count; i++) {
@@ -169,105 +181,144 @@ static zarn_parser* zarn_get_parser(text* profile_text) {
   return parser;
 }
 
-/* Parses `address` (in the server encoding) into the five parts, each a
- * palloc'd string in the server encoding. */
-static void zarn_parse_text(text* address, text* profile, char* parts_out[kPartCount]) {
+/* Parses `address` (in the server encoding) with the result options
+ * `options` (ZARN_RESULT_*). The caller frees the result with
+ * zarn_result_free before anything that may raise an error. */
+static zarn_result* zarn_parse_text(text* address, text* profile, unsigned options) {
   zarn_parser* parser = zarn_get_parser(profile);
   int size = VARSIZE_ANY_EXHDR(address);
   /* The library reads UTF-8. In a SQL_ASCII database no conversion happens,
    * so bytes that are not UTF-8 reach the parser and fail there. */
   char* utf8 = pg_server_to_any(VARDATA_ANY(address), size, PG_UTF8);
   size_t utf8_size = utf8 == VARDATA_ANY(address) ? (size_t)size : strlen(utf8);
-  char local[512];
-  char* buffer = local;
-  size_t buffer_size = sizeof local;
-  size_t needed = 0;
-  zarn_parts parts;
+  zarn_result* result = NULL;
   zarn_error error;
-  zarn_status status;
-  int i;
 
-  status = zarn_parse(parser, utf8, utf8_size, buffer, buffer_size, &needed, &parts, &error);
-  if (status == ZARN_BUFFER_TOO_SMALL) {
-    buffer_size = needed;
-    buffer = palloc(buffer_size);
-    status = zarn_parse(parser, utf8, utf8_size, buffer, buffer_size, &needed, &parts, &error);
-  }
-  if (status != ZARN_OK) zarn_report(&error);
+  if (zarn_parse_result(parser, utf8, utf8_size, options, &result, &error) != ZARN_OK)
+    zarn_report(&error);
+  return result;
+}
+
+/* A text of the library (UTF-8) in the server encoding, palloc'd. Frees
+ * `result` first when the conversion fails. */
+static char* zarn_to_server(zarn_text value, zarn_result* result) {
+  char* volatile out = NULL;
+  PG_TRY();
   {
-    const zarn_text* texts[kPartCount] = {&parts.street_number, &parts.street, &parts.street_type,
-                                          &parts.direction, &parts.unit};
-    for (i = 0; i < kPartCount; i++)
-      parts_out[i] = pg_any_to_server(texts[i]->data, (int)texts[i]->size, PG_UTF8);
-    /* pg_any_to_server may return its input: copy out of the buffer. */
-    for (i = 0; i < kPartCount; i++)
-      if (parts_out[i] == texts[i]->data) parts_out[i] = pnstrdup(texts[i]->data, texts[i]->size);
+    out = pg_any_to_server(value.data, (int)value.size, PG_UTF8);
+    /* pg_any_to_server may return its input: copy it out of the result. */
+    if (out == value.data) out = pnstrdup(value.data, value.size);
   }
-  if (buffer != local) pfree(buffer);
+  PG_CATCH();
+  {
+    zarn_result_free(result);
+    PG_RE_THROW();
+  }
+  PG_END_TRY();
+  return out;
+}
+
+/* The result as the library's JSON, as jsonb; `result` is freed. */
+static Datum zarn_result_jsonb(zarn_result* result) {
+  size_t needed = 0;
+  char* json;
+  if (zarn_result_json(result, NULL, 0, &needed) != ZARN_BUFFER_TOO_SMALL) {
+    zarn_result_free(result);
+    ereport(ERROR, (errcode(ERRCODE_INTERNAL_ERROR), errmsg("zarn: the result cannot be written")));
+  }
+  json = palloc(needed);
+  zarn_result_json(result, json, needed, NULL);
+  zarn_result_free(result);
+  json = pg_any_to_server(json, (int)(needed - 1), PG_UTF8);
+  return DirectFunctionCall1(jsonb_in, CStringGetDatum(json));
 }
 
 #define ZARN_PROFILE_ARG(n) (PG_NARGS() > (n) ? PG_GETARG_TEXT_PP(n) : cstring_to_text("specified"))
 
-/* zarn_parse(address text, profile text) RETURNS zarn_parts */
-Datum zarn_pg_parse(PG_FUNCTION_ARGS) {
-  char* parts[kPartCount];
-  Datum values[kPartCount];
-  bool nulls[kPartCount] = {false, false, false, false, false};
+/* The composite type's descriptor and, for each of its columns, the index
+ * of the output field of that name, found once per call site. */
+typedef struct ZarnRowShape {
   TupleDesc desc;
+  int fields[FLEXIBLE_ARRAY_MEMBER];
+} ZarnRowShape;
+
+/* zarn_parse(address text, profile text) RETURNS zarn_parts: a column per
+ * output field, matched by name. */
+Datum zarn_pg_parse(PG_FUNCTION_ARGS) {
+  ZarnRowShape* shape = (ZarnRowShape*)fcinfo->flinfo->fn_extra;
+  zarn_result* result;
+  Datum* values;
+  bool* nulls;
   int i;
 
-  /* The result descriptor, looked up once per call site. */
-  desc = (TupleDesc)fcinfo->flinfo->fn_extra;
-  if (desc == NULL) {
+  if (shape == NULL) {
     MemoryContext old = MemoryContextSwitchTo(fcinfo->flinfo->fn_mcxt);
+    TupleDesc desc;
     if (get_call_result_type(fcinfo, NULL, &desc) != TYPEFUNC_COMPOSITE)
       ereport(ERROR, (errcode(ERRCODE_FEATURE_NOT_SUPPORTED),
                       errmsg("zarn_parse must be called where a composite result is accepted")));
     desc = BlessTupleDesc(desc);
+    shape = palloc(offsetof(ZarnRowShape, fields) + sizeof(int) * (desc->natts + 1));
+    shape->desc = desc;
+    for (i = 0; i < desc->natts; i++) {
+      shape->fields[i] = zarn_field_index(NameStr(TupleDescAttr(desc, i)->attname));
+      if (shape->fields[i] < 0)
+        ereport(ERROR,
+                (errcode(ERRCODE_DATATYPE_MISMATCH),
+                 errmsg("zarn: type zarn_parts has a column \"%s\", which is no output field",
+                        NameStr(TupleDescAttr(desc, i)->attname))));
+    }
     MemoryContextSwitchTo(old);
-    if (desc->natts != kPartCount)
-      ereport(ERROR, (errcode(ERRCODE_DATATYPE_MISMATCH),
-                      errmsg("zarn: type zarn_parts must have %d columns", kPartCount)));
-    fcinfo->flinfo->fn_extra = desc;
+    fcinfo->flinfo->fn_extra = shape;
   }
 
-  zarn_parse_text(PG_GETARG_TEXT_PP(0), ZARN_PROFILE_ARG(1), parts);
-  for (i = 0; i < kPartCount; i++) values[i] = CStringGetTextDatum(parts[i]);
-  PG_RETURN_DATUM(HeapTupleGetDatum(heap_form_tuple(desc, values, nulls)));
+  result = zarn_parse_text(PG_GETARG_TEXT_PP(0), ZARN_PROFILE_ARG(1), 0);
+  values = palloc(sizeof(Datum) * (shape->desc->natts + 1));
+  nulls = palloc0(sizeof(bool) * (shape->desc->natts + 1));
+  for (i = 0; i < shape->desc->natts; i++)
+    values[i] = CStringGetTextDatum(
+        zarn_to_server(zarn_result_field(result, (size_t)shape->fields[i]), result));
+  zarn_result_free(result);
+  PG_RETURN_DATUM(HeapTupleGetDatum(heap_form_tuple(shape->desc, values, nulls)));
 }
 
-/* zarn_parse_json(address text, profile text) RETURNS jsonb */
+/* zarn_parse_json(address text, profile text) RETURNS jsonb: the output
+ * fields only, as the library's encoder writes them. */
 Datum zarn_pg_parse_json(PG_FUNCTION_ARGS) {
-  char* parts[kPartCount];
-  StringInfoData json;
-  int i;
+  Datum json = zarn_result_jsonb(zarn_parse_text(PG_GETARG_TEXT_PP(0), ZARN_PROFILE_ARG(1), 0));
+  /* Every call that returns has no error: the key says nothing here. */
+  PG_RETURN_DATUM(DirectFunctionCall2(jsonb_delete, json, CStringGetTextDatum("error")));
+}
 
-  zarn_parse_text(PG_GETARG_TEXT_PP(0), ZARN_PROFILE_ARG(1), parts);
-  initStringInfo(&json);
-  appendStringInfoChar(&json, '{');
-  for (i = 0; i < kPartCount; i++) {
-    if (i > 0) appendStringInfoString(&json, ", ");
-    escape_json(&json, zarn_part_names[i]);
-    appendStringInfoString(&json, ": ");
-    escape_json(&json, parts[i]);
+/* zarn_parse_result(address text, profile text, flags boolean, standard
+ * boolean) RETURNS jsonb: the fields, "error" (always null: a failure is an
+ * SQL error), "diagnostics" with flags, "standard" with standard. */
+Datum zarn_pg_parse_result(PG_FUNCTION_ARGS) {
+  unsigned options = 0;
+  if (PG_GETARG_BOOL(2)) options |= ZARN_RESULT_DIAGNOSTICS;
+  if (PG_GETARG_BOOL(3)) options |= ZARN_RESULT_STANDARD;
+  PG_RETURN_DATUM(
+      zarn_result_jsonb(zarn_parse_text(PG_GETARG_TEXT_PP(0), PG_GETARG_TEXT_PP(1), options)));
+}
+
+/* zarn_<field>(address text, profile text) RETURNS text, for every output
+ * field: the field is the one the SQL function is named after. */
+Datum zarn_pg_field(PG_FUNCTION_ARGS) {
+  int* field = (int*)fcinfo->flinfo->fn_extra;
+  zarn_result* result;
+  char* value;
+  if (field == NULL) {
+    char* name = get_func_name(fcinfo->flinfo->fn_oid);
+    int index = name != NULL && strncmp(name, "zarn_", 5) == 0 ? zarn_field_index(name + 5) : -1;
+    if (index < 0)
+      ereport(ERROR, (errcode(ERRCODE_UNDEFINED_FUNCTION),
+                      errmsg("zarn: function %s names no output field", name ? name : "?")));
+    field = MemoryContextAlloc(fcinfo->flinfo->fn_mcxt, sizeof(int));
+    *field = index;
+    fcinfo->flinfo->fn_extra = field;
   }
-  appendStringInfoChar(&json, '}');
-  PG_RETURN_DATUM(DirectFunctionCall1(jsonb_in, CStringGetDatum(json.data)));
+  result = zarn_parse_text(PG_GETARG_TEXT_PP(0), ZARN_PROFILE_ARG(1), 0);
+  value = zarn_to_server(zarn_result_field(result, (size_t)*field), result);
+  zarn_result_free(result);
+  PG_RETURN_TEXT_P(cstring_to_text(value));
 }
-
-/* zarn_street(address text, profile text) and the other single parts. */
-static text* zarn_one_part(FunctionCallInfo fcinfo, int which) {
-  char* parts[kPartCount];
-  zarn_parse_text(PG_GETARG_TEXT_PP(0), ZARN_PROFILE_ARG(1), parts);
-  return cstring_to_text(parts[which]);
-}
-
-#define ZARN_PART_FUNCTION(name, which) \
-  PG_FUNCTION_INFO_V1(name);            \
-  Datum name(PG_FUNCTION_ARGS) { PG_RETURN_TEXT_P(zarn_one_part(fcinfo, which)); }
-
-ZARN_PART_FUNCTION(zarn_pg_street_number, kPartNumber)
-ZARN_PART_FUNCTION(zarn_pg_street, kPartStreet)
-ZARN_PART_FUNCTION(zarn_pg_street_type, kPartType)
-ZARN_PART_FUNCTION(zarn_pg_direction, kPartDirection)
-ZARN_PART_FUNCTION(zarn_pg_unit, kPartUnit)

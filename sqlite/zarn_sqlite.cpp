@@ -2,32 +2,32 @@
 // functions.
 //
 //   .load libzarn_sqlite
-//   SELECT zarn_parse('123 Main St. N');            -- JSON text of the five parts
+//   SELECT zarn_parse('123 Main St. N');            -- JSON text of the fields
 //   SELECT zarn_parse(address, 'canada') FROM t;    -- with a rule profile
-//   SELECT zarn_street(address), zarn_unit(address) FROM t;
+//   SELECT zarn_street(address), zarn_unit(address) FROM t;   -- one per field
+//   SELECT zarn_parse_result(address, 'canada', 1, 1) FROM t; -- + diagnostics, standard form
 //
-// The reference database is $ZARN_DATABASE when set, else the bundled file
-// installed beside the extension (<prefix>/share/zarn/qordatavb.DAT), else
-// the library's own default; zarn_database() tells which. Each connection
+// The reference database is the library's default (zarn::ReferenceDatabasePath:
+// $ZARN_DATABASE when set, else the bundled file found from where this
+// extension is installed); zarn_database() tells which. Each connection
 // keeps one parser per profile.
 //
 // None of the functions is SQLITE_DETERMINISTIC: the reference database may
 // be replaced or edited between statements, and then the same address parses
 // differently, so SQLite must not cache or index their answers. They have no
 // side effects and never write anything, hence SQLITE_INNOCUOUS.
-#include <dlfcn.h>
 #include <sqlite3ext.h>
 
 #include <array>
 #include <cstring>
-#include <filesystem>
 #include <new>
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <system_error>
+#include <utility>
+#include <vector>
 
+#include "zarn/encode.hpp"
 #include "zarn/zarn.hpp"
 
 SQLITE_EXTENSION_INIT1
@@ -46,27 +46,15 @@ struct Connection {
   }
 };
 
-// The bundled database beside this shared object: <libdir>/<relative path>.
-std::string BundledDatabase() {
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&BundledDatabase), &info) != 0 && info.dli_fname != nullptr) {
-    std::error_code ec;
-    std::filesystem::path candidate =
-        std::filesystem::path(info.dli_fname).parent_path() / ZARN_SQLITE_DATABASE_RELATIVE;
-    if (std::filesystem::exists(candidate, ec)) return candidate.lexically_normal().string();
-  }
-  return zarn::ReferenceDatabasePath();
-}
+// What a function answers: JSON of every field, JSON of the whole result
+// (with the diagnostics and the standard form when its arguments ask), or
+// one field (its index).
+constexpr int kAllFields = -1;
+constexpr int kWholeResult = -2;
 
-std::string DefaultDatabase() {
-  const char* env = std::getenv("ZARN_DATABASE");
-  if (env != nullptr && *env != '\0') return env;
-  return BundledDatabase();
-}
-
-enum class Part { kAll, kStreetNumber, kStreet, kStreetType, kDirection, kUnit };
-
-template <Part kPart>
+// zarn_parse(address [, profile]), zarn_parse_result(address [, profile [,
+// flags [, standard]]]) and zarn_<field>(address [, profile]).
+template <int kAnswer>
 void ParseFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) noexcept {
   if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
     sqlite3_result_null(ctx);
@@ -85,8 +73,8 @@ void ParseFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) noexcep
     }
     std::string_view view(name, static_cast<size_t>(sqlite3_value_bytes(argv[1])));
     if (!zarn::ProfileFromName(view, &profile)) {
-      char* message =
-          sqlite3_mprintf("zarn: unknown profile '%q' (use 'specified' or 'canada')", name);
+      char* message = sqlite3_mprintf("zarn: unknown profile '%q' (use %s)", name,
+                                      zarn::ProfileChoices().c_str());
       if (message == nullptr) {
         sqlite3_result_error_nomem(ctx);
         return;
@@ -108,22 +96,28 @@ void ParseFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) noexcep
   std::string_view address(text == nullptr ? "" : text, static_cast<size_t>(size));
   try {
     auto* connection = static_cast<Connection*>(sqlite3_user_data(ctx));
-    zarn::AddressParts parts = connection->Parser(profile).Parse(address);
+    zarn::OutputOptions output;
+    if (kAnswer == kWholeResult) {
+      output.diagnostics = argc > 2 && sqlite3_value_int(argv[2]) != 0;
+      output.standard = argc > 3 && sqlite3_value_int(argv[3]) != 0;
+    }
+    zarn::ParseResult result = connection->Parser(profile).ParseResultOf(address, output);
+    if (!result.ok()) throw zarn::Error(result.error_number, result.error_message);
     std::string out;
-    switch (kPart) {
-      case Part::kAll:
-        out = nlohmann::ordered_json{{"street_number", parts.street_number},
-                                     {"street", parts.street},
-                                     {"street_type", parts.street_type},
-                                     {"direction", parts.direction},
-                                     {"unit", parts.unit}}
-                  .dump();
-        break;
-      case Part::kStreetNumber: out = std::move(parts.street_number); break;
-      case Part::kStreet: out = std::move(parts.street); break;
-      case Part::kStreetType: out = std::move(parts.street_type); break;
-      case Part::kDirection: out = std::move(parts.direction); break;
-      case Part::kUnit: out = std::move(parts.unit); break;
+    if (kAnswer == kWholeResult) {
+      zarn::AppendResultJson(out, result, output);
+    } else if (kAnswer == kAllFields) {
+      // The fields only, as the encoder writes them.
+      out.push_back('{');
+      for (size_t f = 0; f < zarn::kFieldCount; ++f) {
+        if (f > 0) out.push_back(',');
+        zarn::AppendJsonString(out, zarn::Fields()[f].name);
+        out.push_back(':');
+        zarn::AppendJsonString(out, result.parts.Field(f));
+      }
+      out.push_back('}');
+    } else {
+      out = std::move(result.parts.Field(static_cast<size_t>(kAnswer)));
     }
     sqlite3_result_text64(ctx, out.data(), out.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
   } catch (const std::bad_alloc&) {
@@ -154,6 +148,15 @@ void VersionFunction(sqlite3_context* ctx, int, sqlite3_value**) noexcept {
 
 void DestroyConnection(void* p) noexcept { delete static_cast<Connection*>(p); }
 
+using Function = void (*)(sqlite3_context*, int, sqlite3_value**);
+
+// ParseFunction<i> for every field index i.
+template <size_t... kIndex>
+constexpr std::array<Function, sizeof...(kIndex)> FieldFunctions(std::index_sequence<kIndex...>) {
+  return {ParseFunction<static_cast<int>(kIndex)>...};
+}
+constexpr auto kFieldFunctions = FieldFunctions(std::make_index_sequence<zarn::kFieldCount>());
+
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) int sqlite3_zarnsqlite_init(
@@ -161,7 +164,7 @@ extern "C" __attribute__((visibility("default"))) int sqlite3_zarnsqlite_init(
   SQLITE_EXTENSION_INIT2(api);
   Connection* connection = nullptr;
   try {
-    connection = new Connection{DefaultDatabase(), {}};
+    connection = new Connection{zarn::ReferenceDatabasePath(), {}};
   } catch (...) {
     delete connection;
     return SQLITE_NOMEM;
@@ -170,33 +173,42 @@ extern "C" __attribute__((visibility("default"))) int sqlite3_zarnsqlite_init(
   // (its destructor runs when the function is dropped or the handle closes).
   constexpr int kFlags = SQLITE_UTF8 | SQLITE_INNOCUOUS;
   struct Entry {
-    const char* name;
+    std::string name;
     int args;
-    void (*fn)(sqlite3_context*, int, sqlite3_value**);
+    Function fn;
   };
-  const Entry entries[] = {
-      {"zarn_parse", 1, ParseFunction<Part::kAll>},
-      {"zarn_parse", 2, ParseFunction<Part::kAll>},
-      {"zarn_street_number", 1, ParseFunction<Part::kStreetNumber>},
-      {"zarn_street_number", 2, ParseFunction<Part::kStreetNumber>},
-      {"zarn_street", 1, ParseFunction<Part::kStreet>},
-      {"zarn_street", 2, ParseFunction<Part::kStreet>},
-      {"zarn_street_type", 1, ParseFunction<Part::kStreetType>},
-      {"zarn_street_type", 2, ParseFunction<Part::kStreetType>},
-      {"zarn_direction", 1, ParseFunction<Part::kDirection>},
-      {"zarn_direction", 2, ParseFunction<Part::kDirection>},
-      {"zarn_unit", 1, ParseFunction<Part::kUnit>},
-      {"zarn_unit", 2, ParseFunction<Part::kUnit>},
-      {"zarn_database", 0, DatabaseFunction},
-  };
+  std::vector<Entry> entries;
+  try {
+    entries = {
+        {"zarn_parse", 1, ParseFunction<kAllFields>},
+        {"zarn_parse", 2, ParseFunction<kAllFields>},
+        {"zarn_parse_result", 1, ParseFunction<kWholeResult>},
+        {"zarn_parse_result", 2, ParseFunction<kWholeResult>},
+        {"zarn_parse_result", 3, ParseFunction<kWholeResult>},
+        {"zarn_parse_result", 4, ParseFunction<kWholeResult>},
+        {"zarn_database", 0, DatabaseFunction},
+    };
+    // zarn_<field>(address [, profile]) for every output field.
+    for (size_t f = 0; f < zarn::kFieldCount; ++f) {
+      for (int args : {1, 2}) {
+        entries.push_back(
+            {std::string("zarn_") + zarn::Fields()[f].name, args, kFieldFunctions[f]});
+      }
+    }
+  } catch (...) {
+    delete connection;
+    return SQLITE_NOMEM;
+  }
   // The owner is registered last, so that a failure part-way leaves no
   // function pointing at freed state.
   for (const Entry& e : entries) {
-    int rc = sqlite3_create_function_v2(db, e.name, e.args, kFlags, connection, e.fn, nullptr,
-                                        nullptr, nullptr);
+    int rc = sqlite3_create_function_v2(db, e.name.c_str(), e.args, kFlags, connection, e.fn,
+                                        nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) {
       delete connection;
-      if (error_message) *error_message = sqlite3_mprintf("zarn: cannot register %s", e.name);
+      if (error_message) {
+        *error_message = sqlite3_mprintf("zarn: cannot register %s", e.name.c_str());
+      }
       return rc;
     }
   }

@@ -6,7 +6,7 @@
 
 #include <random>
 
-#include "component/text.h"
+#include "base/text.h"
 #include "segments/text_cleanup.h"
 #include "support/test_support.h"
 #include "zarn/zarn.hpp"

@@ -13,7 +13,7 @@
 #include <initguid.h>
 
 #include "ZarnAddressParser.h"
-#include "component/access.h"
+#include "zarn/zarn.hpp"
 
 namespace zarn::com {
 namespace {
@@ -100,8 +100,8 @@ std::shared_ptr<const ZarnAddress> ApartmentParser() {
     // and nothing read from it is kept: between calls the file is not held
     // open, so it can be replaced or renamed while clients hold objects
     // (Windows refuses both on a file that is open).
-    parser = std::make_shared<const ZarnAddress>(
-        detail::Access::WithPolicy(ReferenceDatabasePath(), internal::DbPolicy::kOpenPerPass));
+    parser = std::make_shared<const ZarnAddress>(ReferenceDatabasePath(),
+                                                 ParseOptions{.keep_file_open = false});
     slot = parser;
   }
   return parser;

@@ -55,6 +55,8 @@
 
 #include <stddef.h>
 
+#include "zarn/fields.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -108,7 +110,10 @@ typedef struct zarn_text {
   size_t size;
 } zarn_text;
 
-/* The five parts of one address, as the five single-part calls give them. */
+/* The five classic parts of one address, as the five single-part calls give
+ * them. This struct never grows, so that programs built against it keep
+ * working: read every output field, the ones added since included, from a
+ * zarn_result (zarn_parse_result) by index or name. */
 typedef struct zarn_parts {
   zarn_text street_number;
   zarn_text street;
@@ -122,6 +127,11 @@ typedef struct zarn_parts {
  * Canadian addresses, which also report diagnostics). */
 #define ZARN_PROFILE_SPECIFIED "specified"
 #define ZARN_PROFILE_CANADA "canada"
+
+/* The profiles the library has, and the name of profile `index` (a static
+ * string; NULL for an index out of range). */
+size_t zarn_profile_count(void);
+const char* zarn_profile_name(size_t index);
 
 /* Diagnostic flags (zarn_diagnostics.flags): what a parse with the "canada"
  * profile was unsure of. The specified rules report none. */
@@ -144,8 +154,10 @@ typedef struct zarn_diagnostics {
 /* The library version, "MAJOR.MINOR.PATCH". A static string. */
 const char* zarn_version(void);
 
-/* Writes the path of the bundled reference database as installed with the
- * library (the database zarn_open(NULL, ...) uses). */
+/* Writes the path of the reference database that zarn_open(NULL, ...) uses,
+ * found at run time: $ZARN_DATABASE when set, else the bundled database of
+ * the installed copy in use, found from where the library's code was loaded
+ * (see zarn::ReferenceDatabasePath in zarn.hpp). */
 zarn_status zarn_reference_database_path(char* out, size_t out_size, size_t* needed,
                                          zarn_error* error);
 
@@ -289,6 +301,55 @@ zarn_status zarn_parse_standard(const zarn_parser* parser, const char* address, 
 /* Writes the names of the set standard-form flags joined by commas
  * ("type_without_symbol"; "" for none), like the other answers. */
 zarn_status zarn_standard_flag_names(unsigned flags, char* out, size_t out_size, size_t* needed);
+
+/* Output fields (zarn/fields.h), read by index: 0 .. zarn_field_count() - 1.
+ * An index never changes meaning; later versions only add fields. */
+size_t zarn_field_count(void);
+/* The field's name ("street_number") and one line saying what it holds;
+ * static strings, NULL for an index out of range. */
+const char* zarn_field_name(size_t index);
+const char* zarn_field_meaning(size_t index);
+/* ZARN_FILLED_BY_* bits: the profiles that fill the field (0 out of range). */
+unsigned zarn_field_profiles(size_t index);
+/* The index of the field named `name`, or -1. */
+int zarn_field_index(const char* name);
+
+/* One parse's whole answer, owned by the library until zarn_result_free:
+ * every output field, the diagnostics and, when asked for, the standard
+ * form. Unlike zarn_parts it grows with the library. */
+typedef struct zarn_result zarn_result;
+
+/* Options of zarn_parse_result, or-ed. */
+#define ZARN_RESULT_DIAGNOSTICS 0x1u /* the JSON of zarn_result_json has "diagnostics" */
+#define ZARN_RESULT_STANDARD 0x2u    /* also write the standard form (language: detect) */
+
+/* Parses `address` (as zarn_parse). On ZARN_OK *result receives the answer,
+ * to be freed with zarn_result_free; on any other status *result is NULL
+ * and `error` says why (an address that fails is ZARN_FAILED, as in
+ * zarn_parse). Unknown option bits are ZARN_MISUSE. */
+zarn_status zarn_parse_result(const zarn_parser* parser, const char* address, size_t address_size,
+                              unsigned options, zarn_result** result, zarn_error* error);
+
+/* The number of fields of a result (zarn_field_count() of the library that
+ * made it; 0 for NULL). */
+size_t zarn_result_field_count(const zarn_result* result);
+/* Field `index` of the result, pointing into it (valid until
+ * zarn_result_free); "" for a NULL result or an index out of range. */
+zarn_text zarn_result_field(const zarn_result* result, size_t index);
+/* The field named `name`; "" when there is none. */
+zarn_text zarn_result_field_by_name(const zarn_result* result, const char* name);
+/* The diagnostics (flags and unplaced words); empty for the specified
+ * rules. ZARN_MISUSE for a NULL pointer. */
+zarn_status zarn_result_diagnostics(const zarn_result* result, zarn_diagnostics* diagnostics);
+/* The standard form, when the result was made with ZARN_RESULT_STANDARD;
+ * else ZARN_MISUSE and every text "". */
+zarn_status zarn_result_standard(const zarn_result* result, zarn_standard* standard);
+/* The result as one JSON object (zarn/encode.hpp: every field, "error",
+ * "diagnostics" with ZARN_RESULT_DIAGNOSTICS, "standard" with
+ * ZARN_RESULT_STANDARD), written like the other answers. */
+zarn_status zarn_result_json(const zarn_result* result, char* out, size_t out_size, size_t* needed);
+/* Frees a result. NULL is allowed and does nothing. */
+void zarn_result_free(zarn_result* result);
 
 #ifdef __cplusplus
 } /* extern "C" */

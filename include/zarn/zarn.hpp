@@ -25,13 +25,17 @@
 #ifndef ZARN_ZARN_HPP_
 #define ZARN_ZARN_HPP_
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "zarn/fields.h"
 
 namespace zarn {
 
@@ -90,15 +94,27 @@ enum class Profile : int {
   kCanada = 1,
 };
 
+// Every profile's name, indexed by its number: {"specified", "canada"}.
+std::span<const char* const> ProfileNames() noexcept;
 // "specified" or "canada".
 const char* ProfileName(Profile profile) noexcept;
 // The profile with the name `name` ("specified", "canada"; ASCII letter case
 // ignored), or false when there is none.
 bool ProfileFromName(std::string_view name, Profile* profile) noexcept;
+// The names for a message about a name that is none of them: "specified or
+// canada".
+const std::string& ProfileChoices();
 
 // How a ZarnAddress parses. The default is the specified rules.
 struct ParseOptions {
   Profile profile = Profile::kSpecified;
+  // True (the default): connections to the file stay open between calls,
+  // with their look-ups memoised (and checked against the file on every
+  // call). False: every call opens the file and closes it again and nothing
+  // is kept; slower, but the file is never held open between calls (on
+  // Windows, where an open file cannot be replaced, the COM component
+  // parses this way).
+  bool keep_file_open = true;
 };
 
 // Diagnostic flags: what a parse with the kCanada profile was unsure of.
@@ -115,6 +131,15 @@ enum DiagnosticFlag : uint32_t {
 };
 inline constexpr uint32_t kAllDiagnosticFlags = (1u << 8) - 1;
 
+// One diagnostic flag: its bit, its name in every interface, what it means.
+struct FlagInfo {
+  uint32_t bit;
+  const char* name;     // "no_street_type"
+  const char* meaning;  // "no street-type word was found"
+};
+// Every diagnostic flag, in bit order: the one list the names come from.
+std::span<const FlagInfo> DiagnosticFlags() noexcept;
+
 // The flags as names joined by commas, in bit order ("no_street_type,
 // range_assumed"); "" for none. Unknown bits are left out.
 std::string DiagnosticFlagNames(uint32_t flags);
@@ -130,28 +155,34 @@ struct Diagnostics {
   friend bool operator==(const Diagnostics&, const Diagnostics&) = default;
 };
 
-// The five parts of one address, as the five single-part methods give them.
+// One output field of a parse (a row of ZARN_FIELDS in zarn/fields.h).
+struct FieldInfo {
+  const char* name;     // "street_number": the name in every interface
+  const char* meaning;  // one line saying what it holds
+  uint32_t profiles;    // ZARN_FILLED_BY_* bits: the profiles that fill it
+  bool FilledBy(Profile profile) const noexcept {
+    return ((profiles >> static_cast<int>(profile)) & 1u) != 0;
+  }
+};
+// The number of output fields; field i is AddressParts::Field(i).
+inline constexpr size_t kFieldCount = ZARN_FIELD_COUNT_;
+// Every output field, in order (index = ZARN_FIELD_*).
+std::span<const FieldInfo> Fields() noexcept;
+// The index of the field named `name` (exact, case-sensitive), or -1.
+int FieldIndex(std::string_view name) noexcept;
+
+// The parts of one address, one member per output field (street_number,
+// street, street_type, direction, unit, in that order; see zarn/fields.h).
 struct AddressParts {
-  std::string street_number;
-  std::string street;
-  std::string street_type;
-  std::string direction;
-  std::string unit;
+#define ZARN_FIELD_MEMBER_(id, name, profiles, meaning) std::string name;
+  ZARN_FIELDS(ZARN_FIELD_MEMBER_)
+#undef ZARN_FIELD_MEMBER_
+
+  // Field `index` (ZARN_FIELD_*, below kFieldCount).
+  std::string& Field(size_t index);
+  const std::string& Field(size_t index) const;
 
   friend bool operator==(const AddressParts&, const AddressParts&) = default;
-};
-
-// One answer of ParseBatch(): the parts, or the error that the single-address
-// call would have thrown (error_number 0 means success).
-struct BatchResult {
-  AddressParts parts;
-  int error_number = 0;
-  std::string error_message;
-  // Filled by the kCanada profile; always empty for the specified rules.
-  Diagnostics diagnostics;
-
-  bool ok() const noexcept { return error_number == 0; }
-  friend bool operator==(const BatchResult&, const BatchResult&) = default;
 };
 
 // The language of an address's standard form. kDetect takes it from the
@@ -202,6 +233,32 @@ struct StandardAddress {
   friend bool operator==(const StandardAddress&, const StandardAddress&) = default;
 };
 
+// Everything one parse answers: the parts, or the error that the
+// single-address call would have thrown (error_number 0 means success), the
+// diagnostics, and the standard form when it was asked for.
+struct ParseResult {
+  AddressParts parts;
+  int error_number = 0;
+  std::string error_message;
+  // Filled by the kCanada profile; always empty for the specified rules.
+  Diagnostics diagnostics;
+  // With OutputOptions::standard, for a parse that succeeded.
+  std::optional<StandardAddress> standard;
+
+  bool ok() const noexcept { return error_number == 0; }
+  friend bool operator==(const ParseResult&, const ParseResult&) = default;
+};
+// The answers of ParseBatch() are ParseResults.
+using BatchResult = ParseResult;
+
+// What a ParseResult carries beyond the parts, and what an encoder of it
+// writes (zarn/encode.hpp).
+struct OutputOptions {
+  bool diagnostics = false;  // flags and unplaced words
+  bool standard = false;     // the standard form, in `language`
+  Language language = Language::kDetect;
+};
+
 // One answer of StandardizeBatch(): error_number 0 means success.
 struct StandardResult {
   StandardAddress standard;
@@ -211,7 +268,17 @@ struct StandardResult {
   bool ok() const noexcept { return error_number == 0; }
 };
 
-// The path of the bundled reference database as installed with the library.
+// The reference database a parser uses when given none, found at run time:
+// $ZARN_DATABASE when set and not empty; else, in a program built through
+// the installed CMake package (find_package(zarn)), the database of that
+// installed copy; else the bundled qordatavb.DAT of the copy in use, found
+// from where the library's code was loaded (the
+// program, or the shared object that holds the library: a Python module, the
+// SQLite extension) as share/zarn/qordatavb.DAT under that directory's
+// parent or up to three levels further up, or as data/qordatavb.DAT beside
+// it (a pip install); else the path the library was configured to install
+// it at. Every interface uses it, so an installed copy finds its own
+// database wherever it was installed.
 std::string ReferenceDatabasePath();
 
 namespace detail {
@@ -246,7 +313,7 @@ class ZarnAddress {
   std::string Direction(std::string_view address) const;
   std::string Unit(std::string_view address) const;
 
-  // Parses once and returns all five parts: the same answers as the five
+  // Parses once and returns every part: the same answers as the five
   // single-part methods, for a fifth of the work.
   AddressParts Parse(std::string_view address) const;
   // The same, also filling `*diagnostics` (when not null) with what the
@@ -261,6 +328,14 @@ class ZarnAddress {
   // The same, writing into `out` (out.size() must equal addresses.size()) so
   // that a caller can reuse its result storage between batches.
   void ParseBatch(std::span<const std::string_view> addresses, std::span<BatchResult> out) const;
+  // The same with the diagnostics and the standard form as `options` ask
+  // (the kCanada profile fills the diagnostics whatever they ask). Never
+  // throws; a standard form that fails gives the result its error.
+  void ParseBatch(std::span<const std::string_view> addresses, std::span<ParseResult> out,
+                  const OutputOptions& options) const;
+  // One address, with everything `options` ask for; never throws but for
+  // lack of memory: an error is in the result.
+  ParseResult ParseResultOf(std::string_view address, const OutputOptions& options = {}) const;
 
   // The parts written in Canada Post's standard form, with the street-type
   // symbols of the reference database's StreetTypeSymbol table (checked

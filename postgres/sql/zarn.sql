@@ -49,10 +49,22 @@ SELECT profile, count(*) AS addresses,
                            OR p.direction IS DISTINCT FROM zarn_direction(address, profile)
                            OR p.unit IS DISTINCT FROM zarn_unit(address, profile)) AS part_mismatches,
        count(*) FILTER (WHERE to_jsonb(p) IS DISTINCT FROM zarn_parse_json(address, profile))
-         AS json_mismatches
+         AS json_mismatches,
+       count(*) FILTER (WHERE zarn_parse_result(address, profile, true, true) - 'diagnostics'
+                                - 'standard' - 'error'
+                              IS DISTINCT FROM zarn_parse_json(address, profile))
+         AS result_mismatches
 FROM addresses, (VALUES ('specified'), ('canada')) AS v(profile),
      LATERAL zarn_parse(address, profile) AS p
 GROUP BY profile ORDER BY profile;
+
+-- The whole result: the fields, "error" (always null here: a failure is an
+-- SQL error), the diagnostics and the standard form when asked for.
+SELECT zarn_parse_result('5-123 rue Saint-Denis Ouest', 'canada', true, true);
+SELECT zarn_parse_result('123 Main St. N');
+SELECT zarn_parse_result('4500 boul Saint-Laurent Ouest', standard => true) -> 'standard'
+  AS standard;
+SELECT zarn_parse_result(NULL) IS NULL AS null_in_null_out;
 
 -- Parse a column and write the parts into new columns.
 CREATE TABLE customers (id int, address text);

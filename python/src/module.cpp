@@ -85,9 +85,11 @@ class Utf8Arg {
   py::object keep_;
 };
 
+// A zarn.Parts: one item per output field, in the field table's order.
 py::object MakeParts(const zarn::AddressParts& p) {
-  return py::reinterpret_borrow<py::object>(g_parts_type)(
-      Utf8(p.street_number), Utf8(p.street), Utf8(p.street_type), Utf8(p.direction), Utf8(p.unit));
+  py::tuple values(zarn::kFieldCount);
+  for (size_t f = 0; f < zarn::kFieldCount; ++f) values[f] = Utf8(p.Field(f));
+  return py::reinterpret_borrow<py::object>(g_parts_type)(*values);
 }
 
 py::object MakeDiagnostics(const zarn::Diagnostics& d) {
@@ -130,26 +132,22 @@ zarn::Language LanguageArgument(const std::string& language) {
 }
 
 // A zarn.Parts, or any sequence of five str (street_number, street,
-// street_type, direction, unit), as AddressParts.
+// street_type, direction, unit) or of one str per output field, as
+// AddressParts.
 zarn::AddressParts PartsArgument(py::handle parts) {
+  const Py_ssize_t size = PySequence_Check(parts.ptr()) ? PySequence_Size(parts.ptr()) : -1;
   if (PyUnicode_Check(parts.ptr()) || PyBytes_Check(parts.ptr()) ||
-      !PySequence_Check(parts.ptr()) || PySequence_Size(parts.ptr()) != 5) {
+      (size != 5 && size != static_cast<Py_ssize_t>(zarn::kFieldCount))) {
     throw py::type_error("parts must be a zarn.Parts or a sequence of five str, not " +
                          std::string(Py_TYPE(parts.ptr())->tp_name));
   }
   py::sequence seq = py::reinterpret_borrow<py::sequence>(parts);
-  std::string* fields[5];
   zarn::AddressParts out;
-  fields[0] = &out.street_number;
-  fields[1] = &out.street;
-  fields[2] = &out.street_type;
-  fields[3] = &out.direction;
-  fields[4] = &out.unit;
-  for (size_t i = 0; i < 5; ++i) {
+  for (size_t i = 0; i < static_cast<size_t>(size); ++i) {
     py::object item = seq[i];
     if (item.is_none()) continue;
     Utf8Arg arg(item);
-    fields[i]->assign(arg.view());
+    out.Field(i).assign(arg.view());
   }
   return out;
 }
@@ -157,7 +155,7 @@ zarn::AddressParts PartsArgument(py::handle parts) {
 zarn::ParseOptions OptionsArgument(const std::string& profile) {
   zarn::ParseOptions options;
   if (!zarn::ProfileFromName(profile, &options.profile)) {
-    throw py::value_error("profile must be 'specified' or 'canada', not '" + profile + "'");
+    throw py::value_error("profile must be " + zarn::ProfileChoices() + ", not '" + profile + "'");
   }
   return options;
 }
@@ -183,7 +181,7 @@ py::str Single(const zarn::ZarnAddress& parser, py::handle text) {
 }
 
 py::list ParseMany(const zarn::ZarnAddress& parser, py::iterable addresses, py::object threads,
-                   const std::string& errors) {
+                   const std::string& errors, bool diagnostics) {
   const bool raise = errors == "raise";
   if (!raise && errors != "coerce") {
     throw py::value_error("errors must be 'raise' or 'coerce', not '" + errors + "'");
@@ -243,7 +241,9 @@ py::list ParseMany(const zarn::ZarnAddress& parser, py::iterable addresses, py::
   for (size_t i = 0; i < count; ++i) {
     const zarn::BatchResult& r = results[i];
     if (r.ok()) {
-      out[i] = MakeParts(r.parts);
+      out[i] = diagnostics
+                   ? py::object(py::make_tuple(MakeParts(r.parts), MakeDiagnostics(r.diagnostics)))
+                   : MakeParts(r.parts);
     } else if (raise) {
       Raise(MakeError(r.error_number, r.error_message + " (address " + std::to_string(i) + ")",
                       py::int_(i)));
@@ -260,7 +260,13 @@ PYBIND11_MODULE(_zarn, m) {
   m.doc() = "Compiled core of the zarn package; use the names exported by zarn instead.";
 
   py::module_ types = py::module_::import("zarn._types");
-  g_parts_type = py::object(types.attr("Parts")).release().ptr();
+  // zarn.Parts is made here from the library's field table: one item per
+  // output field, named and documented as the table says.
+  py::list fields;
+  for (const zarn::FieldInfo& field : zarn::Fields()) {
+    fields.append(py::make_tuple(field.name, field.meaning));
+  }
+  g_parts_type = py::object(types.attr("_define_parts")(fields)).release().ptr();
   g_error_type = py::object(types.attr("Error")).release().ptr();
   g_diagnostics_type = py::object(types.attr("Diagnostics")).release().ptr();
   g_standard_type = py::object(types.attr("StandardAddress")).release().ptr();
@@ -275,7 +281,16 @@ PYBIND11_MODULE(_zarn, m) {
 
   m.attr("__version__") = zarn::Version();
   m.def("reference_database_path", &zarn::ReferenceDatabasePath,
-        "The path of the bundled reference database as installed with the C++ library.");
+        "The database Parser() uses: $ZARN_DATABASE when set, else the bundled one of this "
+        "installed copy, found from where the module is.");
+  m.def(
+      "profile_names",
+      [] {
+        py::list names;
+        for (const char* name : zarn::ProfileNames()) names.append(name);
+        return names;
+      },
+      "The names of the rule profiles.");
 
   py::class_<zarn::ZarnAddress>(m, "Parser", R"doc(
 A street-address parser on one reference database.
@@ -402,9 +417,10 @@ A database without the StreetTypeSymbol table raises zarn.Error.)doc")
           "Parses the address and returns it in the standard form: "
           "standardize(parse(text), language, address=text).")
       .def("parse_many", &ParseMany, py::arg("addresses"), py::arg("threads") = py::none(),
-           py::arg("errors") = "raise", R"doc(
+           py::arg("errors") = "raise", py::arg("diagnostics") = false, R"doc(
 Parses every address of an iterable of str (or UTF-8 bytes) and returns a
-list of zarn.Parts in the same order.
+list of zarn.Parts in the same order; with diagnostics=True, a list of
+(Parts, Diagnostics).
 
 threads: how many native threads share the work (None: one per processor;
 small inputs use fewer). The GIL is released while parsing.

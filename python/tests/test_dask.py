@@ -103,3 +103,13 @@ def test_standard_on_workers(client, frame, database):
     assert list(got.columns)[-3:] == list(zarn.STANDARD_COLUMNS)
     with pytest.raises(ValueError, match="language"):
         zarn.dask.parse_frame(ddf, "address", database=database, standard=True, language="de")
+
+
+def test_flags_on_workers(client, frame, database):
+    ddf = dd.from_pandas(frame, npartitions=3)
+    got = zarn.dask.parse_frame(ddf, "address", database=database, profile="canada",
+                                flags=True).compute()
+    want = zarn.parse_series(frame["address"], parser=zarn.Parser(database, profile="canada"),
+                             flags=True)
+    pd.testing.assert_frame_equal(got, want)
+    assert list(got.columns)[-2:] == list(zarn.FLAG_COLUMNS)

@@ -62,3 +62,32 @@ def test_profile(database, sample):
         canada.parse(a) for a in sample[:200]]
     with pytest.raises(ValueError, match="profile"):
         zarn.parse_series(series, parser=zarn.Parser(database), profile="canada")
+
+
+def test_flags_columns_match_parse_diagnostics(database, sample):
+    canada = zarn.Parser(database, profile="canada")
+    series = pd.Series(sample[:300] + [None], index=range(10, 311))
+    frame = zarn.parse_series(series, parser=canada, flags=True, standard=True)
+    assert list(frame.columns) == (list(zarn.COLUMNS) + list(zarn.FLAG_COLUMNS)
+                                   + list(zarn.STANDARD_COLUMNS))
+    assert list(frame.index) == list(series.index)
+    for (_, row), text in zip(frame.iterrows(), series):
+        if text is None:
+            assert row.isna().all()
+            continue
+        parts, diagnostics = canada.parse_diagnostics(text)
+        assert tuple(row[list(zarn.COLUMNS)]) == tuple(parts), text
+        assert row["flags"] == ",".join(diagnostics.flags), text
+        assert row["unplaced_words"] == " ".join(diagnostics.unplaced_words), text
+    # Without flags=True the columns are not there.
+    assert "flags" not in zarn.parse_series(series, parser=canada).columns
+
+
+def test_parts_are_the_librarys_fields(parser):
+    assert zarn.Parts._fields == zarn.COLUMNS
+    assert zarn.COLUMNS == ("street_number", "street", "street_type", "direction", "unit")
+    assert "civic number" in zarn.Parts.__doc__
+    pairs = parser.parse_many(["5-123 rue Saint-Denis Ouest", b"\xff"], errors="coerce",
+                              diagnostics=True)
+    assert pairs[0][0] == parser.parse("5-123 rue Saint-Denis Ouest")
+    assert isinstance(pairs[0][1], zarn.Diagnostics) and pairs[1] is None

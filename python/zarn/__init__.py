@@ -35,6 +35,7 @@ from ._paths import default_database
 
 COLUMNS = Parts._fields
 #: The columns parse_series(..., standard=True) adds after the parts.
+FLAG_COLUMNS = ("flags", "unplaced_words")
 STANDARD_COLUMNS = ("standard_line", "standard_type", "standard_direction")
 
 _default_parsers = {}
@@ -68,7 +69,7 @@ def standardize(parts, language="detect", parser=None, address=None):
 
 
 def parse_series(series, parser=None, threads=None, errors="raise", profile=None,
-                 standard=False, language="detect"):
+                 standard=False, language="detect", flags=False):
     """Parses a pandas Series of addresses into a DataFrame of the five parts.
 
     The result has the columns street_number, street, street_type, direction
@@ -80,11 +81,14 @@ def parse_series(series, parser=None, threads=None, errors="raise", profile=None
     cannot be combined with ``parser``. ``standard=True`` adds the columns
     standard_line, standard_type and standard_direction: each address in
     Canada Post's standard form, in ``language`` ('en', 'fr' or 'detect').
+    ``flags=True`` adds the columns flags (the diagnostic flag names joined
+    by commas) and unplaced_words (joined by spaces), before the standard
+    columns, as zarn-parse --flags writes them.
     """
     from ._pandas import parse_series as impl
 
     return impl(series, parser=parser, threads=threads, errors=errors, profile=profile,
-                standard=standard, language=language)
+                standard=standard, language=language, flags=flags)
 
 
 __all__ = [
@@ -96,6 +100,7 @@ __all__ = [
     "ERROR_OVERFLOW",
     "ERROR_SUBSCRIPT_OUT_OF_RANGE",
     "Error",
+    "FLAG_COLUMNS",
     "Parser",
     "Parts",
     "STANDARD_COLUMNS",

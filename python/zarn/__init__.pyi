@@ -19,6 +19,7 @@ from ._zarn import Parser as Parser, __version__ as __version__
 from ._zarn import reference_database_path as reference_database_path
 
 COLUMNS: Tuple[str, ...]
+FLAG_COLUMNS: Tuple[str, ...]
 STANDARD_COLUMNS: Tuple[str, ...]
 
 def default_database() -> str: ...
@@ -26,7 +27,7 @@ def parse_series(
     series: pandas.Series, parser: Optional[Parser] = None, threads: Optional[int] = None,
     errors: Literal["raise", "coerce"] = "raise",
     profile: Optional[Literal["specified", "canada"]] = None, standard: bool = False,
-    language: Literal["en", "fr", "detect"] = "detect") -> pandas.DataFrame: ...
+    language: Literal["en", "fr", "detect"] = "detect", flags: bool = False) -> pandas.DataFrame: ...
 def standardize(parts: Union[Parts, Sequence[Optional[Union[str, bytes]]]],
                 language: Literal["en", "fr", "detect"] = "detect",
                 parser: Optional[Parser] = None,

@@ -3,17 +3,17 @@ from __future__ import annotations
 
 import pandas as pd
 
-from ._types import Parts
+from . import _types
 from ._zarn import Parser
 
-COLUMNS = list(Parts._fields)
-
-
+# One column per output field of the library, in its order.
+COLUMNS = list(_types.Parts._fields)
+FLAG_COLUMNS = ["flags", "unplaced_words"]
 STANDARD_COLUMNS = ["standard_line", "standard_type", "standard_direction"]
 
 
 def parse_series(series: pd.Series, parser=None, threads=None, errors="raise",
-                 profile=None, standard=False, language="detect") -> pd.DataFrame:
+                 profile=None, standard=False, language="detect", flags=False) -> pd.DataFrame:
     if not isinstance(series, pd.Series):
         raise TypeError(f"parse_series expects a pandas Series, not {type(series).__name__}")
     if parser is None:
@@ -24,7 +24,7 @@ def parse_series(series: pd.Series, parser=None, threads=None, errors="raise",
     missing = pd.isna(values)
     present = [v for v, m in zip(values, missing) if not m]
     try:
-        parsed = parser.parse_many(present, threads=threads, errors=errors)
+        parsed = parser.parse_many(present, threads=threads, errors=errors, diagnostics=flags)
     except Exception as e:
         # Point at the row of the Series rather than the position among the
         # non-missing values.
@@ -35,7 +35,7 @@ def parse_series(series: pd.Series, parser=None, threads=None, errors="raise",
             e.index = positions[index]
             e.message = f"{e.message.rsplit(' (address ', 1)[0]} (row {row!r})"
         raise
-    columns = COLUMNS + (STANDARD_COLUMNS if standard else [])
+    columns = COLUMNS + (FLAG_COLUMNS if flags else []) + (STANDARD_COLUMNS if standard else [])
     rows = []
     it = iter(parsed)
     texts = iter(present)
@@ -48,9 +48,14 @@ def parse_series(series: pd.Series, parser=None, threads=None, errors="raise",
         text = next(texts)
         if parts is None:
             rows.append(empty)
-        elif standard:
+            continue
+        row = ()
+        if flags:
+            parts, diagnostics = parts
+            row = (",".join(diagnostics.flags), " ".join(diagnostics.unplaced_words))
+        row = tuple(parts) + row
+        if standard:
             form = parser.standardize(parts, language, text)
-            rows.append(tuple(parts) + (form.line, form.street_type, form.direction))
-        else:
-            rows.append(tuple(parts))
+            row += (form.line, form.street_type, form.direction)
+        rows.append(row)
     return pd.DataFrame(rows, columns=columns, index=series.index, dtype=object)

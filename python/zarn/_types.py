@@ -25,16 +25,6 @@ class SegmentKind(enum.IntEnum):
     DASH = 6
 
 
-class Parts(NamedTuple):
-    """The five parts of one address; each is '' when the address lacks it."""
-
-    street_number: str
-    street: str
-    street_type: str
-    direction: str
-    unit: str
-
-
 class Diagnostics(NamedTuple):
     """What a parse with the 'canada' profile could not settle.
 
@@ -94,3 +84,24 @@ class Error(Exception):
         # Keeps the number and index when the error travels between
         # processes (Dask workers send it back to the client pickled).
         return (type(self), (self.number, self.message, self.index))
+
+
+def _define_parts(fields):
+    """Makes zarn.Parts from the library's field table: (name, meaning) pairs.
+
+    Called by the compiled module as it loads, so that Parts has one item per
+    output field of the library, in its order.
+    """
+    global Parts
+    doc = "The parts of one address; each is '' when the address lacks it.\n\n" + "\n".join(
+        f"{name}: {meaning}" for name, meaning in fields)
+    made = NamedTuple("Parts", [(name, str) for name, _ in fields])
+    made.__doc__ = doc
+    made.__module__ = "zarn"
+    Parts = made
+    return made
+
+
+# The compiled module defines Parts (through _define_parts) when it loads.
+Parts = None
+from . import _zarn  # noqa: E402,F401

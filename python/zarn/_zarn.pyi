@@ -9,6 +9,7 @@ from ._types import Diagnostics, Parts, StandardAddress
 __version__: str
 
 def reference_database_path() -> str: ...
+def profile_names() -> List[str]: ...
 
 _Text = Union[str, bytes]
 
@@ -40,3 +41,8 @@ class Parser:
     def parse_many(
         self, addresses: Iterable[_Text], threads: Optional[int] = None,
         errors: Literal["coerce"] = ...) -> List[Optional[Parts]]: ...
+    @overload
+    def parse_many(
+        self, addresses: Iterable[_Text], threads: Optional[int] = None,
+        errors: Literal["raise", "coerce"] = "raise", *,
+        diagnostics: Literal[True]) -> List[Optional[Tuple[Parts, Diagnostics]]]: ...

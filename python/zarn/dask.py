@@ -20,7 +20,8 @@ import threading
 
 import pandas as pd
 
-from ._pandas import COLUMNS, STANDARD_COLUMNS, parse_series
+from ._pandas import COLUMNS, FLAG_COLUMNS, STANDARD_COLUMNS, parse_series
+from ._zarn import profile_names
 from ._zarn import Parser
 
 _lock = threading.Lock()
@@ -46,9 +47,10 @@ def opened_databases():
 
 
 def _parse_partition(frame, column, database, threads, errors, keep_columns,
-                     profile="specified", standard=False, language="detect"):
+                     profile="specified", standard=False, language="detect", flags=False):
     parts = parse_series(frame[column], parser=_worker_parser(database, profile),
-                         threads=threads, errors=errors, standard=standard, language=language)
+                         threads=threads, errors=errors, standard=standard, language=language,
+                         flags=flags)
     if not keep_columns:
         return parts
     # Side by side, not joined on the index: a partition whose index repeats
@@ -57,7 +59,7 @@ def _parse_partition(frame, column, database, threads, errors, keep_columns,
 
 
 def parse_frame(ddf, column, database=None, threads=1, errors="raise", keep_columns=False,
-                profile="specified", standard=False, language="detect"):
+                profile="specified", standard=False, language="detect", flags=False):
     """Parses the addresses of column ``column`` of the Dask DataFrame ``ddf``.
 
     Returns a lazy Dask DataFrame with the columns street_number, street,
@@ -72,7 +74,8 @@ def parse_frame(ddf, column, database=None, threads=1, errors="raise", keep_colu
     profile: 'specified' (default) or 'canada', the rules each worker uses.
     standard: also the columns standard_line, standard_type and
     standard_direction, the address in Canada Post's standard form in
-    ``language`` ('en', 'fr' or 'detect').
+    ``language`` ('en', 'fr' or 'detect'). flags: also the columns flags and
+    unplaced_words (what the 'canada' profile was unsure of).
     """
     import dask.dataframe as dd
 
@@ -82,11 +85,11 @@ def parse_frame(ddf, column, database=None, threads=1, errors="raise", keep_colu
         raise KeyError(f"no column {column!r} in the frame")
     if errors not in ("raise", "coerce"):
         raise ValueError(f"errors must be 'raise' or 'coerce', not {errors!r}")
-    if profile not in ("specified", "canada"):
-        raise ValueError(f"profile must be 'specified' or 'canada', not {profile!r}")
+    if profile not in profile_names():
+        raise ValueError(f"profile must be one of {', '.join(profile_names())}, not {profile!r}")
     if language not in ("en", "fr", "detect"):
         raise ValueError(f"language must be 'en', 'fr' or 'detect', not {language!r}")
-    columns = COLUMNS + (STANDARD_COLUMNS if standard else [])
+    columns = COLUMNS + (FLAG_COLUMNS if flags else []) + (STANDARD_COLUMNS if standard else [])
     meta = pd.DataFrame({c: pd.Series(dtype=object) for c in columns})
     if keep_columns:
         clash = [c for c in columns if c in ddf.columns]
@@ -95,4 +98,4 @@ def parse_frame(ddf, column, database=None, threads=1, errors="raise", keep_colu
         meta = ddf._meta.join(meta)
     return ddf.map_partitions(
         _parse_partition, column, database, threads, errors, keep_columns, profile, standard,
-        language, meta=meta)
+        language, flags, meta=meta)

@@ -9,4 +9,5 @@ def parse_frame(
     threads: Optional[int] = 1, errors: Literal["raise", "coerce"] = "raise",
     keep_columns: bool = False,
     profile: Literal["specified", "canada"] = "specified", standard: bool = False,
-    language: Literal["en", "fr", "detect"] = "detect") -> dask.dataframe.DataFrame: ...
+    language: Literal["en", "fr", "detect"] = "detect",
+    flags: bool = False) -> dask.dataframe.DataFrame: ...

@@ -47,7 +47,7 @@ def expected(sample):
         assert len(rows) == len(sample)
         assert all(r["error"] is None for r in rows), "the sample parses without errors"
         answers[profile] = [
-            (r["address"], {"street_number": r["number"], **{p: r[p] for p in PARTS[1:]}})
+            (r["address"], {p: r[p] for p in PARTS})
             for r in rows
         ]
     return answers

@@ -52,6 +52,56 @@ def test_sample_table_matches_zarn_parse(conn, sample, expected, profile):
     assert not mismatches[:10], f"{len(mismatches)} rows differ from zarn-parse"
 
 
+@pytest.mark.parametrize("profile", PROFILES)
+def test_parse_result_matches_zarn_parse_flags_and_standard(conn, sample, profile):
+    """zarn_parse_result(address, profile, 1, 1) carries the diagnostics and the
+    standard form that zarn-parse --flags --standard writes, for every row."""
+    out = subprocess.run(
+        [os.environ["ZARN_PARSE"], "--quiet", "--format", "jsonl", "--profile", profile,
+         "--flags", "--standard", "--input", os.environ["ZARN_TEST_SAMPLE"]],
+        check=True, capture_output=True, text=True).stdout
+    want = [json.loads(line) for line in out.splitlines()]
+    sample_table(conn, sample)
+    rows = conn.execute("SELECT zarn_parse_result(address, ?, 1, 1) FROM sample ORDER BY id",
+                        (profile,)).fetchall()
+    assert len(rows) == len(want)
+    mismatches = []
+    for (js,), w in zip(rows, want):
+        got = json.loads(js)
+        same = (all(got[p] == w[p] for p in PARTS) and got["error"] is None
+                and ",".join(got["diagnostics"]["flags"]) == w["flags"]
+                and " ".join(got["diagnostics"]["unplaced_words"]) == w["unplaced_words"]
+                and got["standard"]["line"] == w["standard_line"]
+                and got["standard"]["street_type"] == w["standard_type"]
+                and got["standard"]["direction"] == w["standard_direction"])
+        if not same:
+            mismatches.append((w["address"], got, w))
+    assert not mismatches[:5], f"{len(mismatches)} rows differ from zarn-parse"
+
+
+def test_parse_result_keys(conn):
+    cases = [
+        ("SELECT zarn_parse_result('123 Main St. N')", [*PARTS, "error"]),
+        ("SELECT zarn_parse_result('123 Main St. N', 'canada', 1)",
+         [*PARTS, "error", "diagnostics"]),
+        ("SELECT zarn_parse_result('123 Main St. N', 'canada', 0, 1)",
+         [*PARTS, "error", "standard"]),
+    ]
+    for sql, keys in cases:
+        (js,) = conn.execute(sql).fetchone()
+        assert list(json.loads(js)) == keys, sql
+    (js,) = conn.execute("SELECT zarn_parse_result('5-123 rue Saint-Denis Ouest', 'canada', 1, 1)"
+                         ).fetchone()
+    got = json.loads(js)
+    assert got["standard"] == {"line": "5-123 RUE SAINT-DENIS O", "street_type": "RUE",
+                               "direction": "O", "language": "fr", "flags": []}
+    assert got["diagnostics"] == {"flags": ["unit_assumed"], "unplaced_words": []}
+    with pytest.raises(sqlite3.OperationalError, match="not valid UTF-8"):
+        conn.execute("SELECT zarn_parse_result(x'31204d61696e20537420ff', 'canada', 1, 1)"
+                     ).fetchone()
+    assert conn.execute("SELECT zarn_parse_result(NULL)").fetchone() == (None,)
+
+
 def test_json_keys_in_part_order(conn):
     (js,) = conn.execute("SELECT zarn_parse('5-123 rue Saint-Denis Ouest')").fetchone()
     assert list(json.loads(js)) == list(PARTS)

@@ -4,11 +4,13 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <new>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "zarn/encode.hpp"
 #include "zarn/zarn.h"
 #include "zarn/zarn.hpp"
 
@@ -41,6 +43,12 @@ static_assert(ZARN_LANGUAGE_ENGLISH == static_cast<int>(zarn::Language::kEnglish
 static_assert(ZARN_STANDARD_TYPE_WITHOUT_SYMBOL == zarn::kStandardTypeWithoutSymbol &&
               ZARN_STANDARD_TYPE_OTHER_LANGUAGE == zarn::kStandardTypeOtherLanguage &&
               ZARN_STANDARD_DIRECTION_UNKNOWN == zarn::kStandardDirectionUnknown);
+
+struct zarn_result {
+  zarn::ParseResult result;
+  zarn::OutputOptions options;
+  std::string unplaced;  // the unplaced words joined by spaces
+};
 
 struct zarn_batch {
   std::vector<zarn::BatchResult> results;
@@ -271,7 +279,7 @@ zarn_status zarn_open_profile(const char* database_path, const char* profile, za
   *parser = nullptr;
   zarn::ParseOptions options;
   if (profile != nullptr && !zarn::ProfileFromName(profile, &options.profile)) {
-    return Misuse(error, "zarn: unknown profile (use \"specified\" or \"canada\")");
+    return Misuse(error, "zarn: unknown profile (use " + zarn::ProfileChoices() + ")");
   }
   return Guard(error, [&] {
     std::string path =
@@ -399,6 +407,7 @@ zarn_status zarn_batch_get(const zarn_batch* batch, size_t index, zarn_parts* pa
     SetError(error, r.error_number, r.error_message);
     return ZARN_FAILED;
   }
+  // The five classic fields, which zarn_parts holds.
   *parts = zarn_parts{TextOf(r.parts.street_number), TextOf(r.parts.street),
                       TextOf(r.parts.street_type), TextOf(r.parts.direction), TextOf(r.parts.unit)};
   ClearError(error);
@@ -444,6 +453,103 @@ zarn_status zarn_parse_standard(const zarn_parser* parser, const char* address, 
                          return parser->parser.Standardize(parser->parser.Parse(text), lang, text);
                        });
 }
+
+size_t zarn_profile_count(void) { return zarn::ProfileNames().size(); }
+
+const char* zarn_profile_name(size_t index) {
+  const auto names = zarn::ProfileNames();
+  return index < names.size() ? names[index] : nullptr;
+}
+
+size_t zarn_field_count(void) { return zarn::kFieldCount; }
+
+const char* zarn_field_name(size_t index) {
+  return index < zarn::kFieldCount ? zarn::Fields()[index].name : nullptr;
+}
+
+const char* zarn_field_meaning(size_t index) {
+  return index < zarn::kFieldCount ? zarn::Fields()[index].meaning : nullptr;
+}
+
+unsigned zarn_field_profiles(size_t index) {
+  return index < zarn::kFieldCount ? zarn::Fields()[index].profiles : 0u;
+}
+
+int zarn_field_index(const char* name) { return name == nullptr ? -1 : zarn::FieldIndex(name); }
+
+zarn_status zarn_parse_result(const zarn_parser* parser, const char* address, size_t address_size,
+                              unsigned options, zarn_result** result, zarn_error* error) {
+  if (result == nullptr) return Misuse(error, "zarn: the result pointer is NULL");
+  *result = nullptr;
+  if (parser == nullptr) return Misuse(error, "zarn: the parser handle is NULL");
+  if ((options & ~(ZARN_RESULT_DIAGNOSTICS | ZARN_RESULT_STANDARD)) != 0) {
+    return Misuse(error, "zarn: unknown result options");
+  }
+  return Guard(error, [&] {
+    auto made = std::make_unique<zarn_result>();
+    made->options.diagnostics = (options & ZARN_RESULT_DIAGNOSTICS) != 0;
+    made->options.standard = (options & ZARN_RESULT_STANDARD) != 0;
+    made->result = parser->parser.ParseResultOf(AddressView(address, address_size), made->options);
+    if (!made->result.ok()) {
+      SetError(error, made->result.error_number, made->result.error_message);
+      return ZARN_FAILED;
+    }
+    made->unplaced = JoinWords(made->result.diagnostics.unplaced_words);
+    *result = made.release();
+    ClearError(error);
+    return ZARN_OK;
+  });
+}
+
+size_t zarn_result_field_count(const zarn_result* result) {
+  return result == nullptr ? 0 : zarn::kFieldCount;
+}
+
+zarn_text zarn_result_field(const zarn_result* result, size_t index) {
+  if (result == nullptr || index >= zarn::kFieldCount) return zarn_text{kEmpty, 0};
+  return TextOf(result->result.parts.Field(index));
+}
+
+zarn_text zarn_result_field_by_name(const zarn_result* result, const char* name) {
+  const int index = zarn_field_index(name);
+  return index < 0 ? zarn_text{kEmpty, 0} : zarn_result_field(result, static_cast<size_t>(index));
+}
+
+zarn_status zarn_result_diagnostics(const zarn_result* result, zarn_diagnostics* diagnostics) {
+  EmptyDiagnostics(diagnostics);
+  if (result == nullptr || diagnostics == nullptr) return ZARN_MISUSE;
+  diagnostics->flags = result->result.diagnostics.flags;
+  diagnostics->unplaced_words = TextOf(result->unplaced);
+  return ZARN_OK;
+}
+
+zarn_status zarn_result_standard(const zarn_result* result, zarn_standard* standard) {
+  EmptyStandard(standard);
+  if (result == nullptr || standard == nullptr || !result->result.standard) return ZARN_MISUSE;
+  const zarn::StandardAddress& s = *result->result.standard;
+  *standard = zarn_standard{TextOf(s.line),
+                            TextOf(s.street_number),
+                            TextOf(s.street),
+                            TextOf(s.street_type),
+                            TextOf(s.direction),
+                            TextOf(s.unit),
+                            static_cast<int>(s.language),
+                            s.flags};
+  return ZARN_OK;
+}
+
+zarn_status zarn_result_json(const zarn_result* result, char* out, size_t out_size,
+                             size_t* needed) {
+  if (needed != nullptr) *needed = 0;
+  if (result == nullptr || (out == nullptr && out_size > 0)) return ZARN_MISUSE;
+  return Guard(nullptr, [&] {
+    std::string json;
+    zarn::AppendResultJson(json, result->result, result->options);
+    return WriteAnswer(json, out, out_size, needed);
+  });
+}
+
+void zarn_result_free(zarn_result* result) { delete result; }
 
 zarn_status zarn_standard_flag_names(unsigned flags, char* out, size_t out_size, size_t* needed) {
   if (needed != nullptr) *needed = 0;

@@ -3,8 +3,8 @@
 // and the two alternate-address passes of the reference database.
 #include <iterator>
 
+#include "base/text.h"
 #include "component/pipeline.h"
-#include "component/text.h"
 #include "platform/thread_scratch.h"
 #include "refdb/database_passes.h"
 #include "rules/canada/canada.h"

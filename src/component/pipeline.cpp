@@ -1,6 +1,6 @@
 #include "component/pipeline.h"
 
-#include "component/text.h"
+#include "base/text.h"
 #include "refdb/database_passes.h"
 #include "rules/rules.h"
 #include "segments/joined_number.h"
@@ -34,12 +34,6 @@ void ClassifyTokens(SegmentTable& table, DatabaseSession& db) {
 }
 
 }  // namespace
-
-void AnalyzeAddress(std::u16string& text, SegmentTable& table, DatabaseSession& db) {
-  CleanText(text);
-  Tokenise(text, table);
-  ClassifyTokens(table, db);
-}
 
 void AnalyzeAddressUtf8(std::string_view address, std::u16string& text, SegmentTable& table,
                         DatabaseSession& db) {

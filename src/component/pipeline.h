@@ -12,14 +12,10 @@
 
 namespace zarn::internal {
 
-// Parses `text` (rewritten in place to its cleaned form) into `table`.
-// Throws zarn::Error when a pass fails; the table then holds whatever the
-// failing pass left.
-void AnalyzeAddress(std::u16string& text, SegmentTable& table, DatabaseSession& db);
-
-// The same from the UTF-8 address, with `text` as room for its UTF-16 form
-// (most addresses are converted, cleaned and cut in one pass). Invalid UTF-8
-// raises the conversion's error.
+// Parses the UTF-8 `address` into `table`, with `text` as room for its
+// UTF-16 form (most addresses are converted, cleaned and cut in one pass).
+// Invalid UTF-8 raises the conversion's error; a failing pass throws
+// zarn::Error and leaves in the table whatever it had written.
 void AnalyzeAddressUtf8(std::string_view address, std::u16string& text, SegmentTable& table,
                         DatabaseSession& db);
 

@@ -5,9 +5,10 @@
 
 #include <algorithm>
 #include <iterator>
+#include <memory>
 #include <new>
 
-#include "component/text.h"
+#include "base/text.h"
 #include "format/latin_case.h"
 #include "format/standard_form.h"
 #include "refdb/reference_database.h"
@@ -72,13 +73,23 @@ const StreetTypeSymbols::Entry* FindType(internal::Connection& connection,
   return symbols.Find(internal::Utf16ToUtf8(desc->text));
 }
 
+// The standard form's table of the connection's StreetTypeSymbol rows, made
+// once per reading of the rows and kept with the connection.
+const StreetTypeSymbols& SymbolsOf(internal::Connection& connection) {
+  const std::vector<internal::SymbolRow>& rows = connection.StreetTypeSymbolRows();
+  std::shared_ptr<const void>& made = connection.MadeFromSymbolRows();
+  if (!made)
+    made = std::make_shared<const StreetTypeSymbols>(internal::MakeStreetTypeSymbols(rows));
+  return *static_cast<const StreetTypeSymbols*>(made.get());
+}
+
 StandardAddress StandardizeIn(DatabaseSession& session, const AddressParts& parts,
                               Language language, std::string_view address) {
   return session.DropConnectionOnError([&]() -> StandardAddress {
     internal::CheckPartsUtf8(parts);
     DatabaseSession::PassScope pass(session);
     internal::Connection& connection = pass.connection();
-    const StreetTypeSymbols& symbols = connection.StreetTypeSymbolTable();
+    const StreetTypeSymbols& symbols = SymbolsOf(connection);
     const StreetTypeSymbols::Entry* type = FindType(connection, symbols, parts.street_type);
     // The address is only a clue: text that is not valid UTF-8 is ignored.
     if (language != Language::kDetect || address.empty() ||

@@ -1,10 +1,20 @@
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstdlib>
+#include <filesystem>
 #include <iterator>
 #include <new>
+#include <system_error>
 #include <utility>
 
+#ifndef _WIN32
+#include <dlfcn.h>
+#endif
+
+#include "base/text.h"
 #include "component/access.h"
 #include "component/pipeline.h"
-#include "component/text.h"
 #include "platform/thread_scratch.h"
 #include "refdb/reference_database.h"
 #include "segments/segment_table.h"
@@ -25,23 +35,160 @@ using internal::SegmentTable;
 Error::Error(int number, const std::string& message)
     : std::runtime_error(message), number_(number) {}
 
+namespace {
+
+#ifndef _WIN32
+namespace fs = std::filesystem;
+
+// The bundled database of the copy whose code lies in `dir`: data/ beside
+// it (the Python package as pip installs it), else share/zarn/ under its
+// parent or up to three levels further up (bin/ or lib/ of a prefix or of
+// the build tree; lib/python3.X/dist-packages/zarn/ of a prefix).
+std::string BundledDatabaseNear(const fs::path& dir) {
+  std::error_code ec;
+  const fs::path beside = dir / "data" / "qordatavb.DAT";
+  if (fs::is_regular_file(beside, ec)) return beside.lexically_normal().string();
+  fs::path up = dir;
+  for (int level = 0; level < 4 && up.has_relative_path(); ++level) {
+    up = up.parent_path();
+    const fs::path candidate = up / "share" / "zarn" / "qordatavb.DAT";
+    if (fs::is_regular_file(candidate, ec)) return candidate.lexically_normal().string();
+  }
+  return {};
+}
+
+void Anchor() {}
+#endif
+
+}  // namespace
+
+}  // namespace zarn
+
+#ifndef _WIN32
+// Defined by a program built through the installed CMake package
+// (zarnConfig.cmake): the database of the copy it was built against. Absent
+// (null) everywhere else.
+extern "C" {
+__attribute__((weak)) extern const char zarn_installed_database[];
+}
+#endif
+
+namespace zarn {
+
 std::string ReferenceDatabasePath() {
+  const char* env = std::getenv("ZARN_DATABASE");
+  if (env != nullptr && *env != '\0') return env;
 #ifdef _WIN32
   return "c:\\wendle\\vbdll\\qordatavb.DAT";
 #else
+  // When nothing is found: the configured path if that file is there, else
+  // the first place looked at, so that the error names where the database
+  // of this copy belongs.
+  std::string first_place;
+  try {
+    // A program built against an installed copy: that copy's database.
+    if (zarn_installed_database != nullptr) {
+      std::error_code ec;
+      if (fs::is_regular_file(zarn_installed_database, ec)) return zarn_installed_database;
+    }
+    // The object that holds this code: the program, or a shared object
+    // (Python module, SQLite extension) that links the library in.
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&Anchor), &info) != 0 && info.dli_fname != nullptr) {
+      std::error_code ec;
+      const fs::path self = fs::canonical(info.dli_fname, ec);
+      if (!ec) {
+        std::string found = BundledDatabaseNear(self.parent_path());
+        if (!found.empty()) return found;
+        first_place =
+            (self.parent_path().parent_path() / "share" / "zarn" / "qordatavb.DAT").string();
+      }
+    }
+    std::error_code ec;
+    const fs::path program = fs::read_symlink("/proc/self/exe", ec);
+    if (!ec) {
+      std::string found = BundledDatabaseNear(program.parent_path());
+      if (!found.empty()) return found;
+    }
+    if (!first_place.empty() && !fs::is_regular_file(ZARN_DEFAULT_DATABASE_PATH, ec)) {
+      return first_place;
+    }
+  } catch (const std::exception&) {
+    // No path could be made (out of memory): the configured one below.
+  }
   return ZARN_DEFAULT_DATABASE_PATH;
 #endif
 }
 
 const char* Version() noexcept { return ZARN_VERSION; }
 
-const char* ProfileName(Profile profile) noexcept {
-  switch (profile) {
-    case Profile::kSpecified: return "specified";
-    case Profile::kCanada: return "canada";
+namespace {
+
+constexpr const char* kProfileNames[] = {"specified", "canada"};
+static_assert(static_cast<int>(Profile::kSpecified) == 0 &&
+              static_cast<int>(Profile::kCanada) == 1);
+
+#define ZARN_FIELD_INFO_(id, name, profiles, meaning) FieldInfo{#name, meaning, profiles},
+constexpr FieldInfo kFields[] = {ZARN_FIELDS(ZARN_FIELD_INFO_)};
+#undef ZARN_FIELD_INFO_
+static_assert(std::size(kFields) == kFieldCount);
+static_assert(ZARN_FILLED_BY_SPECIFIED == 1u << static_cast<int>(Profile::kSpecified) &&
+              ZARN_FILLED_BY_CANADA == 1u << static_cast<int>(Profile::kCanada));
+
+#define ZARN_FIELD_MEMBER_POINTER_(id, name, profiles, meaning) &AddressParts::name,
+constexpr std::string AddressParts::*kFieldMembers[] = {ZARN_FIELDS(ZARN_FIELD_MEMBER_POINTER_)};
+#undef ZARN_FIELD_MEMBER_POINTER_
+
+// Each row: the bit, the name every interface uses, what it means.
+constexpr FlagInfo kDiagnosticFlags[] = {
+    {kFlagNoStreetType, "no_street_type", "no street-type word was found"},
+    {kFlagNoStreetNumber, "no_street_number", "no civic number was found"},
+    {kFlagNoStreet, "no_street", "no street name was found"},
+    {kFlagRangeAssumed, "range_assumed", "a number pair such as 1630-1670 read as a civic range"},
+    {kFlagUnitAssumed, "unit_assumed", "a unit taken without a designator (5-123, #5)"},
+    {kFlagDirectionAmbiguous, "direction_ambiguous",
+     "a direction word that might belong to the name"},
+    {kFlagUnknownWords, "unknown_words", "words the rules could not place (see unplaced_words)"},
+    {kFlagStreetTypeAssumed, "street_type_assumed",
+     "the street type was chosen among several candidates"},
+};
+static_assert(std::size(kDiagnosticFlags) == std::bit_width(kAllDiagnosticFlags));
+
+}  // namespace
+
+std::span<const FieldInfo> Fields() noexcept { return kFields; }
+
+int FieldIndex(std::string_view name) noexcept {
+  for (size_t i = 0; i < std::size(kFields); ++i) {
+    if (name == kFields[i].name) return static_cast<int>(i);
   }
-  return "";
+  return -1;
 }
+
+std::string& AddressParts::Field(size_t index) { return this->*kFieldMembers[index]; }
+const std::string& AddressParts::Field(size_t index) const { return this->*kFieldMembers[index]; }
+
+std::span<const char* const> ProfileNames() noexcept { return kProfileNames; }
+
+const char* ProfileName(Profile profile) noexcept {
+  const auto index = static_cast<size_t>(profile);
+  return index < std::size(kProfileNames) ? kProfileNames[index] : "";
+}
+
+const std::string& ProfileChoices() {
+  static const std::string choices = [] {
+    std::string text;
+    const size_t n = std::size(kProfileNames);
+    for (size_t i = 0; i < n; ++i) {
+      if (i > 0) text += i + 1 == n ? " or " : ", ";
+      text += kProfileNames[i];
+    }
+    return text;
+  }();
+  return choices;
+}
+
+std::span<const FlagInfo> DiagnosticFlags() noexcept { return kDiagnosticFlags; }
 
 bool ProfileFromName(std::string_view name, Profile* profile) noexcept {
   auto same = [name](std::string_view other) {
@@ -53,9 +200,9 @@ bool ProfileFromName(std::string_view name, Profile* profile) noexcept {
     }
     return true;
   };
-  for (Profile p : {Profile::kSpecified, Profile::kCanada}) {
-    if (same(ProfileName(p))) {
-      if (profile != nullptr) *profile = p;
+  for (size_t i = 0; i < std::size(kProfileNames); ++i) {
+    if (same(kProfileNames[i])) {
+      if (profile != nullptr) *profile = static_cast<Profile>(i);
       return true;
     }
   }
@@ -63,10 +210,11 @@ bool ProfileFromName(std::string_view name, Profile* profile) noexcept {
 }
 
 std::string DiagnosticFlagNames(uint32_t flags) {
-  static constexpr const char* kNames[] = {
-      "no_street_type", "no_street_number",    "no_street",     "range_assumed",
-      "unit_assumed",   "direction_ambiguous", "unknown_words", "street_type_assumed",
-  };
+  static constexpr auto kNames = [] {
+    std::array<const char*, std::size(kDiagnosticFlags)> names{};
+    for (size_t i = 0; i < names.size(); ++i) names[i] = kDiagnosticFlags[i].name;
+    return names;
+  }();
   return internal::JoinFlagNames(flags, kNames);
 }
 
@@ -95,6 +243,7 @@ void ParseInto(DatabaseSession& session, const ParseOptions& options, std::strin
   });
 }
 
+// The parts that the segment table holds, one segment kind each.
 void ReadParts(ThreadScratch& scratch, AddressParts& parts) {
   std::string* out[] = {nullptr,     &parts.street_type, &parts.street, &parts.street_number,
                         &parts.unit, &parts.direction};
@@ -125,7 +274,9 @@ ZarnAddress::ZarnAddress(std::string database_path)
 ZarnAddress::ZarnAddress(ParseOptions options) : ZarnAddress(ReferenceDatabasePath(), options) {}
 
 ZarnAddress::ZarnAddress(std::string database_path, ParseOptions options)
-    : db_(std::make_shared<detail::ReferenceDatabase>(std::move(database_path))),
+    : db_(std::make_shared<detail::ReferenceDatabase>(
+          std::move(database_path),
+          options.keep_file_open ? internal::DbPolicy::kCached : internal::DbPolicy::kOpenPerPass)),
       options_(options) {}
 
 ZarnAddress::~ZarnAddress() = default;
@@ -228,13 +379,58 @@ void ZarnAddress::ParseBatch(std::span<const std::string_view> addresses,
       } catch (const std::bad_alloc&) {
       }
     }
-    for (std::string* part : {&r.parts.street_number, &r.parts.street, &r.parts.street_type,
-                              &r.parts.direction, &r.parts.unit}) {
-      part->clear();
-    }
+    for (size_t f = 0; f < kFieldCount; ++f) r.parts.Field(f).clear();
     r.diagnostics.flags = 0;
     r.diagnostics.unplaced_words.clear();
   }
+}
+
+void ZarnAddress::ParseBatch(std::span<const std::string_view> addresses,
+                             std::span<ParseResult> out, const OutputOptions& options) const {
+  ParseBatch(addresses, out);
+  const size_t n = std::min(addresses.size(), out.size());
+  if (!options.standard) {
+    for (size_t i = 0; i < n; ++i) out[i].standard.reset();
+    return;
+  }
+  std::vector<StandardResult> forms;
+  try {
+    forms.resize(n);
+  } catch (const std::bad_alloc&) {
+    for (size_t i = 0; i < n; ++i) {
+      out[i].standard.reset();
+      if (out[i].ok()) {
+        out[i].error_number = kErrorOutOfMemory;
+        out[i].error_message.clear();
+      }
+    }
+    return;
+  }
+  StandardizeBatch(out.first(n), options.language, forms, addresses.first(n));
+  for (size_t i = 0; i < n; ++i) {
+    ParseResult& r = out[i];
+    if (!r.ok()) {
+      r.standard.reset();
+    } else if (forms[i].ok()) {
+      r.standard = std::move(forms[i].standard);
+    } else {
+      // Parsed, but the standard form failed (a database without the
+      // symbols): the result carries that error and no parts.
+      r.standard.reset();
+      r.error_number = forms[i].error_number;
+      r.error_message = std::move(forms[i].error_message);
+      for (size_t f = 0; f < kFieldCount; ++f) r.parts.Field(f).clear();
+      r.diagnostics = Diagnostics{};
+    }
+  }
+}
+
+ParseResult ZarnAddress::ParseResultOf(std::string_view address,
+                                       const OutputOptions& options) const {
+  ParseResult result;
+  ParseBatch(std::span<const std::string_view>(&address, 1), std::span<ParseResult>(&result, 1),
+             options);
+  return result;
 }
 
 }  // namespace zarn

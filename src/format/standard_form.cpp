@@ -299,6 +299,25 @@ void Append(std::string& line, std::string_view word) {
 
 }  // namespace
 
+StreetTypeSymbols MakeStreetTypeSymbols(const std::vector<SymbolRow>& rows) {
+  StreetTypeSymbols table;
+  for (const SymbolRow& row : rows) {
+    if (!row.street_type || !row.language) continue;
+    const std::string& desc = *row.street_type;
+    const std::string& language = *row.language;
+    if (language != "en" && language != "fr") continue;
+    if (!utf8::is_valid(desc.begin(), desc.end())) continue;
+    StreetTypeSymbols::Entry& entry = table.by_type[UpperCaseUtf8(desc)];
+    if (entry.delivery_form.empty()) entry.delivery_form = desc;
+    TypeSymbol& slot = language == "en" ? entry.english : entry.french;
+    if (slot.present) continue;
+    slot.present = true;
+    slot.is_null = !row.symbol || !utf8::is_valid(row.symbol->begin(), row.symbol->end());
+    if (!slot.is_null) slot.text = *row.symbol;
+  }
+  return table;
+}
+
 const StreetTypeSymbols::Entry* StreetTypeSymbols::Find(std::string_view street_type) const {
   const auto it = by_type.find(UpperCaseUtf8(street_type));
   return it == by_type.end() ? nullptr : &it->second;

@@ -3,8 +3,8 @@
 // This is an output stage over finished parts, not a parsing pass: it lives
 // apart from the pipeline (src/component, src/rules) so that it reads only
 // AddressParts and the street-type symbols, and can be tested without a
-// database. The symbols themselves are read from the reference database by
-// Connection::StreetTypeSymbols().
+// database. Its table of symbols is made from the StreetTypeSymbol rows that
+// refdb's Connection::StreetTypeSymbolRows() reads.
 #ifndef ZARN_FORMAT_STANDARD_FORM_H_
 #define ZARN_FORMAT_STANDARD_FORM_H_
 
@@ -12,7 +12,9 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
+#include "refdb/connection.h"
 #include "zarn/zarn.hpp"
 
 namespace zarn::internal {
@@ -38,6 +40,14 @@ struct StreetTypeSymbols {
   // The entry of `street_type` in any letter case, or nullptr.
   const Entry* Find(std::string_view street_type) const;
 };
+
+// The table of the StreetTypeSymbol rows, in their order. A row without a
+// street type or with a language other than en and fr stands for nothing
+// the standard form writes and is passed over; the first row of a type and
+// language wins, as everywhere in the database. Text that is not valid
+// UTF-8 is left out (a symbol then counts as Null), so that the answers
+// stay valid UTF-8.
+StreetTypeSymbols MakeStreetTypeSymbols(const std::vector<SymbolRow>& rows);
 
 // Throws zarn::Error (kErrorInvalidArgument) naming the first part that is
 // not valid UTF-8.

@@ -17,7 +17,6 @@ namespace zarn::internal {
 void TokeniseAndFindStreetTypes(std::u16string& text, SegmentTable& table, DatabaseSession& db);
 // The same on a table already tokenised.
 void FindStreetTypes(SegmentTable& table, DatabaseSession& db);
-void ExpandStreetAbbreviation(SegmentTable& table);
 
 // Replaces number, street and street type by their delivery form when the
 // address "number street type" is a known alternate address (rows of type 4);

@@ -1,7 +1,7 @@
 #include <string_view>
 #include <vector>
 
-#include "component/text.h"
+#include "base/text.h"
 #include "platform/thread_scratch.h"
 #include "refdb/database_passes.h"
 #include "segments/tokeniser.h"
@@ -79,15 +79,8 @@ void FindStreetTypes(SegmentTable& table, DatabaseSession& db) {
   for (int i = 1; i < last; ++i) {
     if (table[i].type == kKindStreetType) table[i].type = kKindStreet;
   }
-  // ExpandStreetAbbreviation, on the only street-type word left.
+  // A street-type "St" is written in full, on the only street-type word left.
   if (last >= 1 && table[last].text() == u"St"sv) table[last].SetText(u"Street");
-}
-
-void ExpandStreetAbbreviation(SegmentTable& table) {
-  for (int i = 1; i <= table.Count(); ++i) {
-    Segment& s = table[i];
-    if (s.type == kKindStreetType && s.text() == u"St"sv) s.SetText(u"Street");
-  }
 }
 
 }  // namespace zarn::internal

@@ -1,5 +1,5 @@
 // The classification passes: each gives segments their kinds by one rule and
-// normalises their texts. They run in the fixed order of AnalyzeAddress.
+// normalises their texts. They run in the fixed order of AnalyzeAddressUtf8.
 #ifndef ZARN_RULES_RULES_H_
 #define ZARN_RULES_RULES_H_
 

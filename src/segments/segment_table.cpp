@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "component/text.h"
+#include "base/text.h"
 #include "zarn/zarn.hpp"
 
 namespace zarn::internal {

@@ -576,10 +576,100 @@ static void TestProfiles(void) {
   CHECK(needed == strlen("no_street_type") + 1);
 }
 
+/* The opaque result: every field by index and by name, in the field
+ * table's order, the same as zarn_parse; diagnostics, standard form, JSON. */
+static void TestResult(void) {
+  zarn_parser* parser = NULL;
+  zarn_error err;
+  size_t i;
+  int k;
+  CHECK(zarn_field_count() == (size_t)ZARN_FIELD_COUNT);
+  for (k = 0; k < 5; ++k) {
+    CHECK_STR(zarn_field_name((size_t)k), kSingles[k].name);
+    CHECK(zarn_field_index(kSingles[k].name) == k);
+    CHECK(zarn_field_meaning((size_t)k) != NULL && strlen(zarn_field_meaning((size_t)k)) > 10);
+    CHECK(zarn_field_profiles((size_t)k) == ZARN_FILLED_BY_ALL);
+  }
+  CHECK(zarn_field_name(zarn_field_count()) == NULL);
+  CHECK(zarn_field_meaning(zarn_field_count()) == NULL);
+  CHECK(zarn_field_profiles(zarn_field_count()) == 0);
+  CHECK(zarn_field_index("number") == -1 && zarn_field_index(NULL) == -1);
+  CHECK(zarn_profile_count() == 2);
+  CHECK_STR(zarn_profile_name(0), ZARN_PROFILE_SPECIFIED);
+  CHECK_STR(zarn_profile_name(1), ZARN_PROFILE_CANADA);
+  CHECK(zarn_profile_name(2) == NULL);
+
+  parser = Open(database);
+  for (i = 0; i < COUNT(kKnown); ++i) {
+    const char* a = kKnown[i].address;
+    zarn_result* result = NULL;
+    zarn_diagnostics diag;
+    zarn_standard form;
+    CHECK(zarn_parse_result(parser, a, strlen(a), 0, &result, &err) == ZARN_OK);
+    CHECK(result != NULL && err.number == 0);
+    CHECK(zarn_result_field_count(result) == zarn_field_count());
+    for (k = 0; k < 5; ++k) {
+      const zarn_text by_index = zarn_result_field(result, (size_t)k);
+      CHECK_STR(by_index.data, kKnown[i].parts[k]);
+      CHECK(by_index.size == strlen(kKnown[i].parts[k]));
+      CHECK_STR(zarn_result_field_by_name(result, kSingles[k].name).data, kKnown[i].parts[k]);
+    }
+    CHECK_STR(zarn_result_field(result, zarn_field_count()).data, "");
+    CHECK_STR(zarn_result_field_by_name(result, "nowhere").data, "");
+    CHECK(zarn_result_diagnostics(result, &diag) == ZARN_OK && diag.flags == 0);
+    CHECK_STR(diag.unplaced_words.data, "");
+    CHECK(zarn_result_standard(result, &form) == ZARN_MISUSE); /* not asked for */
+    CHECK_STR(form.line.data, "");
+    zarn_result_free(result);
+  }
+  {
+    /* Diagnostics and the standard form, and the JSON of both. */
+    zarn_parser* canada = NULL;
+    zarn_result* result = NULL;
+    zarn_diagnostics diag;
+    zarn_standard form;
+    char json[1024];
+    size_t needed = 0;
+    const char* a = "5-123 rue Saint-Denis Ouest";
+    CHECK(zarn_open_profile(database, "canada", &canada, &err) == ZARN_OK);
+    CHECK(zarn_parse_result(canada, a, strlen(a), ZARN_RESULT_DIAGNOSTICS | ZARN_RESULT_STANDARD,
+                            &result, &err) == ZARN_OK);
+    CHECK(zarn_result_diagnostics(result, &diag) == ZARN_OK &&
+          diag.flags == ZARN_FLAG_UNIT_ASSUMED);
+    CHECK(zarn_result_standard(result, &form) == ZARN_OK);
+    CHECK_STR(form.line.data, "5-123 RUE SAINT-DENIS O");
+    CHECK(form.language == ZARN_LANGUAGE_FRENCH);
+    CHECK(zarn_result_json(result, NULL, 0, &needed) == ZARN_BUFFER_TOO_SMALL);
+    CHECK(needed > 1 && needed <= sizeof json);
+    CHECK(zarn_result_json(result, json, sizeof json, NULL) == ZARN_OK);
+    CHECK(strlen(json) + 1 == needed);
+    CHECK(strstr(json, "{\"street_number\":\"123\",\"street\":\"Saint-Denis\"") == json);
+    CHECK(strstr(json, "\"diagnostics\":{\"flags\":[\"unit_assumed\"]") != NULL);
+    CHECK(strstr(json, "\"standard\":{\"line\":\"5-123 RUE SAINT-DENIS O\"") != NULL);
+    zarn_result_free(result);
+    zarn_close(canada);
+  }
+  {
+    /* Failures: no result, the error of zarn_parse; misuse. */
+    zarn_result* result = (zarn_result*)&err;
+    CHECK(zarn_parse_result(parser, "12 Ave\xff", 7, 0, &result, &err) == ZARN_FAILED);
+    CHECK(result == NULL && err.number == ZARN_ERROR_INVALID_ARGUMENT);
+    CHECK(zarn_parse_result(parser, "1 Main St", 9, 0x80u, &result, &err) == ZARN_MISUSE);
+    CHECK(zarn_parse_result(NULL, "1 Main St", 9, 0, &result, &err) == ZARN_MISUSE);
+    CHECK(zarn_parse_result(parser, "1 Main St", 9, 0, NULL, &err) == ZARN_MISUSE);
+    CHECK(zarn_result_field_count(NULL) == 0);
+    CHECK_STR(zarn_result_field(NULL, 0).data, "");
+    CHECK(zarn_result_json(NULL, NULL, 0, NULL) == ZARN_MISUSE);
+    zarn_result_free(NULL);
+  }
+  zarn_close(parser);
+}
+
 static const struct {
   const char* name;
   void (*run)(void);
 } kGroups[] = {
+    {"result", TestResult},
     {"known", TestKnownAddresses},
     {"buffers", TestBuffers},
     {"nulls", TestNullArguments},

@@ -2,7 +2,7 @@
 // plain utfcpp conversions, on fixed and random text: the fast paths for
 // ASCII and the Basic Multilingual Plane must give exactly the same text and
 // the same errors.
-#include "component/text.h"
+#include "base/text.h"
 
 #include <gtest/gtest.h>
 #include <utf8.h>

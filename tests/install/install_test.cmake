@@ -27,10 +27,10 @@ file(GLOB_RECURSE lib ${prefix}/*/libzarn.* ${prefix}/*/zarn.lib)
 if(NOT config OR NOT lib)
   message(FATAL_ERROR "missing package config (${config}) or library (${lib})")
 endif()
-# Nothing private may be installed: only the two public headers.
+# Nothing private may be installed: only the public headers.
 file(GLOB_RECURSE headers RELATIVE ${prefix}/include ${prefix}/include/*)
 list(SORT headers)
-if(NOT headers STREQUAL "zarn/zarn.h;zarn/zarn.hpp")
+if(NOT headers STREQUAL "zarn/encode.hpp;zarn/fields.h;zarn/zarn.h;zarn/zarn.hpp")
   message(FATAL_ERROR "unexpected installed headers: ${headers}")
 endif()
 
@@ -45,6 +45,37 @@ run("configure the consumer" ${CMAKE_COMMAND} -S ${SOURCE_DIR}/consumer -B ${WOR
 run("build the consumer" ${CMAKE_COMMAND} --build ${WORK_DIR}/consumer)
 run("run the C++ consumer" ${WORK_DIR}/consumer/consumer_cpp)
 run("run the C consumer" ${WORK_DIR}/consumer/consumer_c)
+
+# Without a path, every interface of the fresh prefix finds the database
+# installed in it (not one at the prefix the build was configured for).
+set(installed ${prefix}/share/zarn/qordatavb.DAT)
+set(no_env ${CMAKE_COMMAND} -E env --unset=ZARN_DATABASE)
+run("the C++ consumer with the default database" ${no_env} ${WORK_DIR}/consumer/consumer_cpp
+    ${installed})
+run("the C consumer with the default database" ${no_env} ${WORK_DIR}/consumer/consumer_c
+    ${installed})
+if(EXISTS ${prefix}/bin/zarn-parse)
+  execute_process(COMMAND ${no_env} ${prefix}/bin/zarn-parse --format tsv --quiet
+                          "5-123 rue Saint-Denis Ouest"
+                  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0 OR NOT out MATCHES "\t123\tSaint Denis\true\tW\t5\t\n")
+    message(FATAL_ERROR "installed zarn-parse without --database: ${rc} ${out}${err}")
+  endif()
+  message(STATUS "installed zarn-parse finds its database: ${out}")
+endif()
+file(GLOB_RECURSE sqlite_extension ${prefix}/*/libzarn_sqlite.so)
+find_program(SQLITE3 sqlite3)
+if(sqlite_extension AND SQLITE3)
+  list(GET sqlite_extension 0 sqlite_extension)
+  string(REGEX REPLACE "\\.so$" "" sqlite_extension ${sqlite_extension})
+  execute_process(COMMAND ${no_env} ${SQLITE3} :memory: ".load ${sqlite_extension}"
+                          "SELECT zarn_database(), zarn_unit('5-123 rue Saint-Denis Ouest');"
+                  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0 OR NOT out STREQUAL "${installed}|5\n")
+    message(FATAL_ERROR "installed SQLite extension: ${rc} ${out}${err}")
+  endif()
+  message(STATUS "installed SQLite extension finds its database: ${out}")
+endif()
 
 if(PYTHON)
   # The installed Python package finds the installed database by itself.

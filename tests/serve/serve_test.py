@@ -165,7 +165,7 @@ def reference(addresses, profile, database=None):
     check(len(rows) == len(addresses), "zarn-parse gave a row count unlike its input")
     out = []
     for row in rows:
-        out.append(([row["number"], row["street"], row["street_type"], row["direction"],
+        out.append(([row["street_number"], row["street"], row["street_type"], row["direction"],
                      row["unit"]], row["flags"], row["unplaced_words"], row["error"]))
     return out
 
@@ -324,8 +324,8 @@ def case_error_statuses(tmp):
         expect(400, "bad_parameter", "GET", query("1 Main St", flags="maybe"))
         expect(400, "bad_json", "POST", "/v1/parse", b'["1 Main St"', js)
         expect(400, "bad_json", "POST", "/v1/parse", b'{"address": "1 Main St"}', js)
-        expect(400, "bad_item", "POST", "/v1/parse", b'["1 Main St", 5]', js)
-        expect(400, "bad_item", "POST", "/v1/parse", b'[{"id": 1}]', js)
+        expect(400, "bad_parameter", "GET", query("1 Main St", standard="maybe"))
+        expect(400, "bad_parameter", "GET", query("1 Main St", standard="1", language="de"))
         expect(404, "not_found", "GET", "/v2/parse")
         expect(404, "not_found", "POST", "/nowhere", b"[]", js)
         h = expect(405, "method_not_allowed", "DELETE", "/v1/parse")
@@ -360,6 +360,56 @@ def case_error_statuses(tmp):
         status, body = s.get_json("/v1/version")
         check(status == 200, "version needs no database")
         check("cannot be used yet" in s.stderr(), f"no warning at start: {s.stderr()!r}")
+
+
+def case_batch_items_and_options(tmp):
+    """An item that is not a string (nor an object with a string address)
+    gets its own error, the others are parsed; ?standard=1 and ?flags=1 add
+    the standard form and the diagnostics, as the library's encoder writes
+    them."""
+    with Server() as s:
+        items = [{"id": 1, "address": None}, "123 Main St. N", 5, {"id": "x"},
+                 {"id": 2, "address": ["1 Main St"]}]
+        body = json.dumps(items).encode()
+        status, _, data = s.request("POST", "/v1/parse", body, {"Content-Type": "application/json"})
+        check(status == 200, f"batch with bad items: status {status}: {data!r}")
+        results = json.loads(data)
+        check(len(results) == 5, f"{len(results)} answers for 5 items")
+        for i, want_id in ((0, 1), (2, None), (3, "x"), (4, 2)):
+            r = results[i]
+            check(r.get("id") == want_id, f"item {i}: id {r.get('id')!r}, wanted {want_id!r}")
+            check(r["error"]["kind"] == "bad_item" and "address" in r["error"]["message"],
+                  f"item {i}: {r}")
+            check(parts(r) == [""] * len(PARTS), f"item {i}: parts {r}")
+        check(parts(results[1]) == KNOWN["123 Main St. N"] and results[1]["error"] is None,
+              f"the good item: {results[1]}")
+
+        # The standard form and the diagnostics, on GET, POST and NDJSON.
+        address = "5-123 rue Saint-Denis Ouest"
+        status, r = s.get_json(query(address, profile="canada", standard="1", flags="1"))
+        check(status == 200, f"GET standard: {status} {r}")
+        check(list(r)[-3:] == ["error", "diagnostics", "standard"], f"keys {list(r)}")
+        check(r["standard"] == {"line": "5-123 RUE SAINT-DENIS O", "street_type": "RUE",
+                                "direction": "O", "language": "fr", "flags": []}, f"{r}")
+        check(r["diagnostics"]["flags"] == ["unit_assumed"], f"{r}")
+        status, r = s.get_json(query(address, standard="true", language="en"))
+        check(status == 200 and r["standard"]["language"] == "en" and "diagnostics" not in r,
+              f"GET standard in English: {r}")
+        status, _, data = s.request("GET", "/v1/parse?address=12%20Main%FF%20St&standard=1")
+        r = json.loads(data)
+        check(status == 422 and r["standard"] is None and r["error"]["kind"] == "invalid_utf8",
+              f"a failed address: {status} {r}")
+        status, _, data = s.request("POST", "/v1/parse?standard=1", json.dumps([address]).encode(),
+                                    {"Content-Type": "application/json"})
+        check(status == 200 and json.loads(data)[0]["standard"]["line"] == "5-123 RUE SAINT DENIS O",
+              f"POST standard: {data!r}")
+        status, _, data = s.request("POST", "/v1/parse?standard=1&flags=1",
+                                    b'"' + address.encode() + b'"\n5\n',
+                                    {"Content-Type": "application/x-ndjson"})
+        lines = json_lines(data)
+        check(status == 200 and len(lines) == 2, f"NDJSON standard: {status} {data!r}")
+        check(lines[0]["standard"]["line"].startswith("5-123") and "diagnostics" in lines[0]
+              and lines[1]["error"]["kind"] == "bad_item", f"NDJSON standard: {lines}")
 
 
 def case_same_as_zarn_parse(tmp):

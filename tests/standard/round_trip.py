@@ -18,7 +18,7 @@ import subprocess
 import sys
 import unicodedata
 
-PARTS = ["number", "street", "street_type", "direction", "unit"]
+PARTS = ["street_number", "street", "street_type", "direction", "unit"]
 
 
 def parse(program, database, profile, lines, standard):

@@ -10,7 +10,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "component/text.h"
+#include "base/text.h"
 
 namespace zarn::testing {
 

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "zarn/encode.hpp"
 #include "zarn/zarn.hpp"
 #include "zarn_parse/input.h"
 #include "zarn_parse/output.h"
@@ -49,16 +50,6 @@ class UsageError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
-
-const std::vector<std::string> kPartColumns = {"number", "street", "street_type", "direction",
-                                               "unit"};
-// With --flags, before the error column: the diagnostic flags' names and the
-// words the rules could not place.
-const std::vector<std::string> kFlagColumns = {"flags", "unplaced_words"};
-// With --standard, just before the error column: the address in Canada
-// Post's standard form, and its street-type and direction symbols.
-const std::vector<std::string> kStandardColumns = {"standard_line", "standard_type",
-                                                   "standard_direction"};
 
 struct Options {
   std::vector<std::string> addresses;
@@ -186,11 +177,12 @@ constexpr const char* kExamples = R"(Examples:
   zarn-parse --csv --encoding cp1252 -i export.csv -o parsed.csv
       a CSV file saved by Excel in Windows-1252, ; or , separated (detected)
 
-Output columns: address (or the CSV file's own columns), number, street,
-street_type, direction, unit, (with --flags: flags, unplaced_words,) (with
---standard: standard_line, standard_type, standard_direction,) error. A row that cannot be parsed keeps its
-place, with empty parts and the reason in the error column. A CSV row with
-more fields than the header keeps them after the error column. In TSV, tab,
+Output columns: address (or the CSV file's own columns), street_number,
+street, street_type, direction, unit, (with --flags: flags, unplaced_words,)
+(with --standard: standard_line, standard_type, standard_direction,) error.
+A row that cannot be parsed keeps its place, with empty parts and the reason
+in the error column. A CSV row with more fields than the header keeps them
+after the error column. In TSV, tab,
 newline, carriage return and backslash inside a field are written as \t, \n,
 \r and \\. A CSV file is written with its input's delimiter.
 
@@ -201,25 +193,6 @@ Exit status: 0 when the run completed (even if some rows failed), 1 for
 unusable arguments, 2 when the reference database, an input or an output
 file cannot be used (a database that fails during the run leaves its error in
 the rows it hit, and the status is 2).)";
-
-// The bundled database: share/zarn/ beside the bin/ directory holding this
-// program, the layout of both the build tree and an installed copy; else the
-// path the library was built to be installed at.
-std::string DefaultDatabase(const char* argv0) {
-  const std::string dir = ExecutableDirectory(argv0);
-  std::string beside;
-  if (!dir.empty()) {
-    const fs::path path = fs::path(dir) / ".." / "share" / "zarn" / "qordatavb.DAT";
-    const auto text = path.lexically_normal().u8string();
-    beside.assign(text.begin(), text.end());
-    std::error_code ec;
-    if (fs::exists(path, ec)) return beside;
-  }
-  const std::string installed = zarn::ReferenceDatabasePath();
-  std::error_code ec;
-  if (beside.empty() || fs::exists(Utf8Path(installed), ec)) return installed;
-  return beside;  // missing: the error names where it was looked for
-}
 
 // Parses one address before any row is written, so that a missing or
 // unusable database is reported at once. The address has a street type, so
@@ -256,7 +229,7 @@ std::string Summary(const RunStats& stats, const char* profile, double seconds) 
 // Exit status of a run stopped by `signal`, as a shell reports it.
 int InterruptedStatus(int signal) { return 128 + signal; }
 
-int Run(const Options& options, const char* argv0) {
+int Run(const Options& options) {
   const auto start = std::chrono::steady_clock::now();
 
   if (!options.addresses.empty() && (!options.input.empty() || options.csv)) {
@@ -268,10 +241,12 @@ int Run(const Options& options, const char* argv0) {
   }
 
   // The database first: when it cannot be used, nothing is created or written.
-  const std::string database = options.database.empty() ? DefaultDatabase(argv0) : options.database;
+  const std::string database =
+      options.database.empty() ? zarn::ReferenceDatabasePath() : options.database;
   zarn::ParseOptions parse_options;
   if (!zarn::ProfileFromName(options.profile, &parse_options.profile)) {
-    throw UsageError("unknown profile \"" + options.profile + "\" (use specified or canada)");
+    throw UsageError("unknown profile \"" + options.profile + "\" (use " + zarn::ProfileChoices() +
+                     ")");
   }
   zarn::Language standard_language = zarn::Language::kDetect;
   if (!zarn::LanguageFromName(options.standard_language, &standard_language)) {
@@ -291,6 +266,10 @@ int Run(const Options& options, const char* argv0) {
       throw UsageError(e.what());
     }
   }
+  zarn::OutputOptions output_options;
+  output_options.diagnostics = options.flags;
+  output_options.standard = options.standard;
+  output_options.language = standard_language;
   const zarn::ZarnAddress parser(database, parse_options);
   CheckDatabase(parser, options.standard);
 
@@ -362,64 +341,23 @@ int Run(const Options& options, const char* argv0) {
   // stay in their columns; its error gives its field count.
   auto format_rows = [&](const Chunk& chunk, std::vector<std::string_view>& values,
                          std::string& out) {
-    std::vector<std::string> flag_text;
-    std::vector<zarn::StandardResult> forms;
-    if (options.standard) {
-      // The addresses as typed help tell a French address from an English one.
-      std::vector<std::string_view> typed(chunk.size());
-      for (size_t i = 0; i < chunk.size(); ++i) {
-        if (address_index < chunk.rows[i].field_count) {
-          typed[i] = chunk.FieldText(i, address_index);
-        }
-      }
-      forms.resize(chunk.size());
-      parser.StandardizeBatch(std::span(chunk.results.data(), chunk.size()), standard_language,
-                              forms, typed);
-    }
+    std::string scratch[2];
     for (size_t i = 0; i < chunk.size(); ++i) {
       const Chunk::Row& row = chunk.rows[i];
-      const zarn::BatchResult& r = chunk.results[i];
+      const zarn::ParseResult& r = chunk.results[i];
       values.clear();
       for (size_t f = 0; f < std::min(row.field_count, columns); ++f) {
         values.push_back(chunk.FieldText(i, f));
       }
       while (values.size() < columns) values.emplace_back();
-      values.emplace_back(r.parts.street_number);
-      values.emplace_back(r.parts.street);
-      values.emplace_back(r.parts.street_type);
-      values.emplace_back(r.parts.direction);
-      values.emplace_back(r.parts.unit);
-      if (options.flags) {
-        flag_text.clear();
-        flag_text.push_back(zarn::DiagnosticFlagNames(r.diagnostics.flags));
-        std::string words;
-        for (const std::string& w : r.diagnostics.unplaced_words) {
-          if (!words.empty()) words += ' ';
-          words += w;
-        }
-        flag_text.push_back(std::move(words));
-        values.emplace_back(flag_text[0]);
-        values.emplace_back(flag_text[1]);
-      }
-      bool ok = r.ok();
-      std::string_view error = r.error_message;
-      if (r.error_number == zarn::kErrorOverflow) error = kTooLong;
-      if (options.standard) {
-        const zarn::StandardResult& f = forms[i];
-        values.emplace_back(f.standard.line);
-        values.emplace_back(f.standard.street_type);
-        values.emplace_back(f.standard.direction);
-        // A row parsed but not written in standard form (the database
-        // changed during the run) reports why.
-        if (ok && !f.ok()) {
-          ok = false;
-          error = f.error_message;
-        }
-      }
-      values.emplace_back(error);
+      // The parts, the --flags and --standard columns and the error, as
+      // the library's encoder gives them; an address too long to parse
+      // says what to do.
+      zarn::AppendResultValues(r, output_options, values, scratch);
+      if (r.error_number == zarn::kErrorOverflow) values.back() = kTooLong;
       // Fields beyond the header's are kept, after the error column.
       for (size_t f = columns; f < row.field_count; ++f) values.push_back(chunk.FieldText(i, f));
-      writer->Row(values, ok, out);
+      writer->Row(values, r.ok(), out);
     }
   };
   // The stateless formats are written by the parsing threads, several
@@ -468,12 +406,9 @@ int Run(const Options& options, const char* argv0) {
 
   auto header_for = [&](const std::vector<std::string>& first) {
     std::vector<std::string> header = first;
-    header.insert(header.end(), kPartColumns.begin(), kPartColumns.end());
-    if (options.flags) header.insert(header.end(), kFlagColumns.begin(), kFlagColumns.end());
-    if (options.standard) {
-      header.insert(header.end(), kStandardColumns.begin(), kStandardColumns.end());
+    for (std::string_view column : zarn::ResultColumns(output_options)) {
+      header.emplace_back(column);
     }
-    header.emplace_back("error");
     std::string text;
     writer->Header(header, text);
     sink.Write(text);
@@ -499,7 +434,7 @@ int Run(const Options& options, const char* argv0) {
       address_index = static_cast<size_t>(it - header.begin());
       columns = header.size();
       header_for(header);
-      pipeline.emplace(parser, address_index, threads, format_chunk, write_chunk);
+      pipeline.emplace(parser, address_index, threads, format_chunk, write_chunk, output_options);
       return address_index;
     };
     try {
@@ -515,7 +450,7 @@ int Run(const Options& options, const char* argv0) {
     if (pipeline) pipeline->Finish();
   } else {
     header_for({"address"});
-    Pipeline pipeline(parser, address_index, threads, format_chunk, write_chunk);
+    Pipeline pipeline(parser, address_index, threads, format_chunk, write_chunk, output_options);
     const ChunkSink submit = [&](Chunk& c) { return pipeline.Submit(c); };
     try {
       if (input) {
@@ -698,7 +633,7 @@ int main(int argc, char** argv) {
   InstallStopHandlers();
 
   try {
-    return Run(options, argc > 0 ? argv[0] : nullptr);
+    return Run(options);
   } catch (const UsageError& e) {
     std::fprintf(stderr, "zarn-parse: %s\n", e.what());
     return 1;

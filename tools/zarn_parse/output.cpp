@@ -1,12 +1,10 @@
 #include "zarn_parse/output.h"
 
-#include <csv.h>
 #include <utf8.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <nlohmann/json.hpp>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -86,7 +84,6 @@ constexpr ByteSet MakeByteSet(char a, char b, char c, char d) {
 }
 
 constexpr ByteSet kTsvSpecial = MakeByteSet('\t', '\n', '\r', '\\');
-constexpr ByteSet kCsvSpecial = MakeByteSet(',', '"', '\r', '\n');
 
 #if defined(__SSE2__)
 // The bits of the bytes of `v` that are in `set`.
@@ -99,96 +96,7 @@ inline unsigned Hits(__m128i v, const ByteSet& set) {
 }
 #endif
 
-// Index of the first byte of `field` in `set`, or field.size(). With SSE2,
-// sixteen bytes at a time; a field of eight to fifteen bytes in two
-// overlapping eight-byte loads. Loads never pass the field's end. Shorter
-// fields, and every field without SSE2, byte by byte through the table.
-size_t FirstOf(std::string_view field, const ByteSet& set) {
-  const char* p = field.data();
-  const size_t n = field.size();
-  size_t i = 0;
-#if defined(__SSE2__)
-  if (n >= 16) {
-    for (; i + 16 <= n; i += 16) {
-      const unsigned mask = Hits(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), set);
-      if (mask != 0) return i + static_cast<size_t>(__builtin_ctz(mask));
-    }
-    if (i == n) return n;
-    // The last bytes, in a block that ends at the field's end.
-    const unsigned mask =
-        Hits(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + n - 16)), set) >> (16 - (n - i));
-    return mask != 0 ? i + static_cast<size_t>(__builtin_ctz(mask)) : n;
-  }
-  if (n >= 8) {
-    // Bytes 0..7 in the low half, bytes n-8..n-1 in the high half.
-    const __m128i v =
-        _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)),
-                           _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + n - 8)));
-    const unsigned mask = Hits(v, set);
-    if (mask == 0) return n;
-    if ((mask & 0xFF) != 0) return static_cast<size_t>(__builtin_ctz(mask));
-    return n - 8 + static_cast<size_t>(__builtin_ctz(mask >> 8));
-  }
-#endif
-  for (; i < n; ++i) {
-    if (set.has[static_cast<unsigned char>(p[i])]) return i;
-  }
-  return n;
-}
-
-}  // namespace
-
-void AppendTsvField(std::string& out, std::string_view field) {
-  size_t i = FirstOf(field, kTsvSpecial);
-  out.append(field.data(), i);
-  while (i < field.size()) {
-    switch (field[i]) {
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\\': out += "\\\\"; break;
-      default: break;
-    }
-    ++i;
-    const size_t next = i + FirstOf(field.substr(i), kTsvSpecial);
-    out.append(field.data() + i, next - i);
-    i = next;
-  }
-}
-
-namespace {
-void AppendQuotedCsvField(std::string& out, std::string_view field) {
-  // Worst case: every character a quote (doubled) plus the two enclosing.
-  const size_t start = out.size();
-  out.resize(start + 2 * field.size() + 2);
-  const size_t used = csv_write(out.data() + start, out.size() - start, field.data(), field.size());
-  out.resize(start + used);
-}
-}  // namespace
-
-void AppendCsvField(std::string& out, std::string_view field, char separator) {
-  if (separator == ',') {
-    AppendCsvField(out, field);
-  } else if (field.find_first_of(std::string{separator, '"', '\r', '\n'}) ==
-             std::string_view::npos) {
-    out.append(field);
-  } else {
-    AppendQuotedCsvField(out, field);
-  }
-}
-
-void AppendCsvField(std::string& out, std::string_view field) {
-  if (FirstOf(field, kCsvSpecial) == field.size()) {
-    out.append(field);
-    return;
-  }
-  AppendQuotedCsvField(out, field);
-}
-
-namespace {
-
-// TSV and CSV rows: fields joined by one separator, each written by its
-// format's own escaping.
+// CSV rows: fields joined by the separator, each quoted where it must be.
 class DelimitedWriter : public RowWriter {
  public:
   explicit DelimitedWriter(char separator) : separator_(separator) {}
@@ -297,26 +205,11 @@ class TsvWriter : public RowWriter {
   bool Stateless() const override { return true; }
 };
 
-// JSON must be valid UTF-8: bytes that are not are written as U+FFFD.
+// A JSON string, as the library's encoder writes it.
 std::string JsonString(std::string_view text) {
-  return nlohmann::json(std::string(text))
-      .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
-
-// Appends `text` as a JSON string. Printable ASCII without quote or
-// backslash needs no escaping (most fields): written as it is, the same
-// bytes the JSON library would write, without its allocations.
-void AppendJsonString(std::string& out, std::string_view text) {
-  const bool plain = std::all_of(text.begin(), text.end(), [](char c) {
-    return c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
-  });
-  if (!plain) {
-    out += JsonString(text);
-    return;
-  }
-  out.push_back('"');
-  out.append(text);
-  out.push_back('"');
+  std::string out;
+  zarn::AppendJsonString(out, text);
+  return out;
 }
 
 class JsonlWriter : public RowWriter {
@@ -338,7 +231,7 @@ class JsonlWriter : public RowWriter {
       if (error_column && ok) {
         out += "null";
       } else {
-        AppendJsonString(out, values[i]);
+        zarn::AppendJsonString(out, values[i]);
       }
     }
     out += "}\n";
@@ -445,6 +338,23 @@ class TableWriter : public RowWriter {
 };
 
 }  // namespace
+
+void AppendCsvField(std::string& out, std::string_view field, char separator) {
+  if (separator == ',') {
+    zarn::AppendCsvField(out, field);
+    return;
+  }
+  if (field.find_first_of(std::string{separator, '"', '\r', '\n'}) == std::string_view::npos) {
+    out.append(field);
+    return;
+  }
+  out.push_back('"');
+  for (const char c : field) {
+    if (c == '"') out.push_back('"');
+    out.push_back(c);
+  }
+  out.push_back('"');
+}
 
 std::unique_ptr<RowWriter> MakeRowWriter(Format format, char separator) {
   switch (format) {

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "zarn/encode.hpp"
+
 namespace zarn_parse {
 
 // Bytes to a FILE*, buffered here so that every failure is seen: a failed
@@ -58,12 +60,11 @@ class RowWriter {
 // file from a French-locale spreadsheet comes back with semicolons).
 std::unique_ptr<RowWriter> MakeRowWriter(Format format, char separator = ',');
 
-// Field escaping of the TSV format: tab, newline, carriage return and
-// backslash become \t, \n, \r and \\.
-void AppendTsvField(std::string& out, std::string_view field);
-// A CSV field, quoted (by libcsv) only when it holds a comma, quote, CR or LF.
-void AppendCsvField(std::string& out, std::string_view field);
-// The same with another separator, quoted when it holds that separator.
+// The field escaping of TSV and CSV: the library's encoder's.
+using zarn::AppendCsvField;
+using zarn::AppendTsvField;
+// A CSV field with another separator than the comma, quoted when it holds
+// that separator, a quote, CR or LF.
 void AppendCsvField(std::string& out, std::string_view field, char separator);
 
 }  // namespace zarn_parse

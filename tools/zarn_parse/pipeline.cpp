@@ -22,7 +22,8 @@ std::string_view Refusal(const Chunk& chunk, size_t i, size_t address_index) {
 
 }  // namespace
 
-void ParseChunk(const zarn::ZarnAddress& parser, size_t address_index, Chunk& chunk) {
+void ParseChunk(const zarn::ZarnAddress& parser, size_t address_index, Chunk& chunk,
+                const zarn::OutputOptions& options) {
   const size_t n = chunk.size();
   // Results left from an earlier use of the chunk keep their strings, which
   // ParseBatch fills again without allocating.
@@ -36,21 +37,23 @@ void ParseChunk(const zarn::ZarnAddress& parser, size_t address_index, Chunk& ch
     }
   }
   parser.ParseBatch(std::span<const std::string_view>(addresses),
-                    std::span(chunk.results.data(), n));
+                    std::span(chunk.results.data(), n), options);
   for (size_t i = 0; i < n; ++i) {
     const std::string_view refusal = Refusal(chunk, i, address_index);
     if (refusal.empty()) continue;
     zarn::BatchResult& r = chunk.results[i];
     r.parts = zarn::AddressParts{};
+    r.standard.reset();
     r.error_number = kRowRefused;
     r.error_message = refusal;
   }
 }
 
 Pipeline::Pipeline(const zarn::ZarnAddress& parser, size_t address_index, int threads,
-                   FormatFn format, WriteFn write)
+                   FormatFn format, WriteFn write, const zarn::OutputOptions& options)
     : parser_(parser),
       address_index_(address_index),
+      options_(options),
       // Enough chunks to keep every thread busy while the writer catches up.
       max_in_flight_(2 * static_cast<size_t>(threads) + 2),
       format_(std::move(format)),
@@ -121,7 +124,7 @@ void Pipeline::ParseLoop() {
     }
     std::exception_ptr error;
     try {
-      ParseChunk(parser_, address_index_, chunk);
+      ParseChunk(parser_, address_index_, chunk, options_);
       if (format_ && chunk.size() > 0) format_(chunk);
     } catch (...) {
       // Out of memory: the run stops, and Finish() reports it.

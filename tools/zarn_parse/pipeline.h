@@ -39,8 +39,10 @@ bool IsRowError(int error_number);
 
 // Parses field `address_index` of every row of `chunk` into chunk.results
 // (one per row). A row the reader refused, or whose field is cut or not
-// valid UTF-8, gets error kRowRefused and the reason.
-void ParseChunk(const zarn::ZarnAddress& parser, size_t address_index, Chunk& chunk);
+// valid UTF-8, gets error kRowRefused and the reason. The results carry the
+// diagnostics and the standard form as `options` ask.
+void ParseChunk(const zarn::ZarnAddress& parser, size_t address_index, Chunk& chunk,
+                const zarn::OutputOptions& options = {});
 
 class Pipeline {
  public:
@@ -51,7 +53,7 @@ class Pipeline {
   using WriteFn = std::function<void(const Chunk&)>;
 
   Pipeline(const zarn::ZarnAddress& parser, size_t address_index, int threads, FormatFn format,
-           WriteFn write);
+           WriteFn write, const zarn::OutputOptions& options);
   ~Pipeline();
   Pipeline(const Pipeline&) = delete;
   Pipeline& operator=(const Pipeline&) = delete;
@@ -70,6 +72,7 @@ class Pipeline {
 
   const zarn::ZarnAddress& parser_;
   const size_t address_index_;
+  const zarn::OutputOptions options_;
   const size_t max_in_flight_;
   FormatFn format_;
   WriteFn write_;

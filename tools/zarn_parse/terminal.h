@@ -1,10 +1,9 @@
 // The little of zarn-parse that differs between operating systems: file
-// descriptors, terminals, binary mode, the path of the running program.
+// descriptors, terminals, binary mode.
 #ifndef ZARN_TOOLS_ZARN_PARSE_TERMINAL_H_
 #define ZARN_TOOLS_ZARN_PARSE_TERMINAL_H_
 
 #include <cstdio>
-#include <string>
 
 namespace zarn_parse {
 
@@ -12,8 +11,6 @@ int FileDescriptor(std::FILE* file);
 bool IsTerminal(std::FILE* file);
 // Stops the C library from translating line ends (Windows only).
 void SetBinaryMode(std::FILE* file);
-// The directory holding the running program, or "" when it cannot be found.
-std::string ExecutableDirectory(const char* argv0);
 
 // Makes Ctrl-C (SIGINT) and SIGTERM ask the run to stop instead of ending the
 // process: reads then end early and StopSignal() gives the signal's number.

@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <system_error>
@@ -21,15 +20,12 @@
 #include <vector>
 
 #include "zarn/zarn.hpp"
-#include "zarn_parse/terminal.h"
 #include "zarn_serve/connection_pool.h"
 #include "zarn_serve/metrics.h"
 #include "zarn_serve/service.h"
 
 namespace zarn_serve {
 namespace {
-
-namespace fs = std::filesystem;
 
 struct Options {
   std::string listen = "127.0.0.1:8080";
@@ -112,28 +108,12 @@ bool ParseListen(const std::string& text, std::string* host, int* port) {
   return *port <= 65535;
 }
 
-// The bundled database: share/zarn/ beside the bin/ directory holding this
-// program (the build tree and an installed copy alike), else the path the
-// library was built to be installed at.
-std::string DefaultDatabase(const char* argv0) {
-  const std::string dir = zarn_parse::ExecutableDirectory(argv0);
-  if (!dir.empty()) {
-    const fs::path path = fs::path(dir) / ".." / "share" / "zarn" / "qordatavb.DAT";
-    std::error_code ec;
-    if (fs::exists(path, ec)) {
-      const auto text = path.lexically_normal().u8string();
-      return std::string(text.begin(), text.end());
-    }
-  }
-  return zarn::ReferenceDatabasePath();
-}
-
-int Run(const Options& options, const char* argv0) {
+int Run(const Options& options) {
   ServiceConfig config;
-  config.database = options.database.empty() ? DefaultDatabase(argv0) : options.database;
+  config.database = options.database.empty() ? zarn::ReferenceDatabasePath() : options.database;
   if (!zarn::ProfileFromName(options.profile, &config.default_profile)) {
-    std::fprintf(stderr, "zarn-serve: unknown profile \"%s\" (use specified or canada)\n",
-                 options.profile.c_str());
+    std::fprintf(stderr, "zarn-serve: unknown profile \"%s\" (use %s)\n", options.profile.c_str(),
+                 zarn::ProfileChoices().c_str());
     return 1;
   }
   if (!ParseSize(options.max_body, &config.max_body) || config.max_body == 0) {
@@ -306,7 +286,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   try {
-    return Run(options, argc > 0 ? argv[0] : nullptr);
+    return Run(options);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "zarn-serve: %s\n", e.what());
     return 2;

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "zarn/encode.hpp"
 #include "zarn_serve/connection_pool.h"
 #include "zarn_serve/page.h"
 
@@ -94,15 +95,6 @@ void RefuseBody(const httplib::Request& req, httplib::Response& res,
   if (!Drain(req, reader)) CloseAfter(res);
 }
 
-const char* ErrorKind(int number) {
-  switch (number) {
-    case zarn::kErrorInvalidArgument: return "invalid_utf8";
-    case zarn::kErrorOverflow: return "too_long";
-    case zarn::kErrorOutOfMemory: return "out_of_memory";
-    default: return zarn::IsAddressError(number) ? "address" : "database";
-  }
-}
-
 Json ErrorJson(const std::string& kind, int number, const std::string& message) {
   Json error;
   error["kind"] = kind;
@@ -140,89 +132,26 @@ bool ItemFromJson(Json&& value, Item* item) {
   return false;
 }
 
-// Appends `text` as a JSON string. The parts come from valid UTF-8, so they
-// are only escaped; other text that is not valid UTF-8 (a file name in a
-// message) has its bad bytes replaced.
-void AppendString(std::string& out, std::string_view text) {
-  if (utf8::find_invalid(text.begin(), text.end()) != text.end()) {
-    out += Dump(Json(std::string(text)));
+// Appends one answer: the id when the caller gave one, then the result as
+// the library's encoder writes it (every field, the error, null when none,
+// and the diagnostics and standard form when asked for).
+void AppendResult(std::string& out, const Item* item, const zarn::ParseResult& r,
+                  const zarn::OutputOptions& output) {
+  if (item == nullptr || item->id.is_null()) {
+    zarn::AppendResultJson(out, r, output);
     return;
   }
-  static constexpr char kHex[] = "0123456789abcdef";
-  out += '"';
-  size_t plain = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c >= 0x20 && c != '"' && c != '\\') continue;
-    out.append(text.data() + plain, i - plain);
-    plain = i + 1;
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        out += "\\u00";
-        out += kHex[c >> 4];
-        out += kHex[c & 15];
-    }
-  }
-  out.append(text.data() + plain, text.size() - plain);
-  out += '"';
+  const size_t start = out.size();
+  zarn::AppendResultJson(out, r, output);
+  // After the opening brace: "id" first.
+  out.insert(start + 1, "\"id\":" + Dump(item->id) + ",");
 }
 
-// Appends one answer: the id when the caller gave one, the five parts, the
-// error (null when none) and, with `flags`, the diagnostics.
-void AppendResult(std::string& out, const Item* item, const zarn::BatchResult& r, bool flags) {
-  out += '{';
-  if (item != nullptr && !item->id.is_null()) {
-    out += "\"id\":";
-    out += Dump(item->id);
-    out += ',';
-  }
-  out += "\"street_number\":";
-  AppendString(out, r.parts.street_number);
-  out += ",\"street\":";
-  AppendString(out, r.parts.street);
-  out += ",\"street_type\":";
-  AppendString(out, r.parts.street_type);
-  out += ",\"direction\":";
-  AppendString(out, r.parts.direction);
-  out += ",\"unit\":";
-  AppendString(out, r.parts.unit);
-  out += ",\"error\":";
-  if (r.ok()) {
-    out += "null";
-  } else {
-    out += Dump(ErrorJson(ErrorKind(r.error_number), r.error_number, r.error_message));
-  }
-  if (flags) {
-    out += ",\"diagnostics\":{\"flags\":[";
-    bool first = true;
-    for (uint32_t bit = 1; bit != 0 && bit <= zarn::kAllDiagnosticFlags; bit <<= 1) {
-      if ((r.diagnostics.flags & bit) == 0) continue;
-      if (!first) out += ',';
-      first = false;
-      AppendString(out, zarn::DiagnosticFlagNames(bit));
-    }
-    out += "],\"unplaced_words\":[";
-    for (size_t i = 0; i < r.diagnostics.unplaced_words.size(); ++i) {
-      if (i > 0) out += ',';
-      AppendString(out, r.diagnostics.unplaced_words[i]);
-    }
-    out += "]}";
-  }
-  out += '}';
-}
-
-// The answer for an item that could not be read: empty parts and its problem.
+// The answer for an item that could not be read: empty fields and its problem.
 Json ProblemJson(const Item& item) {
   Json out;
   if (!item.id.is_null()) out["id"] = item.id;
-  for (const char* part : {"street_number", "street", "street_type", "direction", "unit"}) {
-    out[part] = "";
-  }
+  for (const zarn::FieldInfo& field : zarn::Fields()) out[field.name] = "";
   out["error"] = ErrorJson(item.problem_kind, 0, item.problem);
   return out;
 }
@@ -301,31 +230,47 @@ Service::Service(ServiceConfig config, Metrics& metrics)
       canada_(config_.database, zarn::ParseOptions{.profile = zarn::Profile::kCanada}) {}
 
 void Service::CountErrors(const zarn::BatchResult& result) const {
-  if (!result.ok()) metrics_.CountAddressError(ErrorKind(result.error_number));
+  if (!result.ok()) metrics_.CountAddressError(zarn::ErrorKind(result.error_number));
 }
 
 namespace {
 
-// Reads ?profile= and ?flags=; false (and a 400 answer) for unusable values.
+// Reads a yes/no parameter; false (and a 400 answer) for an unusable value.
+bool ReadSwitch(const httplib::Request& req, httplib::Response& res, const char* name,
+                bool* value) {
+  *value = false;
+  if (!req.has_param(name)) return true;
+  const std::string text = req.get_param_value(name);
+  if (text == "1" || text == "true") {
+    *value = true;
+  } else if (!(text.empty() || text == "0" || text == "false")) {
+    SendError(res, 400, "bad_parameter", std::string(name) + " must be 1, true, 0 or false");
+    return false;
+  }
+  return true;
+}
+
+// Reads ?profile=, ?flags=, ?standard= and ?language=; false (and a 400
+// answer) for unusable values.
 bool ReadParseOptions(const httplib::Request& req, httplib::Response& res, zarn::Profile fallback,
-                      zarn::Profile* profile, bool* flags) {
+                      zarn::Profile* profile, zarn::OutputOptions* output) {
   *profile = fallback;
   if (req.has_param("profile")) {
     const std::string name = req.get_param_value("profile");
     if (!zarn::ProfileFromName(name, profile)) {
-      SendError(res, 400, "bad_parameter", "unknown profile (use specified or canada)");
+      SendError(res, 400, "bad_parameter", "unknown profile (use " + zarn::ProfileChoices() + ")");
       return false;
     }
   }
-  *flags = false;
-  if (req.has_param("flags")) {
-    const std::string value = req.get_param_value("flags");
-    if (value == "1" || value == "true") {
-      *flags = true;
-    } else if (!(value.empty() || value == "0" || value == "false")) {
-      SendError(res, 400, "bad_parameter", "flags must be 1, true, 0 or false");
-      return false;
-    }
+  *output = zarn::OutputOptions{};
+  if (!ReadSwitch(req, res, "flags", &output->diagnostics) ||
+      !ReadSwitch(req, res, "standard", &output->standard)) {
+    return false;
+  }
+  if (req.has_param("language") &&
+      !zarn::LanguageFromName(req.get_param_value("language"), &output->language)) {
+    SendError(res, 400, "bad_parameter", "language must be en, fr or detect");
+    return false;
   }
   return true;
 }
@@ -334,23 +279,23 @@ bool ReadParseOptions(const httplib::Request& req, httplib::Response& res, zarn:
 
 void Service::GetParse(const httplib::Request& req, httplib::Response& res) const {
   zarn::Profile profile;
-  bool flags;
-  if (!ReadParseOptions(req, res, config_.default_profile, &profile, &flags)) return;
+  zarn::OutputOptions output;
+  if (!ReadParseOptions(req, res, config_.default_profile, &profile, &output)) return;
   if (!req.has_param("address")) {
     SendError(res, 400, "missing_parameter", "the query needs address=...");
     return;
   }
   const std::string address = req.get_param_value("address");
   const std::string_view one[1] = {address};
-  zarn::BatchResult result;
-  Parser(profile).ParseBatch(one, std::span<zarn::BatchResult>(&result, 1));
+  zarn::ParseResult result;
+  Parser(profile).ParseBatch(one, std::span<zarn::ParseResult>(&result, 1), output);
   metrics_.CountAddresses(1);
   CountErrors(result);
   if (!result.ok()) {
     res.status = zarn::IsAddressError(result.error_number) ? 422 : 503;
   }
   std::string out;
-  AppendResult(out, nullptr, result, flags);
+  AppendResult(out, nullptr, result, output);
   out += '\n';
   res.set_content(std::move(out), kJsonType);
 }
@@ -358,16 +303,16 @@ void Service::GetParse(const httplib::Request& req, httplib::Response& res) cons
 void Service::PostParse(const httplib::Request& req, httplib::Response& res,
                         const httplib::ContentReader& reader) const {
   zarn::Profile profile;
-  bool flags;
-  if (!ReadParseOptions(req, res, config_.default_profile, &profile, &flags)) {
+  zarn::OutputOptions output;
+  if (!ReadParseOptions(req, res, config_.default_profile, &profile, &output)) {
     RefuseBody(req, res, reader);
     return;
   }
   const std::string type = MediaType(req);
   if (type == kJsonType) {
-    PostJson(req, res, reader, Parser(profile), flags);
+    PostJson(req, res, reader, Parser(profile), output);
   } else if (type == kNdjsonType) {
-    PostNdjson(res, reader, Parser(profile), flags);
+    PostNdjson(res, reader, Parser(profile), output);
   } else {
     SendError(res, 415, "unsupported_media_type",
               "send application/json (an array) or application/x-ndjson (one address a line)");
@@ -377,7 +322,7 @@ void Service::PostParse(const httplib::Request& req, httplib::Response& res,
 
 void Service::PostJson(const httplib::Request& req, httplib::Response& res,
                        const httplib::ContentReader& reader, const zarn::ZarnAddress& parser,
-                       bool flags) const {
+                       const zarn::OutputOptions& output) const {
   const std::string too_big =
       "the body is over the limit of " + std::to_string(config_.max_body) + " bytes";
   const std::string declared = req.get_header_value("Content-Length");
@@ -435,21 +380,24 @@ void Service::PostJson(const httplib::Request& req, httplib::Response& res,
                   std::to_string(config_.max_batch));
     return;
   }
+  // An item that is neither a string nor an object with a string
+  // "address" gets its own error ("bad_item"); the others are parsed.
   std::vector<Item> items(value.size());
-  for (size_t i = 0; i < items.size(); ++i) {
-    if (!ItemFromJson(std::move(value[i]), &items[i])) {
-      SendError(res, 400, "bad_item", "item " + std::to_string(i) + ": " + items[i].problem);
-      return;
-    }
-  }
+  for (size_t i = 0; i < items.size(); ++i) ItemFromJson(std::move(value[i]), &items[i]);
   value = Json();
 
   std::vector<std::string_view> addresses;
   addresses.reserve(items.size());
-  for (const Item& item : items) addresses.push_back(item.address);
-  const std::vector<zarn::BatchResult> results = parser.ParseBatch(addresses);
+  for (const Item& item : items) {
+    if (item.problem_kind.empty()) addresses.push_back(item.address);
+  }
+  std::vector<zarn::ParseResult> results(addresses.size());
+  parser.ParseBatch(addresses, results, output);
   metrics_.CountAddresses(results.size());
-  for (const zarn::BatchResult& r : results) {
+  for (const Item& item : items) {
+    if (!item.problem_kind.empty()) metrics_.CountAddressError(item.problem_kind);
+  }
+  for (const zarn::ParseResult& r : results) {
     CountErrors(r);
     if (!r.ok() && !zarn::IsAddressError(r.error_number)) {
       SendError(res, 503, "database", r.error_message);
@@ -457,10 +405,15 @@ void Service::PostJson(const httplib::Request& req, httplib::Response& res,
     }
   }
   std::string out = "[";
-  out.reserve(results.size() * 120);
-  for (size_t i = 0; i < results.size(); ++i) {
+  out.reserve(items.size() * 120);
+  size_t next = 0;
+  for (size_t i = 0; i < items.size(); ++i) {
     if (i > 0) out += ',';
-    AppendResult(out, &items[i], results[i], flags);
+    if (items[i].problem_kind.empty()) {
+      AppendResult(out, &items[i], results[next++], output);
+    } else {
+      out += Dump(ProblemJson(items[i]));
+    }
   }
   out += "]\n";
   res.set_content(std::move(out), kJsonType);
@@ -472,9 +425,9 @@ namespace {
 // a batch at a time, so that memory stays bounded whatever the body's size.
 class NdjsonStream {
  public:
-  NdjsonStream(const zarn::ZarnAddress& parser, bool flags, Metrics& metrics,
+  NdjsonStream(const zarn::ZarnAddress& parser, const zarn::OutputOptions& output, Metrics& metrics,
                httplib::DataSink& sink)
-      : parser_(parser), flags_(flags), metrics_(metrics), sink_(sink) {}
+      : parser_(parser), output_(output), metrics_(metrics), sink_(sink) {}
 
   // Takes the next piece of the body; false once the answer cannot be written.
   bool Add(const char* data, size_t length) {
@@ -541,15 +494,15 @@ class NdjsonStream {
       if (item.problem_kind.empty()) addresses_.push_back(item.address);
     }
     results_.resize(addresses_.size());
-    parser_.ParseBatch(addresses_, results_);
+    parser_.ParseBatch(addresses_, results_, output_);
     metrics_.CountAddresses(results_.size());
     out_.clear();
     size_t next = 0;
     for (const Item& item : items_) {
       if (item.problem_kind.empty()) {
         const zarn::BatchResult& r = results_[next++];
-        if (!r.ok()) metrics_.CountAddressError(ErrorKind(r.error_number));
-        AppendResult(out_, &item, r, flags_);
+        if (!r.ok()) metrics_.CountAddressError(zarn::ErrorKind(r.error_number));
+        AppendResult(out_, &item, r, output_);
       } else {
         metrics_.CountAddressError(item.problem_kind);
         out_ += Dump(ProblemJson(item));
@@ -562,7 +515,7 @@ class NdjsonStream {
   }
 
   const zarn::ZarnAddress& parser_;
-  const bool flags_;
+  const zarn::OutputOptions output_;
   Metrics& metrics_;
   httplib::DataSink& sink_;
   std::string line_;
@@ -577,7 +530,7 @@ class NdjsonStream {
 }  // namespace
 
 void Service::PostNdjson(httplib::Response& res, const httplib::ContentReader& reader,
-                         const zarn::ZarnAddress& parser, bool flags) const {
+                         const zarn::ZarnAddress& parser, const zarn::OutputOptions& output) const {
   // The status goes out before the first line is read: check the database
   // first, so that a database that cannot be used is a 503, not 200 and
   // a failed line for each address.
@@ -592,8 +545,8 @@ void Service::PostNdjson(httplib::Response& res, const httplib::ContentReader& r
   // is used from the content provider, which runs on this connection's
   // thread before the request is over.
   res.set_chunked_content_provider(
-      kNdjsonType, [this, reader, &parser, flags](size_t, httplib::DataSink& sink) {
-        NdjsonStream stream(parser, flags, metrics_, sink);
+      kNdjsonType, [this, reader, &parser, output](size_t, httplib::DataSink& sink) {
+        NdjsonStream stream(parser, output, metrics_, sink);
         const bool read =
             reader([&](const char* data, size_t length) { return stream.Add(data, length); });
         if (!read || !stream.Finish()) return false;
@@ -684,7 +637,7 @@ void Service::Install(httplib::Server& server) {
     body["version"] = zarn::Version();
     body["httplib"] = CPPHTTPLIB_VERSION;
     body["default_profile"] = zarn::ProfileName(config_.default_profile);
-    body["profiles"] = {"specified", "canada"};
+    body["profiles"] = zarn::ProfileNames();
     body["max_body"] = config_.max_body;
     body["max_batch"] = config_.max_batch;
     body["max_line"] = kMaxLine;

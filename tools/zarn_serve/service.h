@@ -45,9 +45,9 @@ class Service {
                  const httplib::ContentReader& reader) const;
   void PostJson(const httplib::Request& req, httplib::Response& res,
                 const httplib::ContentReader& reader, const zarn::ZarnAddress& parser,
-                bool flags) const;
+                const zarn::OutputOptions& output) const;
   void PostNdjson(httplib::Response& res, const httplib::ContentReader& reader,
-                  const zarn::ZarnAddress& parser, bool flags) const;
+                  const zarn::ZarnAddress& parser, const zarn::OutputOptions& output) const;
   void Healthz(httplib::Response& res) const;
   void CountErrors(const zarn::BatchResult& result) const;
 

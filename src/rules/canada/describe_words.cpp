@@ -4,7 +4,7 @@
 // comma followed it, and gives lone dashes the kind Dash.
 #include <string>
 
-#include "component/text.h"
+#include "base/text.h"
 #include "rules/canada/canada.h"
 #include "segments/tokeniser.h"
 #include "zarn/zarn.hpp"

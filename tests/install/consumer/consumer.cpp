@@ -1,9 +1,19 @@
 // Uses the installed C++ API: parses two addresses and checks the parts.
+// With an argument, the parser is the default one, which must find the
+// installed database by itself at the path given.
 #include <iostream>
+#include <string>
 #include <zarn/zarn.hpp>
 
-int main() {
-  const zarn::ZarnAddress parser(ZARN_CONSUMER_DATABASE);
+int main(int argc, char** argv) {
+  const bool by_default = argc > 1;
+  if (by_default && zarn::ReferenceDatabasePath() != argv[1]) {
+    std::cerr << "default database " << zarn::ReferenceDatabasePath() << ", not " << argv[1]
+              << "\n";
+    return 1;
+  }
+  const zarn::ZarnAddress parser =
+      by_default ? zarn::ZarnAddress() : zarn::ZarnAddress(ZARN_CONSUMER_DATABASE);
   const zarn::AddressParts a = parser.Parse("5-123 rue Saint-Denis Ouest");
   const zarn::AddressParts want{"123", "Saint Denis", "rue", "W", "5"};
   std::cout << a.street_number << "|" << a.street << "|" << a.street_type << "|" << a.direction
@@ -16,6 +26,7 @@ int main() {
   } catch (const zarn::Error& e) {
     if (e.Number() != zarn::kErrorInvalidArgument) return 1;
   }
-  std::cout << "consumer_cpp: ok (zarn " << zarn::Version() << ")\n";
+  std::cout << "consumer_cpp: ok (zarn " << zarn::Version() << ", "
+            << (by_default ? "default database" : "database given") << ")\n";
   return 0;
 }

@@ -1,7 +1,7 @@
 // Conversions between the UTF-8 of the public interface and the UTF-16 code
 // units that the parser counts positions in.
-#ifndef ZARN_COMPONENT_TEXT_H_
-#define ZARN_COMPONENT_TEXT_H_
+#ifndef ZARN_BASE_TEXT_H_
+#define ZARN_BASE_TEXT_H_
 
 #include <cstdint>
 #include <span>
@@ -25,4 +25,4 @@ std::string JoinFlagNames(uint32_t flags, std::span<const char* const> names);
 
 }  // namespace zarn::internal
 
-#endif  // ZARN_COMPONENT_TEXT_H_
+#endif  // ZARN_BASE_TEXT_H_
