@@ -24,7 +24,6 @@ setup(
     package_dir={"zarn": "python/zarn"},
     # The type stubs and the PEP 561 marker travel with the package.
     package_data={"zarn": ["*.pyi", "py.typed"]},
-    exclude_package_data={"zarn": ["_config.py.in"]},
     extras_require={"pandas": ["pandas"], "dask": ["dask[dataframe]", "distributed"]},
     cmake_args=[
         f"-DPython3_EXECUTABLE={sys.executable}",

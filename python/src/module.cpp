@@ -197,14 +197,21 @@ py::list ParseMany(const zarn::ZarnAddress& parser, py::iterable addresses, py::
   // then runs without touching any Python object.
   std::string arena;
   std::vector<std::pair<size_t, size_t>> spans;
+  // Items that are neither str nor bytes: their own TypeError, or (coerce)
+  // None in their place while the others are parsed.
+  std::vector<size_t> not_text;
   for (py::handle item : addresses) {
     try {
       Utf8Arg arg(item);
       spans.emplace_back(arena.size(), arg.view().size());
       arena.append(arg.view());
     } catch (py::type_error&) {
-      throw py::type_error("address " + std::to_string(spans.size()) +
-                           " must be str or bytes, not " + Py_TYPE(item.ptr())->tp_name);
+      if (raise) {
+        throw py::type_error("address " + std::to_string(spans.size()) +
+                             " must be str or bytes, not " + Py_TYPE(item.ptr())->tp_name);
+      }
+      not_text.push_back(spans.size());
+      spans.emplace_back(arena.size(), 0);
     }
   }
   const size_t count = spans.size();
@@ -238,9 +245,13 @@ py::list ParseMany(const zarn::ZarnAddress& parser, py::iterable addresses, py::
   }
 
   py::list out(count);
+  size_t next_not_text = 0;
   for (size_t i = 0; i < count; ++i) {
     const zarn::BatchResult& r = results[i];
-    if (r.ok()) {
+    if (next_not_text < not_text.size() && not_text[next_not_text] == i) {
+      ++next_not_text;
+      out[i] = py::none();
+    } else if (r.ok()) {
       out[i] = diagnostics
                    ? py::object(py::make_tuple(MakeParts(r.parts), MakeDiagnostics(r.diagnostics)))
                    : MakeParts(r.parts);
@@ -425,7 +436,8 @@ list of zarn.Parts in the same order; with diagnostics=True, a list of
 threads: how many native threads share the work (None: one per processor;
 small inputs use fewer). The GIL is released while parsing.
 errors: 'raise' raises zarn.Error for the first address that fails (its
-.index says which); 'coerce' puts None in its place instead.)doc")
+.index says which), TypeError for an item that is neither str nor bytes;
+'coerce' puts None in the place of either instead.)doc")
       .def("__repr__",
            [](const zarn::ZarnAddress& p) {
              std::string text =

@@ -91,3 +91,17 @@ def test_parts_are_the_librarys_fields(parser):
                               diagnostics=True)
     assert pairs[0][0] == parser.parse("5-123 rue Saint-Denis Ouest")
     assert isinstance(pairs[0][1], zarn.Diagnostics) and pairs[1] is None
+
+
+def test_items_that_are_not_text(parser):
+    # Each such item has its own answer: a TypeError naming it, or None with
+    # errors='coerce' while the others are parsed.
+    items = ["123 Main St. N", 5, "Apt 5 21st Ave", ["1 Main St"]]
+    with pytest.raises(TypeError, match="address 1 must be str or bytes, not int"):
+        parser.parse_many(items)
+    got = parser.parse_many(items, errors="coerce")
+    assert got == [parser.parse("123 Main St. N"), None, parser.parse("Apt 5 21st Ave"), None]
+    frame = zarn.parse_series(pd.Series(items, index=list("wxyz")), parser=parser,
+                              errors="coerce")
+    assert frame.loc["x"].isna().all() and frame.loc["z"].isna().all()
+    assert frame.loc["y", "unit"] == "5"

@@ -244,12 +244,17 @@ void ParseInto(DatabaseSession& session, const ParseOptions& options, std::strin
 }
 
 // The parts that the segment table holds, one segment kind each.
+// Fields beyond the five classic ones (rows added to the field table) are
+// emptied first, so that a result reused by ParseBatch keeps nothing of an
+// earlier address; a field that rules fill is read here from its segment
+// kind, like the five.
 void ReadParts(ThreadScratch& scratch, AddressParts& parts) {
   std::string* out[] = {nullptr,     &parts.street_type, &parts.street, &parts.street_number,
                         &parts.unit, &parts.direction};
   static_assert(kStreetType == 1 && kStreet == 2 && kStreetNumber == 3 && kUnit == 4 &&
                 kDirection == 5);
   internal::ReadFivePartsUtf8(scratch.table, out);
+  for (size_t f = ZARN_FIELD_UNIT + 1; f < kFieldCount; ++f) parts.Field(f).clear();
 }
 
 // Runs `body` with a database session for one call; running out of memory

@@ -63,6 +63,17 @@ if(EXISTS ${prefix}/bin/zarn-parse)
   endif()
   message(STATUS "installed zarn-parse finds its database: ${out}")
 endif()
+if(EXISTS ${prefix}/bin/zarn-serve)
+  # It names its database when it starts listening (on a free loopback port);
+  # stopped after three seconds.
+  execute_process(COMMAND ${no_env} ${prefix}/bin/zarn-serve --listen 127.0.0.1:0 TIMEOUT 3
+                  OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  string(FIND "${err}" "(database ${installed}," at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "installed zarn-serve without --database: ${out}${err}")
+  endif()
+  message(STATUS "installed zarn-serve finds its database: ${err}")
+endif()
 file(GLOB_RECURSE sqlite_extension ${prefix}/*/libzarn_sqlite.so)
 find_program(SQLITE3 sqlite3)
 if(sqlite_extension AND SQLITE3)
