@@ -799,6 +799,30 @@ def case_readme(tmp):
               f"README example {args} prints:\n{got}\nnot:\n{expected}")
 
 
+def case_column_names(tmp):
+    # Output columns never repeat an input column's name: those the input
+    # has get a prefix, and nothing of the input is lost.
+    data = b"address,street,unit,error\n5-123 rue Saint-Denis Ouest,old street,old unit,none\n"
+    out, _ = run_ok(["--csv"], data)
+    records = csv_records(out)
+    check(len(set(records[0])) == len(records[0]), f"repeated header {records[0]}")
+    check(records[0] == ["address", "street", "unit", "error", "street_number", "parsed_street",
+                         "street_type", "direction", "parsed_unit", "parsed_error"], f"header {records[0]}")
+    check(records[1][1:4] == ["old street", "old unit", "none"], f"input columns changed {records[1]}")
+    check(records[1][5] == "Saint Denis" and records[1][8] == "5", f"parts {records[1]}")
+    out, _ = run_ok(["--csv", "--format", "jsonl"], data)
+    obj = json.loads(out)
+    check(obj["street"] == "old street" and obj["parsed_street"] == "Saint Denis"
+          and obj["parsed_error"] is None, f"JSON {obj}")
+    # --prefix before every output column; --fields chooses the parts.
+    out, _ = run_ok(["--csv", "--prefix", "zp_", "--fields", "unit,street"], data)
+    records = csv_records(out)
+    check(records[0][4:] == ["zp_street", "zp_unit", "zp_error"], f"--prefix/--fields header {records[0]}")
+    check(records[1][4:6] == ["Saint Denis", "5"], f"--fields row {records[1]}")
+    code, _, err = run(["--fields", "street,floor", "1 Main St"])
+    check(code == 1 and "floor" in err and "street_number" in err, f"unknown part: {code} {err!r}")
+
+
 CASES = {name[len("case_"):]: fn for name, fn in globals().items() if name.startswith("case_")}
 
 

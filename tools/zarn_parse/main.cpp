@@ -69,6 +69,8 @@ struct Options {
   std::string encoding = "utf-8";
   std::string delimiter;  // empty: detected from the header
   std::optional<bool> bom;
+  std::optional<std::string> prefix;  // given: before every output column
+  std::string fields;                 // the parts to write, comma-separated
 };
 
 // The row error of an address too long to parse, in words that say what to do.
@@ -331,6 +333,30 @@ int Run(const Options& options) {
                  "end with Ctrl-D\n");
   }
 
+  // --fields: which of the result's columns are written (all when empty).
+  std::vector<bool> keep_column;
+  if (!options.fields.empty()) {
+    std::vector<std::string> wanted;
+    for (size_t at = 0; at <= options.fields.size();) {
+      const size_t comma = std::min(options.fields.find(',', at), options.fields.size());
+      if (comma > at) wanted.push_back(options.fields.substr(at, comma - at));
+      at = comma + 1;
+    }
+    std::string known;
+    for (const zarn::FieldInfo& f : zarn::Fields())
+      known += (known.empty() ? "" : ", ") + std::string(f.name);
+    for (const std::string& w : wanted) {
+      if (zarn::FieldIndex(w) < 0) {
+        throw UsageError("--fields: no part named \"" + w + "\" (the parts: " + known + ")");
+      }
+    }
+    for (std::string_view column : zarn::ResultColumns(output_options)) {
+      const bool part = zarn::FieldIndex(column) >= 0;
+      keep_column.push_back(!part ||
+                            std::find(wanted.begin(), wanted.end(), column) != wanted.end());
+    }
+  }
+
   RunStats stats;
   bool cp1252_hinted = false;
   size_t columns = 1;
@@ -353,8 +379,16 @@ int Run(const Options& options) {
       // The parts, the --flags and --standard columns and the error, as
       // the library's encoder gives them; an address too long to parse
       // says what to do.
+      const size_t first = values.size();
       zarn::AppendResultValues(r, output_options, values, scratch);
       if (r.error_number == zarn::kErrorOverflow) values.back() = kTooLong;
+      if (!keep_column.empty()) {
+        size_t to = first;
+        for (size_t c = 0; c < keep_column.size(); ++c) {
+          if (keep_column[c]) values[to++] = values[first + c];
+        }
+        values.resize(to);
+      }
       // Fields beyond the header's are kept, after the error column.
       for (size_t f = columns; f < row.field_count; ++f) values.push_back(chunk.FieldText(i, f));
       writer->Row(values, r.ok(), out);
@@ -406,8 +440,16 @@ int Run(const Options& options) {
 
   auto header_for = [&](const std::vector<std::string>& first) {
     std::vector<std::string> header = first;
-    for (std::string_view column : zarn::ResultColumns(output_options)) {
-      header.emplace_back(column);
+    const std::vector<std::string_view> result_columns = zarn::ResultColumns(output_options);
+    for (size_t c = 0; c < result_columns.size(); ++c) {
+      if (!keep_column.empty() && !keep_column[c]) continue;
+      // Never a second column of the same name: a name the input already
+      // has gets a prefix (--prefix puts one before every output column).
+      std::string name = options.prefix.value_or("") + std::string(result_columns[c]);
+      while (std::find(header.begin(), header.end(), name) != header.end()) {
+        name = "parsed_" + name;
+      }
+      header.push_back(std::move(name));
     }
     std::string text;
     writer->Header(header, text);
@@ -588,6 +630,14 @@ int main(int argc, char** argv) {
       "the input has one)");
   app.add_flag_callback(
       "--no-bom", [&options] { options.bom = false; }, "Never write a byte order mark");
+  app.add_option("--prefix", options.prefix,
+                 "Put TEXT before the name of every output column (default: parsed_ before "
+                 "those that the input already has)")
+      ->option_text("TEXT");
+  app.add_option("--fields", options.fields,
+                 "The parts to write, comma-separated, e.g. street_number,street,unit "
+                 "(default: every part of the profile)")
+      ->option_text("LIST");
 
   try {
     app.parse(argc, argv);
