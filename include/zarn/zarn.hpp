@@ -112,8 +112,14 @@ enum DiagnosticFlag : uint32_t {
   kFlagDirectionAmbiguous = 1u << 5,  // a direction word that might belong to the name
   kFlagUnknownWords = 1u << 6,        // words the rules could not place (see unplaced_words)
   kFlagStreetTypeAssumed = 1u << 7,   // the street type was chosen among several candidates
+  // Whole addresses (municipality, province and postal code after the street
+  // or delivery line):
+  kFlagPostalCodeInvalid = 1u << 8,     // A9A 9A9 with a letter Canada Post never uses
+  kFlagPostalCodeProvince = 1u << 9,    // its first letter belongs to another province
+  kFlagMunicipalityUnknown = 1u << 10,  // not in the gazetteer for that province
+  kFlagNoProvince = 1u << 11,           // a municipality or postal code, but no province
 };
-inline constexpr uint32_t kAllDiagnosticFlags = (1u << 8) - 1;
+inline constexpr uint32_t kAllDiagnosticFlags = (1u << 12) - 1;
 
 // The flags as names joined by commas, in bit order ("no_street_type,
 // range_assumed"); "" for none. Unknown bits are left out.
@@ -130,13 +136,35 @@ struct Diagnostics {
   friend bool operator==(const Diagnostics&, const Diagnostics&) = default;
 };
 
-// The five parts of one address, as the five single-part methods give them.
+// The parts of one address. The first five are those of the street line,
+// as the five single-part methods give them. The other seven are those of a
+// whole Canadian address, filled by the kCanada profile only (always empty
+// with the specified rules; their initialisers let callers list only the
+// first five):
 struct AddressParts {
   std::string street_number;
   std::string street;
   std::string street_type;
   std::string direction;
   std::string unit;
+  // The PO box's identifier ("PO BOX 4001", "CP 123", "Box 6": "4001").
+  std::string po_box = {};
+  // The rural route's identifier ("RR 2", "R.R. #2", "Route rurale 2": "2");
+  // a suburban service or mobile route keeps its kind ("SS 3", "MR 5").
+  std::string rural_route = {};
+  // "GD" when the address is for general delivery (GD, General Delivery,
+  // PR, Poste restante).
+  std::string general_delivery = {};
+  // The delivery installation: its English symbol (STN, RPO, PO, LCD, CMC,
+  // CDO; SUCC reads STN, CSP reads RPO...) and its name as typed: "STN A",
+  // "RPO Westmount".
+  std::string station = {};
+  // As typed, punctuation around it dropped: "Winnipeg", "Saint-Jérôme".
+  std::string municipality = {};
+  // The province or territory's two-letter symbol: "MB", "QC".
+  std::string province = {};
+  // "A9A 9A9", upper case: "R3C 1A1".
+  std::string postal_code = {};
 
   friend bool operator==(const AddressParts&, const AddressParts&) = default;
 };

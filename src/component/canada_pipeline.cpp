@@ -2,6 +2,7 @@
 // the profile's passes (src/rules/canada/, in the order of kCanadaPasses)
 // and the two alternate-address passes of the reference database.
 #include <iterator>
+#include <utility>
 
 #include "component/pipeline.h"
 #include "component/text.h"
@@ -17,9 +18,10 @@ namespace canada {
 
 const NamedPass kCanadaPasses[] = {
     {"SplitGluedTokens", SplitGluedTokens},         {"DescribeWords", DescribeWords},
-    {"MarkUnitsCanada", MarkUnitsCanada},           {"MarkCivicNumber", MarkCivicNumber},
-    {"MarkTrailingUnit", MarkTrailingUnit},         {"MarkDirectionCanada", MarkDirectionCanada},
-    {"MarkStreetTypeCanada", MarkStreetTypeCanada}, {"MarkStreetNameCanada", MarkStreetNameCanada},
+    {"MarkWholeAddress", MarkWholeAddress},         {"MarkUnitsCanada", MarkUnitsCanada},
+    {"MarkCivicNumber", MarkCivicNumber},           {"MarkTrailingUnit", MarkTrailingUnit},
+    {"MarkDirectionCanada", MarkDirectionCanada},   {"MarkStreetTypeCanada", MarkStreetTypeCanada},
+    {"MarkStreetNameCanada", MarkStreetNameCanada},
 };
 const int kCanadaPassCount = static_cast<int>(std::size(kCanadaPasses));
 
@@ -36,7 +38,7 @@ void NoteMissingParts(const SegmentTable& table, uint32_t& flags) {
 }  // namespace
 
 void AnalyzeAddressCanada(std::u16string& text, SegmentTable& table, DatabaseSession& db,
-                          Diagnostics* diagnostics) {
+                          Diagnostics* diagnostics, AddressParts* whole) {
   ZARN_THREAD_SCRATCH canada::State state;
   state.flags = 0;
   canada::CleanTextCanada(text, state.scratch);
@@ -66,6 +68,23 @@ void AnalyzeAddressCanada(std::u16string& text, SegmentTable& table, DatabaseSes
   ApplyAlternateDeliveryAddress(table, db);
   ClassifyCharacters(table);
   NormaliseUnitNumber(table);
+
+  if (whole != nullptr) {
+    const canada::WholeAddress& w = state.whole;
+    const std::pair<const std::u16string*, std::string*> fields[] = {
+        {&w.po_box, &whole->po_box},
+        {&w.rural_route, &whole->rural_route},
+        {&w.general_delivery, &whole->general_delivery},
+        {&w.station, &whole->station},
+        {&w.municipality, &whole->municipality},
+        {&w.province, &whole->province},
+        {&w.postal_code, &whole->postal_code},
+    };
+    for (const auto& [from, to] : fields) {
+      to->clear();
+      AppendUtf16AsUtf8(*from, *to);
+    }
+  }
 
   if (diagnostics == nullptr) return;
   NoteMissingParts(table, state.flags);

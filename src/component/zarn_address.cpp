@@ -64,8 +64,10 @@ bool ProfileFromName(std::string_view name, Profile* profile) noexcept {
 
 std::string DiagnosticFlagNames(uint32_t flags) {
   static constexpr const char* kNames[] = {
-      "no_street_type", "no_street_number",    "no_street",     "range_assumed",
-      "unit_assumed",   "direction_ambiguous", "unknown_words", "street_type_assumed",
+      "no_street_type",       "no_street_number",     "no_street",
+      "range_assumed",        "unit_assumed",         "direction_ambiguous",
+      "unknown_words",        "street_type_assumed",  "postal_code_invalid",
+      "postal_code_province", "municipality_unknown", "no_province",
   };
   return internal::JoinFlagNames(flags, kNames);
 }
@@ -83,12 +85,15 @@ struct ThreadScratch {
 // Parses `address` into `table`, with `text` as room for its UTF-16 form.
 // A database error drops the session's connection, since its file may be
 // gone or damaged.
+// With the kCanada profile the seven parts of a whole address go to
+// `*whole` when that is not null.
 void ParseInto(DatabaseSession& session, const ParseOptions& options, std::string_view address,
-               std::u16string& text, SegmentTable& table, Diagnostics* diagnostics) {
+               std::u16string& text, SegmentTable& table, Diagnostics* diagnostics,
+               AddressParts* whole = nullptr) {
   session.DropConnectionOnError([&] {
     if (options.profile == Profile::kCanada) {
       internal::Utf8ToUtf16(address, text);
-      internal::AnalyzeAddressCanada(text, table, session, diagnostics);
+      internal::AnalyzeAddressCanada(text, table, session, diagnostics, whole);
     } else {
       internal::AnalyzeAddressUtf8(address, text, table, session);
     }
@@ -174,8 +179,8 @@ AddressParts ZarnAddress::Parse(std::string_view address, Diagnostics* diagnosti
   if (diagnostics != nullptr) *diagnostics = Diagnostics{};
   return WithSession(*db_, [&](DatabaseSession& session) {
     ZARN_THREAD_SCRATCH ThreadScratch scratch;
-    ParseInto(session, options_, address, scratch.text, scratch.table, diagnostics);
     AddressParts parts;
+    ParseInto(session, options_, address, scratch.text, scratch.table, diagnostics, &parts);
     ReadParts(scratch, parts);
     return parts;
   });
@@ -205,7 +210,8 @@ void ZarnAddress::ParseBatch(std::span<const std::string_view> addresses,
       } else if (!r.diagnostics.empty()) {
         r.diagnostics = Diagnostics{};
       }
-      ParseInto(session, options_, addresses[i], scratch.text, scratch.table, diagnostics);
+      ParseInto(session, options_, addresses[i], scratch.text, scratch.table, diagnostics,
+                &r.parts);
       ReadParts(scratch, r.parts);
       r.error_number = 0;
       r.error_message.clear();
@@ -228,8 +234,10 @@ void ZarnAddress::ParseBatch(std::span<const std::string_view> addresses,
       } catch (const std::bad_alloc&) {
       }
     }
-    for (std::string* part : {&r.parts.street_number, &r.parts.street, &r.parts.street_type,
-                              &r.parts.direction, &r.parts.unit}) {
+    for (std::string* part :
+         {&r.parts.street_number, &r.parts.street, &r.parts.street_type, &r.parts.direction,
+          &r.parts.unit, &r.parts.po_box, &r.parts.rural_route, &r.parts.general_delivery,
+          &r.parts.station, &r.parts.municipality, &r.parts.province, &r.parts.postal_code}) {
       part->clear();
     }
     r.diagnostics.flags = 0;

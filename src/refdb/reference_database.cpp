@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "format/standard_form.h"
+#include "refdb/gazetteer.h"
 #include "zarn/zarn.hpp"
 
 namespace zarn::internal {
@@ -215,6 +216,7 @@ void Connection::CheckDataVersion() {
     street_addresses_.clear();
     delivery_addresses_.clear();
     symbols_.reset();
+    gazetteer_.reset();
     has_street_rows_ = has_delivery_rows_ = -1;
     data_version_ = version;
   }

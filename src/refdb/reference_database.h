@@ -29,6 +29,7 @@ struct sqlite3_stmt;
 namespace zarn::internal {
 
 struct StreetTypeSymbols;  // format/standard_form.h
+struct Gazetteer;          // refdb/gazetteer.h
 
 // How the parser reaches the file.
 enum class DbPolicy {
@@ -249,6 +250,10 @@ class Connection {
   // (with the cache; on every call without). A file without the table fails
   // with the SQLite error, naming it.
   const StreetTypeSymbols& StreetTypeSymbolTable();
+  // The gazetteer of the Municipality table, read once per version of the
+  // file (with the cache; on every call without). A file without the table
+  // gives an empty gazetteer whose `present` is false.
+  const Gazetteer& GazetteerTable();
 
  private:
   struct Statement;
@@ -291,6 +296,8 @@ class Connection {
   Memo<std::optional<DbText>> delivery_addresses_;
   std::unique_ptr<StreetTypeSymbols> symbols_;
   std::unique_ptr<StreetTypeSymbols> scratch_symbols_;  // the uncached path's
+  std::unique_ptr<Gazetteer> gazetteer_;
+  std::unique_ptr<Gazetteer> scratch_gazetteer_;  // the uncached path's
   // Scratch results for the uncached path.
   DbText scratch_text_;
   DeliveryRow scratch_row_;

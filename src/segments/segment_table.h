@@ -23,6 +23,9 @@ enum Kind : int16_t {
   kKindDash = 6,
   kKindDesignator = 100,  // "Unit", "Apt", "Unit#", "Floor", "Flr" once applied
   kKindSuffixWord = 101,  // a lone "th" or "nd"
+  // A word of a whole address's delivery form, municipality, province or
+  // postal code (the canada profile keeps those parts apart from the table).
+  kKindWhole = 102,
 };
 
 // Character classes stored in Segment::char_class.

@@ -48,6 +48,11 @@ const std::vector<std::string> kPartColumns = {"number", "street", "street_type"
 // With --flags, before the error column: the diagnostic flags' names and the
 // words the rules could not place.
 const std::vector<std::string> kFlagColumns = {"flags", "unplaced_words"};
+// With the canada profile, after the five parts: a whole address's delivery
+// forms, municipality, province and postal code.
+const std::vector<std::string> kWholeColumns = {"po_box",     "rural_route",  "general_delivery",
+                                                "station",    "municipality", "province",
+                                                "postal_code"};
 // With --standard, just before the error column: the address in Canada
 // Post's standard form, and its street-type and direction symbols.
 const std::vector<std::string> kStandardColumns = {"standard_line", "standard_type",
@@ -172,6 +177,8 @@ int Run(const Options& options, const char* argv0) {
   }
   const zarn::ZarnAddress parser(database, parse_options);
   CheckDatabase(parser, options.standard);
+  // The columns follow the parts the profile fills.
+  const bool whole_columns = parse_options.profile == zarn::Profile::kCanada;
 
   std::optional<InputFile> input;
   if (options.addresses.empty()) {
@@ -256,6 +263,13 @@ int Run(const Options& options, const char* argv0) {
       values.emplace_back(r.parts.street_type);
       values.emplace_back(r.parts.direction);
       values.emplace_back(r.parts.unit);
+      if (whole_columns) {
+        for (const std::string* part :
+             {&r.parts.po_box, &r.parts.rural_route, &r.parts.general_delivery, &r.parts.station,
+              &r.parts.municipality, &r.parts.province, &r.parts.postal_code}) {
+          values.emplace_back(*part);
+        }
+      }
       if (options.flags) {
         flag_text.clear();
         flag_text.push_back(zarn::DiagnosticFlagNames(r.diagnostics.flags));
@@ -324,6 +338,7 @@ int Run(const Options& options, const char* argv0) {
   auto header_for = [&](const std::vector<std::string>& first) {
     std::vector<std::string> header = first;
     header.insert(header.end(), kPartColumns.begin(), kPartColumns.end());
+    if (whole_columns) header.insert(header.end(), kWholeColumns.begin(), kWholeColumns.end());
     if (options.flags) header.insert(header.end(), kFlagColumns.begin(), kFlagColumns.end());
     if (options.standard) {
       header.insert(header.end(), kStandardColumns.begin(), kStandardColumns.end());
