@@ -505,7 +505,16 @@ Found FindMunicipality(Finder& f, int low, int last, int floor, bool after_stati
     if (strict && (!EndsAStreetLine(c, first - 1, floor) || WordAt(c, last).Is(kTraitStreetType))) {
       continue;
     }
-    if ((f.Lookup(first, last) & f.want) != 0) return {first, true};
+    if ((f.Lookup(first, last) & f.want) != 0) {
+      // "Simcoe Street North Oshawa": a direction after a street type ends
+      // the street line when the name without it is known too.
+      if (words > 1 && lead.Is(kTraitDirection) && first > 1 &&
+          WordAt(c, first - 1).Is(kTraitStreetType) && !WordAt(c, first - 1).Is(kTraitCommaAfter) &&
+          (f.Lookup(first + 1, last) & f.want) != 0) {
+        return {first + 1, true};
+      }
+      return {first, true};
+    }
   }
   if (strict) return none;
   // After a delivery form ("Box 100 Wilcox") or a station's one-word name.
