@@ -82,6 +82,12 @@ struct WholeAddress {
   std::u16string province;
   std::u16string postal_code;
 
+  // Whether the line ends as a whole address does: municipality, province
+  // or postal code.
+  bool HasTail() const {
+    return !municipality.empty() || !province.empty() || !postal_code.empty();
+  }
+
   void Clear() {
     for (std::u16string* s : {&po_box, &rural_route, &general_delivery, &station, &municipality,
                               &province, &postal_code}) {
