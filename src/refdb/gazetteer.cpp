@@ -45,7 +45,8 @@ char16_t KeyChar(char16_t c) {
   if (c >= u'A' && c <= u'Z') return static_cast<char16_t>(c + 32);
   if (c >= 0xC0 && c <= 0xFF) return kLatin1Folded[c - 0xC0];
   if (c == u'-' || c == u'\t' || c == u',' || c == u'(' || c == u')' || c == u'/') return u' ';
-  if (c == 0x152 || c == 0x153) return u'o';  // the OE ligature, first letter
+  if (c == 0x2013 || c == 0x2014) return u' ';  // en and em dashes ("Saint-Lin—Laurentides")
+  if (c == 0x152 || c == 0x153) return u'o';    // the OE ligature, first letter
   return c;
 }
 

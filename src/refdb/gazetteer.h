@@ -20,7 +20,7 @@ extern const char16_t* const kProvinceSymbols[kProvinceCount];
 int ProvinceIndex(std::u16string_view symbol);
 
 // The key a name is found by: lower case, Latin-1 accents removed, hyphens
-// as spaces, periods and apostrophes dropped, runs of spaces as one, and
+// and dashes as spaces, periods and apostrophes dropped, runs of spaces as one, and
 // "saint", "sainte" and "mount" as "st", "ste" and "mt" ("Saint-Jérôme",
 // "ST JEROME" and "St. Jerome" share a key). Appends to `out`.
 void AppendGazetteerKey(std::u16string_view text, std::u16string& out);

@@ -9,9 +9,9 @@
 //    province or territory (its symbol, English or French name, or a common
 //    abbreviation: Ont, Qué, PQ, B.C., C.-B., N.-B., T.N.-O.), in either
 //    order (some provincial files write the province last). Without a postal
-//    code a province needs a comma before it or a municipality of that
-//    province before it, so that a street line ending in a name such as
-//    "rue Ontario" keeps it;
+//    code a province needs a comma before it, or a municipality of that
+//    province or one after the end of a street line before it, so that a
+//    street line ending in a name such as "rue Ontario" keeps it;
 // 3. the delivery forms, anywhere before them: PO box (PO BOX n, P.O. Box n,
 //    BOX n, CP n, C.P. n, Case postale n), rural route (RR n, R.R. #n, Rural
 //    Route n, Route rurale n; SS n and MR n keep their kind), general
@@ -457,6 +457,9 @@ bool EndsAStreetLine(const Context& c, int i, int floor) {
 struct Found {
   int first = 0;
   bool in_gazetteer = false;
+  // Found after the end of a street or delivery line (a street type, a
+  // direction, a number, a delivery form), without the gazetteer.
+  bool after_line = false;
 };
 
 // The municipality ending at word `last`, starting no earlier than `low`.
@@ -497,8 +500,12 @@ Found FindMunicipality(Finder& f, int low, int last, int floor, bool after_stati
     const int first = last - words + 1;
     if (!f.AllFree(first, last) || !f.LeavesALine(first, floor)) continue;
     const Word& lead = WordAt(c, first);
-    // A lone direction or street type ends the street line instead.
-    if (words == 1 && lead.Is(kTraitDirection | kTraitStreetType)) continue;
+    // A lone direction or street type ends the street line instead, unless
+    // the line already ends in one ("300 - 6th street chase BC").
+    if (words == 1 && lead.Is(kTraitDirection | kTraitStreetType) &&
+        (strict || !WordAt(c, first - 1).Is(kTraitStreetType | kTraitDirection))) {
+      continue;
+    }
     // Without province or postal code, only a name after the end of a
     // street line, and not one ending in a street type ("161 POINT WEST
     // BAY" is a street).
@@ -518,20 +525,17 @@ Found FindMunicipality(Finder& f, int low, int last, int floor, bool after_stati
   }
   if (strict) return none;
   // After a delivery form ("Box 100 Wilcox") or a station's one-word name.
-  if (floor > 0 && low <= last) {
-    if (LooksLikeName(c, low, last)) return {low, false};
-    return none;
-  }
+  if (floor > 0 && low <= last && LooksLikeName(c, low, last)) return {low, false, true};
   // After the end of the street line: a street type, a direction or a
   // number ("13 main st marshall", "Unit 4 Seeley's Bay").
-  int first_free = 1;
+  int first_free = std::max(low, 1);
   while (first_free <= last && (!Free(c, first_free) || WordAt(c, first_free).Is(kTraitHasDigit))) {
     ++first_free;
   }
   for (int m = last - 1; m > first_free; --m) {
     if (!Free(c, m)) break;
     if (WordAt(c, m).Is(kTraitStreetType | kTraitDirection | kTraitHasDigit)) {
-      if (LooksLikeName(c, m + 1, last)) return {m + 1, false};
+      if (LooksLikeName(c, m + 1, last)) return {m + 1, false, true};
       return none;
     }
   }
@@ -632,13 +636,19 @@ void MarkWholeAddress(Context& c) {
   const bool tail = tail_first <= end;
   Found town;
   if (tail) {
-    if (province_index >= 0) finder.want = static_cast<uint16_t>(1u << province_index);
+    // The province, else the postal code's first letter, says where the
+    // municipality lies.
+    if (province_index >= 0) {
+      finder.want = static_cast<uint16_t>(1u << province_index);
+    } else if (postal_first != 0 && ProvincesOfLetter(postal[0]) != 0) {
+      finder.want = ProvincesOfLetter(postal[0]);
+    }
     town = FindMunicipality(finder, low, last, floor, station_word != 0, false);
     // A province without a postal code needs a comma, a delivery form or a
     // municipality of its own before it.
     if (postal_first == 0 && province_first != 0) {
       const bool confirmed = WordAt(c, province_first - 1).Is(kTraitCommaAfter) ||
-                             province_first - 1 == floor || town.in_gazetteer;
+                             province_first - 1 == floor || town.in_gazetteer || town.after_line;
       if (!confirmed) {
         for (int i = province_first; i <= end; ++i) table[i].type = kKindNone;
         province_first = 0;
