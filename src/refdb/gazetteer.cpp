@@ -113,7 +113,7 @@ bool ColumnText(sqlite3_stmt* stmt, int column, std::string& out) {
 
 constexpr const char* kHasTable =
     "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'Municipality' COLLATE NOCASE";
-constexpr const char* kReadNames = "SELECT Name, Province FROM Municipality";
+constexpr const char* kReadNames = "SELECT Name, Province, Kind FROM Municipality";
 constexpr const char* kWhatNames = "reading the gazetteer in Municipality";
 
 }  // namespace
@@ -125,7 +125,7 @@ const Gazetteer& Connection::GazetteerTable() {
     table->present = true;
     sqlite3_stmt* stmt = nullptr;
     int rc = sqlite3_prepare_v2(db_, kReadNames, -1, &stmt, nullptr);
-    std::string name, province;
+    std::string name, province, kind;
     std::u16string wide, key;
     if (rc == SQLITE_OK) rc = SQLITE_ROW;
     while (rc == SQLITE_ROW && (rc = sqlite3_step(stmt)) == SQLITE_ROW) {
@@ -141,7 +141,12 @@ const Gazetteer& Connection::GazetteerTable() {
       key.clear();
       AppendGazetteerKey(wide, key);
       if (key.empty()) continue;
-      table->names[key] |= static_cast<uint16_t>(1u << index);
+      const auto bit = static_cast<uint16_t>(1u << index);
+      Gazetteer::Provinces& entry = table->names[key];
+      entry.any |= bit;
+      // A locality inside a municipality is a "place"; any other row (a
+      // user's own without a kind too) names a municipality.
+      if (!ColumnText(stmt, 2, kind) || kind != "place") entry.municipality |= bit;
       if (key.size() > table->longest_key) table->longest_key = key.size();
     }
     sqlite3_finalize(stmt);

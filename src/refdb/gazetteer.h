@@ -41,15 +41,21 @@ struct Gazetteer {
   // False when the database has no Municipality table (a file from before
   // it, or a user's own): the profile then parses without it.
   bool present = false;
-  // Key -> province mask (bit i = kProvinceSymbols[i]).
-  std::unordered_map<std::u16string, uint16_t, TransparentKeyHash, std::equal_to<>> names;
+  // The provinces (bit i = kProvinceSymbols[i]) holding a name with one
+  // key: as any kind of place, and as a municipality (a row whose Kind is
+  // not 'place').
+  struct Provinces {
+    uint16_t any = 0;
+    uint16_t municipality = 0;
+  };
+  std::unordered_map<std::u16string, Provinces, TransparentKeyHash, std::equal_to<>> names;
   size_t longest_key = 0;
 
-  // The provinces holding a place with this key, 0 for none.
-  uint16_t Find(std::u16string_view key) const {
-    if (key.size() > longest_key) return 0;
+  // The provinces holding a place with this key (none when absent).
+  Provinces Find(std::u16string_view key) const {
+    if (key.size() > longest_key) return {};
     const auto it = names.find(key);
-    return it == names.end() ? 0 : it->second;
+    return it == names.end() ? Provinces{} : it->second;
   }
 };
 

@@ -413,12 +413,13 @@ struct Finder {
     }
     return gazetteer;
   }
-  uint16_t Lookup(int first, int last) {
-    if (Open() == nullptr) return 0;
+  Gazetteer::Provinces Find(int first, int last) {
+    if (Open() == nullptr) return {};
     std::u16string& key = c.state.scratch;
     SpanKey(c, first, last, key);
     return gazetteer->Find(key);
   }
+  uint16_t Lookup(int first, int last) { return Find(first, last).any; }
   bool AllFree(int first, int last) const {
     for (int i = first; i <= last; ++i) {
       if (!Free(c, i)) return false;
@@ -512,12 +513,15 @@ Found FindMunicipality(Finder& f, int low, int last, int floor, bool after_stati
     if (strict && (!EndsAStreetLine(c, first - 1, floor) || WordAt(c, last).Is(kTraitStreetType))) {
       continue;
     }
-    if ((f.Lookup(first, last) & f.want) != 0) {
+    const Gazetteer::Provinces found = f.Find(first, last);
+    if ((found.any & f.want) != 0) {
       // "Simcoe Street North Oshawa": a direction after a street type ends
-      // the street line when the name without it is known too.
+      // the street line when the name with it is only a locality and the
+      // name without it a municipality ("North Vancouver" is one).
       if (words > 1 && lead.Is(kTraitDirection) && first > 1 &&
           WordAt(c, first - 1).Is(kTraitStreetType) && !WordAt(c, first - 1).Is(kTraitCommaAfter) &&
-          (f.Lookup(first + 1, last) & f.want) != 0) {
+          (found.municipality & f.want) == 0 &&
+          (f.Find(first + 1, last).municipality & f.want) != 0) {
         return {first + 1, true};
       }
       return {first, true};
