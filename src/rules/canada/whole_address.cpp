@@ -494,7 +494,7 @@ Found FindMunicipality(Finder& f, int low, int last, int floor, bool after_stati
   if (comma > 0 && !after_civic && f.AllFree(comma + 1, last)) {
     const uint16_t mask = f.Lookup(comma + 1, last);
     if ((mask & f.want) != 0) return {comma + 1, true};
-    if (!strict && LooksLikeName(c, comma + 1, last)) return {comma + 1, false};
+    if (!strict && LooksLikeName(c, comma + 1, last)) return {comma + 1, false, comma == floor};
   }
   // The longest run the gazetteer knows.
   for (int words = std::min(7, last - low + 1); words >= 1; --words) {
@@ -532,11 +532,16 @@ Found FindMunicipality(Finder& f, int low, int last, int floor, bool after_stati
   if (floor > 0 && low <= last && LooksLikeName(c, low, last)) return {low, false, true};
   // After the end of the street line: a street type, a direction or a
   // number ("13 main st marshall", "Unit 4 Seeley's Bay").
+  // The first word after the civic number (a numbered street's name, such
+  // as "68th", counts as a word).
   int first_free = std::max(low, 1);
-  while (first_free <= last && (!Free(c, first_free) || WordAt(c, first_free).Is(kTraitHasDigit))) {
+  while (first_free <= last &&
+         (!Free(c, first_free) || WordAt(c, first_free).Is(kTraitAllDigits | kTraitCivic))) {
     ++first_free;
   }
-  for (int m = last - 1; m > first_free; --m) {
+  int start = std::max(low, 1);
+  while (start <= last && !Free(c, start)) ++start;
+  for (int m = last - 1; m > start; --m) {
     if (!Free(c, m)) break;
     if (WordAt(c, m).Is(kTraitStreetType | kTraitDirection | kTraitHasDigit)) {
       if (LooksLikeName(c, m + 1, last)) return {m + 1, false, true};
