@@ -543,7 +543,12 @@ Found FindMunicipality(Finder& f, int low, int last, int floor, bool after_stati
   while (start <= last && !Free(c, start)) ++start;
   for (int m = last - 1; m > start; --m) {
     if (!Free(c, m)) break;
-    if (WordAt(c, m).Is(kTraitStreetType | kTraitDirection | kTraitHasDigit)) {
+    const Word& w = WordAt(c, m);
+    // A French generic ends no street line ("21 rue dufferin valleyfield"),
+    // nor does a shared one leading the street ("avenue Laval").
+    const bool type_ends = w.Is(kTraitStreetType) && !w.Is(kTraitFrenchOnly) &&
+                           !(w.Is(kTraitFrenchGeneric) && m == first_free);
+    if (type_ends || w.Is(kTraitDirection | kTraitHasDigit)) {
       if (LooksLikeName(c, m + 1, last)) return {m + 1, false, true};
       return none;
     }
