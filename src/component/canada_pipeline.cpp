@@ -29,10 +29,19 @@ const int kCanadaPassCount = static_cast<int>(std::size(kCanadaPasses));
 
 namespace {
 
-void NoteMissingParts(const SegmentTable& table, uint32_t& flags) {
-  if (table.FindSegmentOfKind(kKindStreetType, 1) == 0) flags |= kFlagNoStreetType;
-  if (table.FindSegmentOfKind(kKindStreetNumber, 1) == 0) flags |= kFlagNoStreetNumber;
-  if (table.FindSegmentOfKind(kKindStreet, 1) == 0) flags |= kFlagNoStreet;
+void NoteMissingParts(const SegmentTable& table, const canada::WholeAddress& whole,
+                      uint32_t& flags) {
+  const int type = table.FindSegmentOfKind(kKindStreetType, 1);
+  const int number = table.FindSegmentOfKind(kKindStreetNumber, 1);
+  const int street = table.FindSegmentOfKind(kKindStreet, 1);
+  // A delivery form alone ("PO Box 4001 Stn A") is a whole delivery line:
+  // no street is missing from it.
+  const bool delivery =
+      !whole.po_box.empty() || !whole.rural_route.empty() || !whole.general_delivery.empty();
+  if (delivery && type == 0 && number == 0 && street == 0) return;
+  if (type == 0) flags |= kFlagNoStreetType;
+  if (number == 0) flags |= kFlagNoStreetNumber;
+  if (street == 0) flags |= kFlagNoStreet;
 }
 
 }  // namespace
@@ -87,7 +96,7 @@ void AnalyzeAddressCanada(std::u16string& text, SegmentTable& table, DatabaseSes
   }
 
   if (diagnostics == nullptr) return;
-  NoteMissingParts(table, state.flags);
+  NoteMissingParts(table, state.whole, state.flags);
   diagnostics->flags |= state.flags;
 }
 

@@ -119,7 +119,7 @@ class SegmentTable {
   int16_t FindSegmentOfKind(int kind, int start_index) const;
 
   // One line: each record 1..Count() as Kind:Class"text", separated by spaces.
-  // Kind names: None Type Street Number Unit Dir Dash Designator Suffix;
+  // Kind names: None Type Street Number Unit Dir Dash Designator Suffix Whole;
   // class: ? D N M (unknown, all digits, no digits, mixed).
   std::string Dump() const;
   // As Dump(), with Start,End,Len after each record: Kind:Class"text"@1,3,3.

@@ -467,7 +467,7 @@ struct Found {
 // `floor` is the last word of a delivery form before it (0 for none),
 // `after_station` whether that word is a station's, whose name comes first.
 // `strict`: there is no province or postal code, so only a name the
-// gazetteer knows, after a comma or the end of a street line, is taken.
+// gazetteer knows, after a comma or a delivery form, is taken.
 Found FindMunicipality(Finder& f, int low, int last, int floor, bool after_station, bool strict) {
   Context& c = f.c;
   Found none;
@@ -507,10 +507,12 @@ Found FindMunicipality(Finder& f, int low, int last, int floor, bool after_stati
         (strict || !WordAt(c, first - 1).Is(kTraitStreetType | kTraitDirection))) {
       continue;
     }
-    // Without province or postal code, only a name after the end of a
-    // street line, and not one ending in a street type ("161 POINT WEST
-    // BAY" is a street).
-    if (strict && (!EndsAStreetLine(c, first - 1, floor) || WordAt(c, last).Is(kTraitStreetType))) {
+    // Without province or postal code, only a name after a comma or a
+    // delivery form ("1 Rideau St, Ottawa"), and not one ending in a street
+    // type: "12 Lake St Clair" and "161 POINT WEST BAY" are streets.
+    if (strict && (!EndsAStreetLine(c, first - 1, floor) ||
+                   !(WordAt(c, first - 1).Is(kTraitCommaAfter) || first - 1 == floor) ||
+                   WordAt(c, last).Is(kTraitStreetType))) {
       continue;
     }
     const Gazetteer::Provinces found = f.Find(first, last);
