@@ -226,6 +226,14 @@ struct StandardAddress {
   std::string unit;                        // "5"
   Language language = Language::kEnglish;  // kEnglish or kFrench, as written
   uint32_t flags = 0;                      // StandardFlag bits
+  // A whole address (the seven parts the kCanada profile fills), empty
+  // without them. The delivery line: the PO box, rural route or general
+  // delivery, then the station ("PO BOX 4001 STN A", "CP 123 SUCC
+  // BUREAU-CHEF", "RR 2 STN MAIN", "GD STN MAIN", "PR SUCC A"). The last
+  // line: municipality, province and postal code, one space between the
+  // first two and two before the code ("WINNIPEG MB  R3C 1A1").
+  std::string delivery_line = {};
+  std::string last_line = {};
 
   friend bool operator==(const StandardAddress&, const StandardAddress&) = default;
 };

@@ -57,6 +57,10 @@ const std::vector<std::string> kWholeColumns = {"po_box",     "rural_route",  "g
 // Post's standard form, and its street-type and direction symbols.
 const std::vector<std::string> kStandardColumns = {"standard_line", "standard_type",
                                                    "standard_direction"};
+// With --standard and the canada profile, after those: a whole address's
+// delivery line and last line.
+const std::vector<std::string> kWholeStandardColumns = {"standard_delivery_line",
+                                                        "standard_last_line"};
 
 struct Options {
   std::vector<std::string> addresses;
@@ -289,6 +293,10 @@ int Run(const Options& options, const char* argv0) {
         values.emplace_back(f.standard.line);
         values.emplace_back(f.standard.street_type);
         values.emplace_back(f.standard.direction);
+        if (whole_columns) {
+          values.emplace_back(f.standard.delivery_line);
+          values.emplace_back(f.standard.last_line);
+        }
         // A row parsed but not written in standard form (the database
         // changed during the run) reports why.
         if (ok && !f.ok()) {
@@ -342,6 +350,9 @@ int Run(const Options& options, const char* argv0) {
     if (options.flags) header.insert(header.end(), kFlagColumns.begin(), kFlagColumns.end());
     if (options.standard) {
       header.insert(header.end(), kStandardColumns.begin(), kStandardColumns.end());
+      if (whole_columns) {
+        header.insert(header.end(), kWholeStandardColumns.begin(), kWholeStandardColumns.end());
+      }
     }
     header.emplace_back("error");
     std::string text;
