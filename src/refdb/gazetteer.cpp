@@ -141,13 +141,10 @@ const Gazetteer& Connection::GazetteerTable() {
       key.clear();
       AppendGazetteerKey(wide, key);
       if (key.empty()) continue;
-      const auto bit = static_cast<uint16_t>(1u << index);
-      Gazetteer::Provinces& entry = table->names[key];
-      entry.any |= bit;
       // A locality inside a municipality is a "place"; any other row (a
       // user's own without a kind too) names a municipality.
-      if (!ColumnText(stmt, 2, kind) || kind != "place") entry.municipality |= bit;
-      if (key.size() > table->longest_key) table->longest_key = key.size();
+      table->Add(key, static_cast<uint16_t>(1u << index),
+                 !ColumnText(stmt, 2, kind) || kind != "place");
     }
     sqlite3_finalize(stmt);
     if (rc != SQLITE_DONE) Fail(rc, kWhatNames);

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 namespace zarn::internal {
 
@@ -51,9 +52,26 @@ struct Gazetteer {
   std::unordered_map<std::u16string, Provinces, TransparentKeyHash, std::equal_to<>> names;
   size_t longest_key = 0;
 
+  // One bit per hash of every key (2^20 bits, 128 KiB), so that most keys
+  // that are no name (most runs of words looked up) cost one read of a
+  // table that stays in the cache instead of a walk through the map.
+  static constexpr size_t kFilterBits = size_t{1} << 20;
+  std::vector<uint64_t> filter = std::vector<uint64_t>(kFilterBits / 64);
+
+  void Add(const std::u16string& key, uint16_t bit, bool municipality) {
+    Provinces& entry = names[key];
+    entry.any |= bit;
+    if (municipality) entry.municipality |= bit;
+    const size_t h = TransparentKeyHash{}(key) % kFilterBits;
+    filter[h / 64] |= uint64_t{1} << (h % 64);
+    if (key.size() > longest_key) longest_key = key.size();
+  }
+
   // The provinces holding a place with this key (none when absent).
   Provinces Find(std::u16string_view key) const {
     if (key.size() > longest_key) return {};
+    const size_t h = TransparentKeyHash{}(key) % kFilterBits;
+    if ((filter[h / 64] & (uint64_t{1} << (h % 64))) == 0) return {};
     const auto it = names.find(key);
     return it == names.end() ? Provinces{} : it->second;
   }

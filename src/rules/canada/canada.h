@@ -101,8 +101,9 @@ struct State {
   WholeAddress whole;
   // words[i] describes table[i]; words[0] is unused.
   std::vector<Word> words;
-  uint32_t flags = 0;      // zarn::DiagnosticFlag bits
-  std::u16string scratch;  // clean-up output, database keys
+  uint32_t flags = 0;       // zarn::DiagnosticFlag bits
+  std::u16string scratch;   // clean-up output, database keys
+  std::u16string key_part;  // one word's gazetteer key (whole_address.cpp)
 };
 
 struct Context {

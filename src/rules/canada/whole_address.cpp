@@ -224,29 +224,37 @@ void SpanKey(const Context& c, int first, int last, std::u16string& key) {
   for (int i = first; i <= last; ++i) AppendGazetteerKey(TextAt(c, i), key);
 }
 
+// Puts word `i`'s key before `key`: the key of words i..j from that of
+// words i+1..j, so that the spans ending at one word are keyed in one pass.
+void PrependWordKey(Context& c, int i, std::u16string& key) {
+  std::u16string& part = c.state.key_part;
+  part.clear();
+  AppendGazetteerKey(TextAt(c, i), part);
+  if (part.empty()) return;
+  if (!key.empty()) part += u' ';
+  key.insert(0, part);
+}
+
 // The province ending at word `last`: its first word (0 for none) and its
 // bit index in `*index`. The longest name wins ("Nova Scotia" over "Scotia").
 int FindProvince(Context& c, int last, int* index) {
   std::u16string& key = c.state.scratch;
-  for (int words = 4; words >= 1; --words) {
-    const int first = last - words + 1;
-    if (first < 2) continue;  // something must stand before it
-    bool free = true;
-    for (int i = first; i <= last; ++i) free = free && Free(c, i);
-    if (!free) continue;
-    // A comma inside the name ends it ("Ontario, Canada" is read before).
-    bool comma = false;
-    for (int i = first; i < last; ++i) comma = comma || WordAt(c, i).Is(kTraitCommaAfter);
-    if (comma) continue;
-    SpanKey(c, first, last, key);
+  key.clear();
+  int found = 0;
+  for (int first = last; first >= 2 && first > last - 4; --first) {
+    // Something must stand before it; a comma inside a name ends it.
+    if (!Free(c, first) || (first < last && WordAt(c, first).Is(kTraitCommaAfter))) break;
+    PrependWordKey(c, first, key);
+    if (key.size() > 26) break;  // longer than any name
     for (const ProvinceName& p : kProvinceNames) {
       if (p.key == key) {
         *index = ProvinceIndex(p.symbol);
-        return first;
+        found = first;
+        break;
       }
     }
   }
-  return 0;
+  return found;
 }
 
 // ---- Delivery forms ----------------------------------------------------
@@ -327,6 +335,18 @@ Delivery MatchDelivery(const Context& c, int i, int limit) {
   Delivery d;
   if (!Free(c, i)) return d;
   const std::u16string& f = WordAt(c, i).folded;
+  // Every form starts with one of these letters: most words stop here.
+  if (f.empty() || f.size() > 11) return d;
+  switch (f[0]) {
+    case u'b':
+    case u'c':
+    case u'g':
+    case u'm':
+    case u'p':
+    case u'r':
+    case u's': break;
+    default: return d;
+  }
   // Glued forms: "RR4", "rr#2" (the "#" is set apart), "Box12", "CP10".
   for (std::u16string_view prefix : {u"rr", u"box", u"cp", u"ss", u"site", u"comp"}) {
     if (f.size() <= prefix.size() || f.size() > prefix.size() + 8 ||
@@ -496,10 +516,25 @@ Found FindMunicipality(Finder& f, int low, int last, int floor, bool after_stati
     if ((mask & f.want) != 0) return {comma + 1, true};
     if (!strict && LooksLikeName(c, comma + 1, last)) return {comma + 1, false, comma == floor};
   }
-  // The longest run the gazetteer knows.
-  for (int words = std::min(7, last - low + 1); words >= 1; --words) {
+  // The longest run the gazetteer knows. The runs ending at `last` are
+  // looked up shortest first, each key built from the one before.
+  Gazetteer::Provinces known[8] = {};
+  int longest = 0;
+  if (f.Open() != nullptr) {
+    std::u16string& key = c.state.scratch;
+    key.clear();
+    for (int words = 1; words <= std::min(7, last - low + 1); ++words) {
+      const int first = last - words + 1;
+      if (!Free(c, first)) break;
+      PrependWordKey(c, first, key);
+      if (key.size() > f.gazetteer->longest_key) break;
+      known[words] = f.gazetteer->Find(key);
+      longest = words;
+    }
+  }
+  for (int words = longest; words >= 1; --words) {
     const int first = last - words + 1;
-    if (!f.AllFree(first, last) || !f.LeavesALine(first, floor)) continue;
+    if ((known[words].any & f.want) == 0 || !f.LeavesALine(first, floor)) continue;
     const Word& lead = WordAt(c, first);
     // A lone direction or street type ends the street line instead, unless
     // the line already ends in one ("300 - 6th street chase BC").
@@ -515,19 +550,16 @@ Found FindMunicipality(Finder& f, int low, int last, int floor, bool after_stati
                    WordAt(c, last).Is(kTraitStreetType))) {
       continue;
     }
-    const Gazetteer::Provinces found = f.Find(first, last);
-    if ((found.any & f.want) != 0) {
-      // "Simcoe Street North Oshawa": a direction after a street type ends
-      // the street line when the name with it is only a locality and the
-      // name without it a municipality ("North Vancouver" is one).
-      if (words > 1 && lead.Is(kTraitDirection) && first > 1 &&
-          WordAt(c, first - 1).Is(kTraitStreetType) && !WordAt(c, first - 1).Is(kTraitCommaAfter) &&
-          (found.municipality & f.want) == 0 &&
-          (f.Find(first + 1, last).municipality & f.want) != 0) {
-        return {first + 1, true};
-      }
-      return {first, true};
+    // "Simcoe Street North Oshawa": a direction after a street type ends
+    // the street line when the name with it is only a locality and the
+    // name without it a municipality ("North Vancouver" is one).
+    if (words > 1 && lead.Is(kTraitDirection) && first > 1 &&
+        WordAt(c, first - 1).Is(kTraitStreetType) && !WordAt(c, first - 1).Is(kTraitCommaAfter) &&
+        (known[words].municipality & f.want) == 0 &&
+        (known[words - 1].municipality & f.want) != 0) {
+      return {first + 1, true};
     }
+    return {first, true};
   }
   if (strict) return none;
   // After a delivery form ("Box 100 Wilcox") or a station's one-word name.
