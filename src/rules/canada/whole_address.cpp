@@ -224,6 +224,30 @@ void SpanKey(const Context& c, int first, int last, std::u16string& key) {
   for (int i = first; i <= last; ++i) AppendGazetteerKey(TextAt(c, i), key);
 }
 
+// Whether a word (folded: lower case, no accents, its hyphens kept) can end
+// a province's name: its last part after a hyphen is the last word of one.
+// Most street lines end otherwise and look no further.
+bool EndsAProvinceName(std::u16string_view folded) {
+  static const std::vector<std::u16string_view> tails = [] {
+    std::vector<std::u16string_view> all;
+    for (const ProvinceName& p : kProvinceNames) {
+      const size_t at = p.key.rfind(u' ');
+      const std::u16string_view tail =
+          at == std::u16string_view::npos ? p.key : p.key.substr(at + 1);
+      if (std::find(all.begin(), all.end(), tail) == all.end()) all.push_back(tail);
+    }
+    return all;
+  }();
+  const size_t dash = folded.rfind(u'-');
+  const std::u16string_view tail =
+      dash == std::u16string_view::npos ? folded : folded.substr(dash + 1);
+  if (tail.empty() || tail.size() > 14) return false;
+  for (std::u16string_view t : tails) {
+    if (t == tail) return true;
+  }
+  return false;
+}
+
 // Puts word `i`'s key before `key`: the key of words i..j from that of
 // words i+1..j, so that the spans ending at one word are keyed in one pass.
 void PrependWordKey(Context& c, int i, std::u16string& key) {
@@ -238,6 +262,7 @@ void PrependWordKey(Context& c, int i, std::u16string& key) {
 // The province ending at word `last`: its first word (0 for none) and its
 // bit index in `*index`. The longest name wins ("Nova Scotia" over "Scotia").
 int FindProvince(Context& c, int last, int* index) {
+  if (!Free(c, last) || !EndsAProvinceName(WordAt(c, last).folded)) return 0;
   std::u16string& key = c.state.scratch;
   key.clear();
   int found = 0;
@@ -316,6 +341,25 @@ std::u16string_view StationSymbol(const Context& c, int i) {
   return {};
 }
 
+// Whether `f` is the first word of a delivery form in kLeads.
+bool IsLeadStart(std::u16string_view f) {
+  if (f.empty() || f.size() > 11) return false;
+  switch (f[0]) {
+    case u'b':
+    case u'c':
+    case u'g':
+    case u'm':
+    case u'p':
+    case u'r':
+    case u's': break;
+    default: return false;
+  }
+  for (const Lead& lead : kLeads) {
+    if (lead.words[0] == f) return true;
+  }
+  return false;
+}
+
 struct Delivery {
   DeliveryKind kind = kNoDelivery;
   std::u16string_view kind_symbol;
@@ -335,27 +379,19 @@ Delivery MatchDelivery(const Context& c, int i, int limit) {
   Delivery d;
   if (!Free(c, i)) return d;
   const std::u16string& f = WordAt(c, i).folded;
-  // Every form starts with one of these letters: most words stop here.
-  if (f.empty() || f.size() > 11) return d;
-  switch (f[0]) {
-    case u'b':
-    case u'c':
-    case u'g':
-    case u'm':
-    case u'p':
-    case u'r':
-    case u's': break;
-    default: return d;
-  }
+  // Most words start no form: only a lead word, or one glued to its digits.
+  const bool digits = WordAt(c, i).Is(kTraitHasDigit);
+  if (!digits && !IsLeadStart(f)) return d;
   // Glued forms: "RR4", "rr#2" (the "#" is set apart), "Box12", "CP10".
   for (std::u16string_view prefix : {u"rr", u"box", u"cp", u"ss", u"site", u"comp"}) {
+    if (!digits) break;
     if (f.size() <= prefix.size() || f.size() > prefix.size() + 8 ||
         f.compare(0, prefix.size(), prefix) != 0) {
       continue;
     }
-    bool digits = true;
-    for (size_t k = prefix.size(); k < f.size(); ++k) digits = digits && IsDigit(f[k]);
-    if (!digits) continue;
+    bool all_digits = true;
+    for (size_t k = prefix.size(); k < f.size(); ++k) all_digits = all_digits && IsDigit(f[k]);
+    if (!all_digits) continue;
     for (const Lead& lead : kLeads) {
       if (lead.count == 1 && lead.words[0] == prefix) {
         d.kind = lead.kind;
@@ -366,6 +402,7 @@ Delivery MatchDelivery(const Context& c, int i, int limit) {
     d.glued = static_cast<int>(prefix.size());
     return d;
   }
+  if (digits) return d;  // a number starts no other form
   for (const Lead& lead : kLeads) {
     if (i + lead.count - 1 > limit) continue;
     bool same = true;
@@ -496,6 +533,14 @@ Found FindMunicipality(Finder& f, int low, int last, int floor, bool after_stati
   // do needs no look-up.
   if (strict && WordAt(c, last).Is(kTraitStreetType | kTraitDirection | kTraitHasDigit)) {
     return none;
+  }
+  if (strict && floor == 0) {
+    // Only a name after a comma: none, no look-up.
+    bool comma = false;
+    for (int k = std::max(low - 1, 1); k < last && !comma; ++k) {
+      comma = WordAt(c, k).Is(kTraitCommaAfter);
+    }
+    if (!comma) return none;
   }
   // After the last comma before it.
   int comma = 0;
