@@ -95,8 +95,11 @@ constexpr const char* kExamples = R"(Examples:
       add each address in Canada Post's standard form (5-123 RUE SAINT DENIS O)
 
 Output columns: address (or the CSV file's own columns), number, street,
-street_type, direction, unit, (with --flags: flags, unplaced_words,) (with
---standard: standard_line, standard_type, standard_direction,) error. A row that cannot be parsed keeps its
+street_type, direction, unit, (with --profile canada: po_box, rural_route,
+general_delivery, station, municipality, province, postal_code,) (with --flags:
+flags, unplaced_words,) (with --standard: standard_line, standard_type,
+standard_direction, and with --profile canada standard_delivery_line,
+standard_last_line,) error. A row that cannot be parsed keeps its
 place, with empty parts and the reason in the error column. In TSV, tab,
 newline, carriage return and backslash inside a field are written as \t, \n,
 \r and \\.
