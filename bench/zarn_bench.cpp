@@ -7,6 +7,13 @@
 //   Single   one Parse call per address (pooled connection, caches).
 //   Batch    ParseBatch over blocks of addresses, result storage reused.
 //   CanadaBatch  the same with the canada rule profile.
+//   CanadaWholeBatch  the canada profile on whole addresses: each corpus line
+//            followed by a municipality, province and postal code in one of
+//            the styles files write them (commas or none, French brackets,
+//            the code without its space, the province last), or a delivery
+//            line in its place; ZARN_BENCH_WHOLE_CORPUS names a file of whole
+//            addresses to use instead (such as the address column of
+//            ../shared/refdata/whole/*.tsv).
 //   Floor    only finding the line ends and spaces of the text (SSE2, sixteen
 //            bytes at a time), recording every cut, and checking the lines
 //            that are not ASCII as UTF-8: work that no parser of this text
@@ -18,11 +25,13 @@
 #include <benchmark/benchmark.h>
 #include <utf8.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -77,6 +86,58 @@ const std::vector<std::string_view>& CorpusViews() {
   return views;
 }
 
+// The municipality lines that the whole-address corpus adds to street lines,
+// in turn; a line starting with "|" replaces the street line (a delivery
+// line).
+constexpr const char* kWholeTails[] = {
+    ", Winnipeg, MB R3C 1A1",
+    " TORONTO ON  M5W 1A1",
+    ", Montréal (Québec)  H2X 3K8",
+    " richmond hill on l4c0p5",
+    ", Halton Hills, Ontario L7G 6G9",
+    " Seeley's Bay ON K0H 2N0",
+    ", trois-pistoles J0T 2E0",
+    " THOMPSON R8N 1N2 MB",
+    "|PO Box 4001 Stn A, Toronto ON M5W 1A1",
+    "|RR 2, Site 5, Comp 10, Gibsons BC V0N 1V0",
+    ", Saint-Jean-sur-Richelieu, QC J3B 8R8",
+    " North Vancouver BC V7J 3P3",
+};
+
+const std::vector<std::string>& WholeCorpus() {
+  static const std::vector<std::string> lines = [] {
+    std::vector<std::string> distinct;
+    const std::string path = FromEnv("ZARN_BENCH_WHOLE_CORPUS", "");
+    if (!path.empty()) {
+      std::ifstream in(path, std::ios::binary);
+      if (!in) throw std::runtime_error("cannot read the corpus " + path);
+      for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        distinct.push_back(std::move(line));
+      }
+      if (distinct.empty()) throw std::runtime_error("the corpus " + path + " is empty");
+    } else {
+      const auto& street = Corpus();
+      const size_t tails = std::size(kWholeTails);
+      for (size_t i = 0; i < std::min(street.size(), size_t{30'000}); ++i) {
+        const std::string_view tail = kWholeTails[i % tails];
+        distinct.push_back(tail[0] == '|' ? std::string(tail.substr(1))
+                                          : street[i] + std::string(tail));
+      }
+    }
+    std::vector<std::string> all;
+    all.reserve(kCorpusLines);
+    for (size_t i = 0; i < kCorpusLines; ++i) all.push_back(distinct[i % distinct.size()]);
+    return all;
+  }();
+  return lines;
+}
+
+const std::vector<std::string_view>& WholeCorpusViews() {
+  static const std::vector<std::string_view> views(WholeCorpus().begin(), WholeCorpus().end());
+  return views;
+}
+
 void BM_Literal(benchmark::State& state) {
   const zarn::ZarnAddress parser =
       zarn::detail::Access::WithPolicy(DatabasePath(), zarn::internal::DbPolicy::kOpenPerPass);
@@ -107,9 +168,10 @@ void BM_Single(benchmark::State& state) {
 BENCHMARK(BM_Single)->Unit(benchmark::kMicrosecond);
 
 // Parses blocks of the corpus with ParseBatch until `state` stops.
-void RunBatches(benchmark::State& state, zarn::ParseOptions options) {
+void RunBatches(benchmark::State& state, zarn::ParseOptions options,
+                const std::vector<std::string_view>& corpus = CorpusViews()) {
   const zarn::ZarnAddress parser(DatabasePath(), options);
-  const std::span<const std::string_view> lines(CorpusViews());
+  const std::span<const std::string_view> lines(corpus);
   std::vector<zarn::BatchResult> out(kBatchSize);
   size_t at = 0;
   int64_t failed = 0;
@@ -130,6 +192,11 @@ void BM_CanadaBatch(benchmark::State& state) {
   RunBatches(state, zarn::ParseOptions{.profile = zarn::Profile::kCanada});
 }
 BENCHMARK(BM_CanadaBatch)->Unit(benchmark::kMicrosecond);
+
+void BM_CanadaWholeBatch(benchmark::State& state) {
+  RunBatches(state, zarn::ParseOptions{.profile = zarn::Profile::kCanada}, WholeCorpusViews());
+}
+BENCHMARK(BM_CanadaWholeBatch)->Unit(benchmark::kMicrosecond);
 
 // The corpus as one text, its lines ended by "\n", and where each block of
 // kBatchSize lines starts (the last entry is the text's size).

@@ -55,3 +55,17 @@ CREATE TABLE StreetTypeSymbol (
   Comment            TEXT
 );
 CREATE UNIQUE INDEX StreetTypeSymbolByType ON StreetTypeSymbol (StreetTypeDesc, Language);
+
+-- The gazetteer: Canadian municipalities and places with their province or
+-- territory (two-letter symbol), which the canada profile reads to find the
+-- municipality of a whole address. Kind: csd (a census subdivision),
+-- csd_alternate (its other official name), place (a locality inside one).
+CREATE TABLE Municipality (
+  MunicipalityID INTEGER PRIMARY KEY,
+  Name           TEXT NOT NULL COLLATE NOCASE,
+  Province       TEXT NOT NULL,
+  Kind           TEXT,
+  Source         TEXT,
+  Comment        TEXT
+);
+CREATE INDEX MunicipalityByName ON Municipality (Name);

@@ -97,6 +97,7 @@ void ParseFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) noexcep
   try {
     auto* connection = static_cast<Connection*>(sqlite3_user_data(ctx));
     zarn::OutputOptions output;
+    output.profile = profile;
     if (kAnswer == kWholeResult) {
       output.diagnostics = argc > 2 && sqlite3_value_int(argv[2]) != 0;
       output.standard = argc > 3 && sqlite3_value_int(argv[3]) != 0;
@@ -107,10 +108,11 @@ void ParseFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) noexcep
     if (kAnswer == kWholeResult) {
       zarn::AppendResultJson(out, result, output);
     } else if (kAnswer == kAllFields) {
-      // The fields only, as the encoder writes them.
+      // The fields the profile fills, as the encoder writes them.
       out.push_back('{');
       for (size_t f = 0; f < zarn::kFieldCount; ++f) {
-        if (f > 0) out.push_back(',');
+        if (!zarn::Fields()[f].FilledBy(profile)) continue;
+        if (out.size() > 1) out.push_back(',');
         zarn::AppendJsonString(out, zarn::Fields()[f].name);
         out.push_back(':');
         zarn::AppendJsonString(out, result.parts.Field(f));

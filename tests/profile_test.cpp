@@ -38,7 +38,8 @@ TEST(DiagnosticFlagNames, InBitOrderUnknownBitsLeftOut) {
   const std::string all = DiagnosticFlagNames(kAllDiagnosticFlags);
   EXPECT_EQ(all,
             "no_street_type,no_street_number,no_street,range_assumed,unit_assumed,"
-            "direction_ambiguous,unknown_words,street_type_assumed");
+            "direction_ambiguous,unknown_words,street_type_assumed,postal_code_invalid,"
+            "postal_code_province,municipality_unknown,no_province");
 }
 
 class Profiles : public ::testing::Test {

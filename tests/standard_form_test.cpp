@@ -196,6 +196,55 @@ TEST(StandardForm, TypedAddressIsALanguageClue) {
             "4500 SAINT LAURENT BLVD W");
 }
 
+// The delivery line and the last line of a whole address, parsed with the
+// canada profile, in English and French.
+TEST(StandardForm, DeliveryLineAndLastLine) {
+  const ZarnAddress canada(testing::BundledDatabase(), ParseOptions{.profile = Profile::kCanada});
+  struct Case {
+    const char* address;
+    Language language;
+    const char* line;
+    const char* delivery;
+    const char* last;
+  };
+  const Case cases[] = {
+      {"PO Box 4001 Stn A, Toronto ON M5W 1A1", kDetect, "", "PO BOX 4001 STN A",
+       "TORONTO ON  M5W 1A1"},
+      {"CP 123 SUCC BUREAU-CHEF, Rimouski QC G5L 7B7", kDetect, "", "CP 123 SUCC BUREAU-CHEF",
+       "RIMOUSKI QC  G5L 7B7"},
+      {"PO Box 4001 Stn A, Toronto ON M5W 1A1", kFr, "", "CP 4001 SUCC A", "TORONTO ON  M5W 1A1"},
+      {"RR 2 STN MAIN, Gibsons BC V0N 1V0", kDetect, "", "RR 2 STN MAIN", "GIBSONS BC  V0N 1V0"},
+      {"SS 3, Sherwood Park AB T8A 3K8", kDetect, "", "SS 3", "SHERWOOD PARK AB  T8A 3K8"},
+      {"GD STN MAIN, Whitehorse YT Y1A 1A1", kDetect, "", "GD STN MAIN", "WHITEHORSE YT  Y1A 1A1"},
+      {"Poste restante succ. A, Québec QC G1K 1A1", kDetect, "", "PR SUCC A", "QUÉBEC QC  G1K 1A1"},
+      {"po box 33021 rpo polo park, winnipeg, MB R3G 3N4", kDetect, "",
+       "PO BOX 33021 RPO POLO PARK", "WINNIPEG MB  R3G 3N4"},
+      {"123 Main St, Winnipeg, MB r3c1a1", kDetect, "123 MAIN ST", "", "WINNIPEG MB  R3C 1A1"},
+      {"1653 MACISAAC ROAD R.R.#2 P.O. Box:118, RICHMOND, PE C0B 1Y0", kEn, "1653 MACISAAC RD",
+       "PO BOX 118 RR 2", "RICHMOND PE  C0B 1Y0"},
+      {"5-123 rue Saint-Denis Ouest, Montréal (Québec) H2X 3K8", kDetect, "5-123 RUE SAINT-DENIS O",
+       "", "MONTRÉAL QC  H2X 3K8"},
+      {"123 Main St, Winnipeg R3C 1A1", kDetect, "123 MAIN ST", "", "WINNIPEG  R3C 1A1"},
+      {"123 Main St", kDetect, "123 MAIN ST", "", ""},
+  };
+  for (const Case& c : cases) {
+    const StandardAddress s = canada.Standardize(canada.Parse(c.address), c.language, c.address);
+    EXPECT_EQ(s.line, c.line) << c.address;
+    EXPECT_EQ(s.delivery_line, c.delivery) << c.address;
+    EXPECT_EQ(s.last_line, c.last) << c.address;
+  }
+  // Parts filled by hand; the specified rules fill none of the seven.
+  AddressParts parts{"1", "Main", "Street", "", ""};
+  parts.municipality = "St. John's";
+  parts.province = "NL";
+  EXPECT_EQ(canada.Standardize(parts).last_line, "ST JOHNS NL");
+  const ZarnAddress specified(testing::BundledDatabase());
+  const StandardAddress s = specified.Standardize(specified.Parse("PO Box 4001, Toronto ON"));
+  EXPECT_EQ(s.delivery_line + s.last_line, "");
+  parts.station = "STN \xff";
+  EXPECT_THROW(canada.Standardize(parts), Error);
+}
+
 TEST(StandardForm, UpperCaseOfLatinLetters) {
   EXPECT_EQ(internal::UpperCaseUtf8("côte-des-neiges"), "CÔTE-DES-NEIGES");
   EXPECT_EQ(internal::UpperCaseUtf8("éèêëàâäçîïôöùûüÿæœ"), "ÉÈÊËÀÂÄÇÎÏÔÖÙÛÜŸÆŒ");

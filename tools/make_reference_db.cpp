@@ -1,6 +1,6 @@
 // Builds the reference database from its text sources:
 //   make_reference_db OUTPUT SCHEMA.sql STREET_TYPES.tsv ALTERNATE_STREET_TYPES.tsv
-//                     STREET_TYPE_SYMBOLS.tsv
+//                     STREET_TYPE_SYMBOLS.tsv [GAZETTEER.tsv]
 // The file is written under a temporary name and renamed into place, so a
 // failed build never leaves a half-written database behind.
 #include <sqlite3.h>
@@ -99,9 +99,9 @@ class Db {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 6) {
+  if (argc != 6 && argc != 7) {
     std::cerr << "usage: make_reference_db OUTPUT SCHEMA.sql STREET_TYPES.tsv "
-                 "ALTERNATE_STREET_TYPES.tsv STREET_TYPE_SYMBOLS.tsv\n";
+                 "ALTERNATE_STREET_TYPES.tsv STREET_TYPE_SYMBOLS.tsv [GAZETTEER.tsv]\n";
     return 1;
   }
   const std::string output = argv[1];
@@ -140,6 +140,22 @@ int main(int argc, char** argv) {
             "SELECT StreetTypeDesc, ?2, ?3, ?4, ?5 FROM StreetType "
             "WHERE StreetTypeDesc = ?1 COLLATE BINARY",
             row);
+      }
+      if (argc == 7) {
+        static const std::string kSymbols[] = {"NL", "NS", "PE", "NB", "QC", "ON", "MB",
+                                               "SK", "AB", "BC", "YT", "NT", "NU"};
+        for (const auto& row : ReadTsv(argv[6], 4)) {
+          // name, province (two-letter symbol), kind, source
+          bool known = false;
+          for (const std::string& p : kSymbols) known = known || p == row[1];
+          if (row[0].empty() || !known) {
+            throw std::runtime_error("gazetteer row '" + row[0] + "': a name and one of the " +
+                                     "thirteen province symbols are needed, not '" + row[1] + "'");
+          }
+          db.Insert(
+              "INSERT INTO Municipality (Name, Province, Kind, Source) VALUES (?1, ?2, ?3, ?4)",
+              row);
+        }
       }
       db.Exec("COMMIT");
     }

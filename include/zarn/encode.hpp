@@ -3,9 +3,12 @@
 // PostgreSQL extensions, the C API's zarn_result_json).
 //
 // A result is written as the columns
-//   <every output field>            street_number street street_type direction unit
+//   <the output fields that OutputOptions::profile fills>
+//                                   street_number street street_type direction unit
+//                                   (canada: then po_box ... postal_code)
 //   [flags unplaced_words]          with OutputOptions::diagnostics
 //   [standard_line standard_type standard_direction]   with OutputOptions::standard
+//   [standard_delivery_line standard_last_line]         and the canada profile
 //   error
 // in TSV or CSV (one row, no line end), or as one JSON object with the same
 // field keys:
@@ -13,6 +16,8 @@
 //    "diagnostics":{"flags":["unit_assumed"],"unplaced_words":[]},
 //    "standard":{"line":"5-123 RUE SAINT DENIS O","street_type":"RUE",
 //                "direction":"O","language":"fr","flags":[]}}
+// (with the canada profile the standard object also has "delivery_line" and
+// "last_line", after "direction")
 // where a failed parse has "error":{"kind","number","message"} and the
 // standard form is null. Text that is not valid UTF-8 is written to JSON
 // with each bad sequence replaced by U+FFFD.

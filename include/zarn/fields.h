@@ -31,10 +31,23 @@
   X(STREET, street, ZARN_FILLED_BY_ALL, "the street name (Main, Saint Denis)")           \
   X(STREET_TYPE, street_type, ZARN_FILLED_BY_ALL, "the street type (Street, rue, Avenue)") \
   X(DIRECTION, direction, ZARN_FILLED_BY_ALL, "the direction, one or two letters (N, SW)") \
-  X(UNIT, unit, ZARN_FILLED_BY_ALL, "the unit, apartment or suite, without designator (5)")
+  X(UNIT, unit, ZARN_FILLED_BY_ALL, "the unit, apartment or suite, without designator (5)") \
+  X(PO_BOX, po_box, ZARN_FILLED_BY_CANADA,                                              \
+    "the PO box's identifier (PO BOX 4001, CP 123, Box 6: 4001)")                       \
+  X(RURAL_ROUTE, rural_route, ZARN_FILLED_BY_CANADA,                                    \
+    "the rural route's identifier (RR 2: 2; a suburban or mobile route keeps its kind: SS 3)") \
+  X(GENERAL_DELIVERY, general_delivery, ZARN_FILLED_BY_CANADA,                          \
+    "GD for general delivery (GD, General Delivery, PR, Poste restante)")               \
+  X(STATION, station, ZARN_FILLED_BY_CANADA,                                            \
+    "the delivery installation, its English symbol and name (STN A, RPO Westmount)")    \
+  X(MUNICIPALITY, municipality, ZARN_FILLED_BY_CANADA,                                  \
+    "the municipality as typed, punctuation around it dropped (Winnipeg, Saint-Laurent)") \
+  X(PROVINCE, province, ZARN_FILLED_BY_CANADA,                                          \
+    "the province or territory's two-letter symbol (MB, QC)")                           \
+  X(POSTAL_CODE, postal_code, ZARN_FILLED_BY_CANADA, "the postal code, A9A 9A9 upper case (R3C 1A1)")
 /* clang-format on */
 
-/* ZARN_FIELD_STREET_NUMBER ... ZARN_FIELD_UNIT: the index of each field. */
+/* ZARN_FIELD_STREET_NUMBER ... ZARN_FIELD_POSTAL_CODE: the index of each field. */
 #define ZARN_FIELD_ENUMERATOR_(id, name, profiles, meaning) ZARN_FIELD_##id,
 enum zarn_field { ZARN_FIELDS(ZARN_FIELD_ENUMERATOR_) ZARN_FIELD_COUNT_ };
 #undef ZARN_FIELD_ENUMERATOR_

@@ -143,6 +143,10 @@ const char* zarn_profile_name(size_t index);
 #define ZARN_FLAG_DIRECTION_AMBIGUOUS 0x20u
 #define ZARN_FLAG_UNKNOWN_WORDS 0x40u
 #define ZARN_FLAG_STREET_TYPE_ASSUMED 0x80u
+#define ZARN_FLAG_POSTAL_CODE_INVALID 0x100u
+#define ZARN_FLAG_POSTAL_CODE_PROVINCE 0x200u
+#define ZARN_FLAG_MUNICIPALITY_UNKNOWN 0x400u
+#define ZARN_FLAG_NO_PROVINCE 0x800u
 
 /* What one parse could not settle: the flags, and the words the rules could
  * not place, as typed, separated by single spaces ("" for none). */

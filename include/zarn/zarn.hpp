@@ -128,8 +128,14 @@ enum DiagnosticFlag : uint32_t {
   kFlagDirectionAmbiguous = 1u << 5,  // a direction word that might belong to the name
   kFlagUnknownWords = 1u << 6,        // words the rules could not place (see unplaced_words)
   kFlagStreetTypeAssumed = 1u << 7,   // the street type was chosen among several candidates
+  // Whole addresses (municipality, province and postal code after the street
+  // or delivery line):
+  kFlagPostalCodeInvalid = 1u << 8,     // A9A 9A9 with a letter Canada Post never uses
+  kFlagPostalCodeProvince = 1u << 9,    // its first letter belongs to another province
+  kFlagMunicipalityUnknown = 1u << 10,  // not in the gazetteer for that province
+  kFlagNoProvince = 1u << 11,           // a municipality or postal code, but no province
 };
-inline constexpr uint32_t kAllDiagnosticFlags = (1u << 8) - 1;
+inline constexpr uint32_t kAllDiagnosticFlags = (1u << 12) - 1;
 
 // One diagnostic flag: its bit, its name in every interface, what it means.
 struct FlagInfo {
@@ -172,9 +178,13 @@ std::span<const FieldInfo> Fields() noexcept;
 int FieldIndex(std::string_view name) noexcept;
 
 // The parts of one address, one member per output field (street_number,
-// street, street_type, direction, unit, in that order; see zarn/fields.h).
+// street, street_type, direction, unit: the street line; then po_box,
+// rural_route, general_delivery, station, municipality, province,
+// postal_code: a whole address, filled by the kCanada profile only; in that
+// order; see zarn/fields.h). Every member has an initialiser, so that
+// callers may list only the first five.
 struct AddressParts {
-#define ZARN_FIELD_MEMBER_(id, name, profiles, meaning) std::string name;
+#define ZARN_FIELD_MEMBER_(id, name, profiles, meaning) std::string name = {};
   ZARN_FIELDS(ZARN_FIELD_MEMBER_)
 #undef ZARN_FIELD_MEMBER_
 
@@ -229,6 +239,14 @@ struct StandardAddress {
   std::string unit;                        // "5"
   Language language = Language::kEnglish;  // kEnglish or kFrench, as written
   uint32_t flags = 0;                      // StandardFlag bits
+  // A whole address (the seven parts the kCanada profile fills), empty
+  // without them. The delivery line: the PO box, rural route or general
+  // delivery, then the station ("PO BOX 4001 STN A", "CP 123 SUCC
+  // BUREAU-CHEF", "RR 2 STN MAIN", "GD STN MAIN", "PR SUCC A"). The last
+  // line: municipality, province and postal code, one space between the
+  // first two and two before the code ("WINNIPEG MB  R3C 1A1").
+  std::string delivery_line = {};
+  std::string last_line = {};
 
   friend bool operator==(const StandardAddress&, const StandardAddress&) = default;
 };
@@ -257,6 +275,10 @@ struct OutputOptions {
   bool diagnostics = false;  // flags and unplaced words
   bool standard = false;     // the standard form, in `language`
   Language language = Language::kDetect;
+  // The profile the results come from: an encoder (zarn/encode.hpp) writes
+  // only the fields that profile fills, and with kCanada the standard form's
+  // delivery and last lines as well.
+  Profile profile = Profile::kSpecified;
 };
 
 // One answer of StandardizeBatch(): error_number 0 means success.

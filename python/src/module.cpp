@@ -120,7 +120,8 @@ py::tuple FlagTuple(const std::string& names) {
 py::object MakeStandard(const zarn::StandardAddress& s) {
   return py::reinterpret_borrow<py::object>(g_standard_type)(
       Utf8(s.line), Utf8(s.street_number), Utf8(s.street), Utf8(s.street_type), Utf8(s.direction),
-      Utf8(s.unit), zarn::LanguageName(s.language), FlagTuple(zarn::StandardFlagNames(s.flags)));
+      Utf8(s.unit), zarn::LanguageName(s.language), FlagTuple(zarn::StandardFlagNames(s.flags)),
+      Utf8(s.delivery_line), Utf8(s.last_line));
 }
 
 zarn::Language LanguageArgument(const std::string& language) {

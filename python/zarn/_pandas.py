@@ -10,6 +10,8 @@ from ._zarn import Parser
 COLUMNS = list(_types.Parts._fields)
 FLAG_COLUMNS = ["flags", "unplaced_words"]
 STANDARD_COLUMNS = ["standard_line", "standard_type", "standard_direction"]
+# With the canada profile, after those: a whole address's two standard lines.
+WHOLE_STANDARD_COLUMNS = ["standard_delivery_line", "standard_last_line"]
 
 
 def parse_series(series: pd.Series, parser=None, threads=None, errors="raise",
@@ -35,7 +37,9 @@ def parse_series(series: pd.Series, parser=None, threads=None, errors="raise",
             e.index = positions[index]
             e.message = f"{e.message.rsplit(' (address ', 1)[0]} (row {row!r})"
         raise
-    columns = COLUMNS + (FLAG_COLUMNS if flags else []) + (STANDARD_COLUMNS if standard else [])
+    whole = parser.profile == "canada"
+    standard_columns = STANDARD_COLUMNS + (WHOLE_STANDARD_COLUMNS if whole else [])
+    columns = COLUMNS + (FLAG_COLUMNS if flags else []) + (standard_columns if standard else [])
     rows = []
     it = iter(parsed)
     texts = iter(present)
@@ -57,5 +61,7 @@ def parse_series(series: pd.Series, parser=None, threads=None, errors="raise",
         if standard:
             form = parser.standardize(parts, language, text)
             row += (form.line, form.street_type, form.direction)
+            if whole:
+                row += (form.delivery_line, form.last_line)
         rows.append(row)
     return pd.DataFrame(rows, columns=columns, index=series.index, dtype=object)

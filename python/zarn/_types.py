@@ -47,6 +47,9 @@ class StandardAddress(NamedTuple):
     language: 'en' or 'fr', the language it is written in.
     flags: names of what could not be written the Canada Post way:
     'type_without_symbol', 'type_other_language', 'direction_unknown'.
+    delivery_line, last_line: a whole address's delivery line ('PO BOX 4001
+    STN A') and last line ('TORONTO ON  M5W 1A1'), from the parts only the
+    'canada' profile fills; '' without them.
     """
 
     line: str
@@ -57,6 +60,8 @@ class StandardAddress(NamedTuple):
     unit: str
     language: str
     flags: tuple
+    delivery_line: str = ""
+    last_line: str = ""
 
 
 class Error(Exception):

@@ -24,6 +24,13 @@ class Parts(NamedTuple):
     street_type: str
     direction: str
     unit: str
+    po_box: str
+    rural_route: str
+    general_delivery: str
+    station: str
+    municipality: str
+    province: str
+    postal_code: str
 
 class Diagnostics(NamedTuple):
     flags: tuple
@@ -38,6 +45,8 @@ class StandardAddress(NamedTuple):
     unit: str
     language: str
     flags: tuple
+    delivery_line: str
+    last_line: str
 
 class Error(Exception):
     number: int

@@ -35,7 +35,11 @@ static_assert(ZARN_FLAG_NO_STREET_TYPE == zarn::kFlagNoStreetType &&
               ZARN_FLAG_UNIT_ASSUMED == zarn::kFlagUnitAssumed &&
               ZARN_FLAG_DIRECTION_AMBIGUOUS == zarn::kFlagDirectionAmbiguous &&
               ZARN_FLAG_UNKNOWN_WORDS == zarn::kFlagUnknownWords &&
-              ZARN_FLAG_STREET_TYPE_ASSUMED == zarn::kFlagStreetTypeAssumed);
+              ZARN_FLAG_STREET_TYPE_ASSUMED == zarn::kFlagStreetTypeAssumed &&
+              ZARN_FLAG_POSTAL_CODE_INVALID == zarn::kFlagPostalCodeInvalid &&
+              ZARN_FLAG_POSTAL_CODE_PROVINCE == zarn::kFlagPostalCodeProvince &&
+              ZARN_FLAG_MUNICIPALITY_UNKNOWN == zarn::kFlagMunicipalityUnknown &&
+              ZARN_FLAG_NO_PROVINCE == zarn::kFlagNoProvince);
 
 static_assert(ZARN_LANGUAGE_ENGLISH == static_cast<int>(zarn::Language::kEnglish) &&
               ZARN_LANGUAGE_FRENCH == static_cast<int>(zarn::Language::kFrench) &&
@@ -489,6 +493,7 @@ zarn_status zarn_parse_result(const zarn_parser* parser, const char* address, si
     auto made = std::make_unique<zarn_result>();
     made->options.diagnostics = (options & ZARN_RESULT_DIAGNOSTICS) != 0;
     made->options.standard = (options & ZARN_RESULT_STANDARD) != 0;
+    made->options.profile = parser->parser.Options().profile;
     made->result = parser->parser.ParseResultOf(AddressView(address, address_size), made->options);
     if (!made->result.ok()) {
       SetError(error, made->result.error_number, made->result.error_message);

@@ -2,6 +2,7 @@
 // the profile's passes (src/rules/canada/, in the order of kCanadaPasses)
 // and the two alternate-address passes of the reference database.
 #include <iterator>
+#include <utility>
 
 #include "base/text.h"
 #include "component/pipeline.h"
@@ -17,9 +18,10 @@ namespace canada {
 
 const NamedPass kCanadaPasses[] = {
     {"SplitGluedTokens", SplitGluedTokens},         {"DescribeWords", DescribeWords},
-    {"MarkUnitsCanada", MarkUnitsCanada},           {"MarkCivicNumber", MarkCivicNumber},
-    {"MarkTrailingUnit", MarkTrailingUnit},         {"MarkDirectionCanada", MarkDirectionCanada},
-    {"MarkStreetTypeCanada", MarkStreetTypeCanada}, {"MarkStreetNameCanada", MarkStreetNameCanada},
+    {"MarkWholeAddress", MarkWholeAddress},         {"MarkUnitsCanada", MarkUnitsCanada},
+    {"MarkCivicNumber", MarkCivicNumber},           {"MarkTrailingUnit", MarkTrailingUnit},
+    {"MarkDirectionCanada", MarkDirectionCanada},   {"MarkStreetTypeCanada", MarkStreetTypeCanada},
+    {"MarkStreetNameCanada", MarkStreetNameCanada},
 };
 const int kCanadaPassCount = static_cast<int>(std::size(kCanadaPasses));
 
@@ -27,16 +29,25 @@ const int kCanadaPassCount = static_cast<int>(std::size(kCanadaPasses));
 
 namespace {
 
-void NoteMissingParts(const SegmentTable& table, uint32_t& flags) {
-  if (table.FindSegmentOfKind(kKindStreetType, 1) == 0) flags |= kFlagNoStreetType;
-  if (table.FindSegmentOfKind(kKindStreetNumber, 1) == 0) flags |= kFlagNoStreetNumber;
-  if (table.FindSegmentOfKind(kKindStreet, 1) == 0) flags |= kFlagNoStreet;
+void NoteMissingParts(const SegmentTable& table, const canada::WholeAddress& whole,
+                      uint32_t& flags) {
+  const int type = table.FindSegmentOfKind(kKindStreetType, 1);
+  const int number = table.FindSegmentOfKind(kKindStreetNumber, 1);
+  const int street = table.FindSegmentOfKind(kKindStreet, 1);
+  // A delivery form alone ("PO Box 4001 Stn A") is a whole delivery line:
+  // no street is missing from it.
+  const bool delivery =
+      !whole.po_box.empty() || !whole.rural_route.empty() || !whole.general_delivery.empty();
+  if (delivery && type == 0 && number == 0 && street == 0) return;
+  if (type == 0) flags |= kFlagNoStreetType;
+  if (number == 0) flags |= kFlagNoStreetNumber;
+  if (street == 0) flags |= kFlagNoStreet;
 }
 
 }  // namespace
 
 void AnalyzeAddressCanada(std::u16string& text, SegmentTable& table, DatabaseSession& db,
-                          Diagnostics* diagnostics) {
+                          Diagnostics* diagnostics, AddressParts* whole) {
   ZARN_THREAD_SCRATCH canada::State state;
   state.flags = 0;
   canada::CleanTextCanada(text, state.scratch);
@@ -67,8 +78,25 @@ void AnalyzeAddressCanada(std::u16string& text, SegmentTable& table, DatabaseSes
   ClassifyCharacters(table);
   NormaliseUnitNumber(table);
 
+  if (whole != nullptr) {
+    const canada::WholeAddress& w = state.whole;
+    const std::pair<const std::u16string*, std::string*> fields[] = {
+        {&w.po_box, &whole->po_box},
+        {&w.rural_route, &whole->rural_route},
+        {&w.general_delivery, &whole->general_delivery},
+        {&w.station, &whole->station},
+        {&w.municipality, &whole->municipality},
+        {&w.province, &whole->province},
+        {&w.postal_code, &whole->postal_code},
+    };
+    for (const auto& [from, to] : fields) {
+      to->clear();
+      AppendUtf16AsUtf8(*from, *to);
+    }
+  }
+
   if (diagnostics == nullptr) return;
-  NoteMissingParts(table, state.flags);
+  NoteMissingParts(table, state.whole, state.flags);
   diagnostics->flags |= state.flags;
 }
 

@@ -21,9 +21,11 @@ void AnalyzeAddressUtf8(std::string_view address, std::u16string& text, SegmentT
 
 // The same for the kCanada profile: its own clean-up, tokenising and passes
 // over the same table and database. Records what it could not settle in
-// `*diagnostics` when that is not null (the caller empties it first).
+// `*diagnostics` when that is not null (the caller empties it first), and
+// the seven parts of a whole address (po_box ... postal_code) in `*whole`
+// when that is not null; the street-line parts stay in the table.
 void AnalyzeAddressCanada(std::u16string& text, SegmentTable& table, DatabaseSession& db,
-                          Diagnostics* diagnostics);
+                          Diagnostics* diagnostics, AddressParts* whole = nullptr);
 
 // The answer for one kind, read from a finished table: the first segment of
 // that kind; for Street, every later street word up to the last record

@@ -151,6 +151,13 @@ constexpr FlagInfo kDiagnosticFlags[] = {
     {kFlagUnknownWords, "unknown_words", "words the rules could not place (see unplaced_words)"},
     {kFlagStreetTypeAssumed, "street_type_assumed",
      "the street type was chosen among several candidates"},
+    {kFlagPostalCodeInvalid, "postal_code_invalid",
+     "a postal code (A9A 9A9) with a letter Canada Post never uses"},
+    {kFlagPostalCodeProvince, "postal_code_province",
+     "the postal code's first letter belongs to another province"},
+    {kFlagMunicipalityUnknown, "municipality_unknown",
+     "the municipality is not in the gazetteer for that province"},
+    {kFlagNoProvince, "no_province", "a municipality or postal code, but no province"},
 };
 static_assert(std::size(kDiagnosticFlags) == std::bit_width(kAllDiagnosticFlags));
 
@@ -231,30 +238,34 @@ struct ThreadScratch {
 // Parses `address` into `table`, with `text` as room for its UTF-16 form.
 // A database error drops the session's connection, since its file may be
 // gone or damaged.
+// When `whole` is not null, the fields that the segment table does not hold
+// (those after unit: a whole address's po_box ... postal_code) are emptied
+// and, with the kCanada profile, filled there.
 void ParseInto(DatabaseSession& session, const ParseOptions& options, std::string_view address,
-               std::u16string& text, SegmentTable& table, Diagnostics* diagnostics) {
+               std::u16string& text, SegmentTable& table, Diagnostics* diagnostics,
+               AddressParts* whole = nullptr) {
+  if (whole != nullptr) {
+    for (size_t f = ZARN_FIELD_UNIT + 1; f < kFieldCount; ++f) whole->Field(f).clear();
+  }
   session.DropConnectionOnError([&] {
     if (options.profile == Profile::kCanada) {
       internal::Utf8ToUtf16(address, text);
-      internal::AnalyzeAddressCanada(text, table, session, diagnostics);
+      internal::AnalyzeAddressCanada(text, table, session, diagnostics, whole);
     } else {
       internal::AnalyzeAddressUtf8(address, text, table, session);
     }
   });
 }
 
-// The parts that the segment table holds, one segment kind each.
-// Fields beyond the five classic ones (rows added to the field table) are
-// emptied first, so that a result reused by ParseBatch keeps nothing of an
-// earlier address; a field that rules fill is read here from its segment
-// kind, like the five.
+// The five street-line parts, which the segment table holds, one segment
+// kind each. The fields after unit are ParseInto's (emptied there first, so
+// that a result reused by ParseBatch keeps nothing of an earlier address).
 void ReadParts(ThreadScratch& scratch, AddressParts& parts) {
   std::string* out[] = {nullptr,     &parts.street_type, &parts.street, &parts.street_number,
                         &parts.unit, &parts.direction};
   static_assert(kStreetType == 1 && kStreet == 2 && kStreetNumber == 3 && kUnit == 4 &&
                 kDirection == 5);
   internal::ReadFivePartsUtf8(scratch.table, out);
-  for (size_t f = ZARN_FIELD_UNIT + 1; f < kFieldCount; ++f) parts.Field(f).clear();
 }
 
 // Runs `body` with a database session for one call; running out of memory
@@ -330,8 +341,8 @@ AddressParts ZarnAddress::Parse(std::string_view address, Diagnostics* diagnosti
   if (diagnostics != nullptr) *diagnostics = Diagnostics{};
   return WithSession(*db_, [&](DatabaseSession& session) {
     ZARN_THREAD_SCRATCH ThreadScratch scratch;
-    ParseInto(session, options_, address, scratch.text, scratch.table, diagnostics);
     AddressParts parts;
+    ParseInto(session, options_, address, scratch.text, scratch.table, diagnostics, &parts);
     ReadParts(scratch, parts);
     return parts;
   });
@@ -361,7 +372,8 @@ void ZarnAddress::ParseBatch(std::span<const std::string_view> addresses,
       } else if (!r.diagnostics.empty()) {
         r.diagnostics = Diagnostics{};
       }
-      ParseInto(session, options_, addresses[i], scratch.text, scratch.table, diagnostics);
+      ParseInto(session, options_, addresses[i], scratch.text, scratch.table, diagnostics,
+                &r.parts);
       ReadParts(scratch, r.parts);
       r.error_number = 0;
       r.error_message.clear();

@@ -17,6 +17,11 @@ namespace {
 constexpr std::string_view kDiagnosticColumns[] = {"flags", "unplaced_words"};
 constexpr std::string_view kStandardColumns[] = {"standard_line", "standard_type",
                                                  "standard_direction"};
+// With the canada profile, after those: a whole address's standard lines.
+constexpr std::string_view kWholeStandardColumns[] = {"standard_delivery_line",
+                                                      "standard_last_line"};
+
+bool WritesWholeLines(const OutputOptions& options) { return options.profile == Profile::kCanada; }
 
 // The length of the valid UTF-8 sequence at the start of `s` (1 to 4), or,
 // negated, the length of its longest start that could begin one (0 for a
@@ -89,18 +94,28 @@ void AppendRow(std::string& out, const ParseResult& result, const OutputOptions&
 
 std::vector<std::string_view> ResultColumns(const OutputOptions& options) {
   std::vector<std::string_view> columns;
-  for (const FieldInfo& field : Fields()) columns.emplace_back(field.name);
+  for (const FieldInfo& field : Fields()) {
+    if (field.FilledBy(options.profile)) columns.emplace_back(field.name);
+  }
   if (options.diagnostics)
     columns.insert(columns.end(), std::begin(kDiagnosticColumns), std::end(kDiagnosticColumns));
-  if (options.standard)
+  if (options.standard) {
     columns.insert(columns.end(), std::begin(kStandardColumns), std::end(kStandardColumns));
+    if (WritesWholeLines(options)) {
+      columns.insert(columns.end(), std::begin(kWholeStandardColumns),
+                     std::end(kWholeStandardColumns));
+    }
+  }
   columns.emplace_back("error");
   return columns;
 }
 
 void AppendResultValues(const ParseResult& result, const OutputOptions& options,
                         std::vector<std::string_view>& values, std::string (&scratch)[2]) {
-  for (size_t f = 0; f < kFieldCount; ++f) values.emplace_back(result.parts.Field(f));
+  const std::span<const FieldInfo> fields = Fields();
+  for (size_t f = 0; f < fields.size(); ++f) {
+    if (fields[f].FilledBy(options.profile)) values.emplace_back(result.parts.Field(f));
+  }
   if (options.diagnostics) {
     scratch[0] = DiagnosticFlagNames(result.diagnostics.flags);
     scratch[1].clear();
@@ -116,8 +131,12 @@ void AppendResultValues(const ParseResult& result, const OutputOptions& options,
       values.emplace_back(result.standard->line);
       values.emplace_back(result.standard->street_type);
       values.emplace_back(result.standard->direction);
+      if (WritesWholeLines(options)) {
+        values.emplace_back(result.standard->delivery_line);
+        values.emplace_back(result.standard->last_line);
+      }
     } else {
-      values.insert(values.end(), 3, std::string_view());
+      values.insert(values.end(), WritesWholeLines(options) ? 5 : 3, std::string_view());
     }
   }
   values.emplace_back(result.error_message);
@@ -214,13 +233,14 @@ void AppendResultJson(std::string& out, const ParseResult& result, const OutputO
   out.push_back('{');
   const std::span<const FieldInfo> fields = Fields();
   for (size_t f = 0; f < fields.size(); ++f) {
-    if (f > 0) out.push_back(',');
+    if (!fields[f].FilledBy(options.profile)) continue;
     out.push_back('"');
     out.append(fields[f].name);
     out.append("\":");
     AppendJsonString(out, result.parts.Field(f));
+    out.push_back(',');
   }
-  out.append(",\"error\":");
+  out.append("\"error\":");
   if (result.ok()) {
     out.append("null");
   } else {
@@ -251,6 +271,12 @@ void AppendResultJson(std::string& out, const ParseResult& result, const OutputO
       AppendJsonString(out, s.street_type);
       out.append(",\"direction\":");
       AppendJsonString(out, s.direction);
+      if (WritesWholeLines(options)) {
+        out.append(",\"delivery_line\":");
+        AppendJsonString(out, s.delivery_line);
+        out.append(",\"last_line\":");
+        AppendJsonString(out, s.last_line);
+      }
       out.append(",\"language\":");
       AppendJsonString(out, LanguageName(s.language));
       out.append(",\"flags\":");

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <array>
 #include <iterator>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "format/latin_case.h"
@@ -297,6 +299,70 @@ void Append(std::string& line, std::string_view word) {
   line += word;
 }
 
+// The delivery installations' symbols, English and French.
+constexpr std::pair<std::string_view, std::string_view> kStationSymbols[] = {
+    {"STN", "SUCC"}, {"RPO", "CSP"}, {"PO", "BDP"}, {"LCD", "PDF"}, {"CMC", "CPC"}, {"CDO", "CC"},
+};
+
+// Whether the typed address writes its delivery form in French (CP, C.P.,
+// Case postale, SUCC, CSP, PR, Poste restante).
+bool FrenchDeliveryWords(std::string_view address) {
+  std::string word;
+  auto french = [&word] {
+    for (std::string_view w : {"CP", "SUCC", "SUCCURSALE", "CSP", "POSTALE", "RESTANTE", "BDP"}) {
+      if (word == w) return true;
+    }
+    return false;
+  };
+  for (size_t i = 0; i <= address.size(); ++i) {
+    const char c = i < address.size() ? address[i] : ' ';
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) {
+      word += static_cast<char>(c >= 'a' ? c - 32 : c);
+    } else if (c != '.') {
+      if (french()) return true;
+      word.clear();
+    }
+  }
+  return false;
+}
+
+// The delivery line and the last line of a whole address.
+void WriteWholeLines(const AddressParts& parts, bool french, StandardAddress& out) {
+  const std::string box = CleanPart(parts.po_box);
+  if (!box.empty()) {
+    Append(out.delivery_line, french ? "CP" : "PO BOX");
+    Append(out.delivery_line, box);
+  }
+  const std::string route = CleanPart(parts.rural_route);
+  if (!route.empty()) {
+    // "SS 3" and "MR 5" keep their kind; a bare identifier is a rural route.
+    const bool kind = route.size() > 3 && (route.starts_with("SS ") || route.starts_with("MR "));
+    if (!kind) Append(out.delivery_line, "RR");
+    Append(out.delivery_line, route);
+  }
+  if (!parts.general_delivery.empty()) Append(out.delivery_line, french ? "PR" : "GD");
+  std::string station = CleanPart(parts.station);
+  if (!station.empty()) {
+    const size_t space = station.find(' ');
+    const std::string_view symbol = std::string_view(station).substr(0, space);
+    for (const auto& [english, french_symbol] : kStationSymbols) {
+      if (symbol == english || symbol == french_symbol) {
+        station = std::string(french ? french_symbol : english) +
+                  (space == std::string::npos ? "" : station.substr(space));
+        break;
+      }
+    }
+    Append(out.delivery_line, station);
+  }
+  Append(out.last_line, CleanPart(parts.municipality));
+  Append(out.last_line, CleanPart(parts.province));
+  const std::string postal = CleanPart(parts.postal_code);
+  if (!postal.empty()) {
+    if (!out.last_line.empty()) out.last_line += ' ';  // two spaces before the code
+    Append(out.last_line, postal);
+  }
+}
+
 }  // namespace
 
 StreetTypeSymbols MakeStreetTypeSymbols(const std::vector<SymbolRow>& rows) {
@@ -329,7 +395,14 @@ void CheckPartsUtf8(const AddressParts& parts) {
       {"street", &parts.street},
       {"street type", &parts.street_type},
       {"direction", &parts.direction},
-      {"unit", &parts.unit}};
+      {"unit", &parts.unit},
+      {"PO box", &parts.po_box},
+      {"rural route", &parts.rural_route},
+      {"general delivery", &parts.general_delivery},
+      {"station", &parts.station},
+      {"municipality", &parts.municipality},
+      {"province", &parts.province},
+      {"postal code", &parts.postal_code}};
   for (const auto& [name, text] : named) {
     const auto bad = utf8::find_invalid(text->begin(), text->end());
     if (bad != text->end()) {
@@ -461,6 +534,12 @@ StandardAddress FormatStandard(const AddressParts& parts, const StreetTypeSymbol
     Append(out.line, french ? "UNITÉ" : "UNIT");
     Append(out.line, out.unit);
   }
+  // A delivery line without a street shows its language in the words typed.
+  bool delivery_french = french;
+  if (language == Language::kDetect && parts.street_type.empty() && hint != nullptr) {
+    delivery_french = delivery_french || FrenchDeliveryWords(hint->address);
+  }
+  WriteWholeLines(parts, delivery_french, out);
   return out;
 }
 

@@ -6,6 +6,7 @@
 #include <new>
 #include <utility>
 
+#include "refdb/gazetteer.h"
 #include "zarn/zarn.hpp"
 
 namespace zarn::internal {
@@ -215,6 +216,7 @@ void Connection::CheckDataVersion() {
     delivery_addresses_.clear();
     symbol_rows_.reset();
     made_from_symbols_.reset();
+    gazetteer_.reset();
     has_street_rows_ = has_delivery_rows_ = -1;
     data_version_ = version;
   }

@@ -20,6 +20,8 @@ struct sqlite3_stmt;
 
 namespace zarn::internal {
 
+struct Gazetteer;  // refdb/gazetteer.h
+
 // How the parser reaches the file.
 enum class DbPolicy {
   // Pooled connections, prepared statements and look-up caches, all checked
@@ -112,6 +114,10 @@ class Connection {
   // What a layer above makes of those rows (the standard form's table by
   // street type), kept here until the rows are read again.
   std::shared_ptr<const void>& MadeFromSymbolRows() { return made_from_symbols_; }
+  // The gazetteer of the Municipality table, read once per version of the
+  // file (with the cache; on every call without). A file without the table
+  // gives an empty gazetteer whose `present` is false.
+  const Gazetteer& GazetteerTable();
 
  private:
   struct Statement;
@@ -154,6 +160,8 @@ class Connection {
   Memo<std::optional<DbText>> delivery_addresses_;
   std::optional<std::vector<SymbolRow>> symbol_rows_;
   std::shared_ptr<const void> made_from_symbols_;
+  std::unique_ptr<Gazetteer> gazetteer_;
+  std::unique_ptr<Gazetteer> scratch_gazetteer_;  // the uncached path's
   // Scratch results for the uncached path.
   DbText scratch_text_;
   DeliveryRow scratch_row_;

@@ -101,6 +101,7 @@ const char* KindName(int16_t type) {
     case kKindDash: return "Dash";
     case kKindDesignator: return "Designator";
     case kKindSuffixWord: return "Suffix";
+    case kKindWhole: return "Whole";
     default: return "Kind?";
   }
 }

@@ -23,6 +23,9 @@ enum Kind : int16_t {
   kKindDash = 6,
   kKindDesignator = 100,  // "Unit", "Apt", "Unit#", "Floor", "Flr" once applied
   kKindSuffixWord = 101,  // a lone "th" or "nd"
+  // A word of a whole address's delivery form, municipality, province or
+  // postal code (the canada profile keeps those parts apart from the table).
+  kKindWhole = 102,
 };
 
 // Character classes stored in Segment::char_class.
@@ -116,7 +119,7 @@ class SegmentTable {
   int16_t FindSegmentOfKind(int kind, int start_index) const;
 
   // One line: each record 1..Count() as Kind:Class"text", separated by spaces.
-  // Kind names: None Type Street Number Unit Dir Dash Designator Suffix;
+  // Kind names: None Type Street Number Unit Dir Dash Designator Suffix Whole;
   // class: ? D N M (unknown, all digits, no digits, mixed).
   std::string Dump() const;
   // As Dump(), with Start,End,Len after each record: Kind:Class"text"@1,3,3.

@@ -188,7 +188,7 @@ TEST_F(CanadaProfile, Diagnostics) {
       {"12 PARK EAST DR", kFlagStreetTypeAssumed, {}},
       {"12 Main St Apt 5 rear door", kFlagUnknownWords, {"rear", "door"}},
       {"123 Main Rd Bsmt", kFlagUnknownWords, {"Bsmt"}},
-      {"1 Rideau St, Ottawa", kFlagUnknownWords, {"Ottawa"}},
+      {"123 Main Rd Bsmt, Ottawa", kFlagUnknownWords | kFlagNoProvince, {"Bsmt"}},
   };
   for (const auto& c : cases) {
     Diagnostics d;

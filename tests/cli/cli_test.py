@@ -490,18 +490,24 @@ def case_unwritable_output(tmp):
 def case_canada_profile(tmp):
     """--profile canada gives the profile's parts, and --flags adds its
     diagnostics in TSV and JSONL; the summary names the profile."""
-    addresses = ["12 ST MARYS RD", "1630-1670, rue Sauvé Est", "12 Main St Apt 5 rear door"]
+    addresses = ["12 ST MARYS RD", "1630-1670, rue Sauvé Est", "12 Main St Apt 5 rear door",
+                 "PO Box 4001 Stn A, Toronto ON M5W 1A1"]
     want = {
-        "12 ST MARYS RD": ["12", "ST MARYS", "Road", "", "", "", "", ""],
-        "1630-1670, rue Sauvé Est": ["1630-1670", "Sauvé", "rue", "E", "", "range_assumed", "", ""],
-        "12 Main St Apt 5 rear door": ["12", "Main", "Street", "", "5", "unknown_words",
-                                       "rear door", ""],
+        "12 ST MARYS RD": ["12", "ST MARYS", "Road", "", ""] + [""] * 7 + ["", "", ""],
+        "1630-1670, rue Sauvé Est": ["1630-1670", "Sauvé", "rue", "E", ""] + [""] * 7
+                                    + ["range_assumed", "", ""],
+        "12 Main St Apt 5 rear door": ["12", "Main", "Street", "", "5"] + [""] * 7
+                                      + ["unknown_words", "rear door", ""],
+        "PO Box 4001 Stn A, Toronto ON M5W 1A1": ["", "", "", "", "", "4001", "", "", "STN A",
+                                                  "Toronto", "ON", "M5W 1A1", "", "", ""],
     }
     out, err = run_ok(["--database", ARGS.database, "--profile", "canada", "--flags",
                        "--format", "tsv"] + addresses)
     lines = out.decode("utf-8").split("\n")
-    check(lines[0] == "address\tstreet_number\tstreet\tstreet_type\tdirection\tunit\tflags\t"
-          "unplaced_words\terror", f"header {lines[0]!r}")
+    # The canada profile adds the seven parts of a whole address after the five.
+    check(lines[0] == "address\tstreet_number\tstreet\tstreet_type\tdirection\tunit\tpo_box\t"
+          "rural_route\tgeneral_delivery\tstation\tmunicipality\tprovince\tpostal_code\t"
+          "flags\tunplaced_words\terror", f"header {lines[0]!r}")
     for line in lines[1:-1]:
         fields = line.split("\t")
         check(fields[1:] == want[fields[0]], f"{fields[0]!r}: {fields[1:]}")
@@ -572,8 +578,11 @@ def case_standard(tmp):
                          "5-123 rue Saint-Denis Ouest"])
         row = json.loads(out.decode("utf-8"))
         keys = list(row)
-        check(keys[-5:] == ["unplaced_words", "standard_line", "standard_type",
-                            "standard_direction", "error"], f"{profile}: keys {keys}")
+        # The canada profile adds the whole address's two standard lines.
+        whole = ["standard_delivery_line", "standard_last_line"] if profile == "canada" else []
+        check(keys[-5 - len(whole):] == ["unplaced_words", "standard_line", "standard_type",
+                                         "standard_direction"] + whole + ["error"],
+              f"{profile}: keys {keys}")
         check(row["standard_type"] == "RUE" and row["standard_direction"] == "O",
               f"{profile}: {row}")
         check(row["error"] is None, f"{profile}: {row}")
@@ -630,14 +639,15 @@ def case_profiles(tmp):
     out, err = run_ok(["--format", "tsv", "--profile", "Canada", "--flags"], stdin)
     check(err.rstrip().endswith("profile canada"), f"summary does not name the profile: {err!r}")
     lines = out.decode("utf-8", "surrogateescape").split("\n")
-    check(lines[0] == HEADER.replace("\terror", "\tflags\tunplaced_words\terror"),
+    whole = "\tpo_box\trural_route\tgeneral_delivery\tstation\tmunicipality\tprovince\tpostal_code"
+    check(lines[0] == HEADER.replace("\terror", whole + "\tflags\tunplaced_words\terror"),
           f"header with --flags is {lines[0]!r}")
     rows = [line.split("\t") for line in lines[1:-1]]
     check(len(rows) == len(addresses), f"{len(rows)} rows for {len(addresses)} lines")
-    check(all(len(r) == 9 for r in rows), f"rows with --flags: {rows}")
-    flags = rows[1][6].split(",")
+    check(all(len(r) == 16 for r in rows), f"rows with --flags: {rows}")
+    flags = rows[1][13].split(",")
     check("no_street_type" in flags and "no_street_number" in flags, f"flags of 'Foo bar': {flags}")
-    check(rows[2][8] != "" and rows[2][6] == "", f"a failed row keeps its error, no flags: {rows[2]}")
+    check(rows[2][15] != "" and rows[2][13] == "", f"a failed row keeps its error, no flags: {rows[2]}")
     out, _ = run_ok(["--format", "jsonl", "--profile", "canada", "--flags"], stdin)
     objs = [json.loads(line) for line in out.decode().splitlines()]
     check(list(objs[0])[-3:] == ["flags", "unplaced_words", "error"], f"JSON keys {list(objs[0])}")

@@ -182,6 +182,71 @@ TEST(ResultEncoding, TsvAndCsvRows) {
   EXPECT_EQ(csv, ",,,,,,,,\"reference database \"\"a,b\"\": cannot open the file\"");
 }
 
+// The canada profile writes the whole-address fields after unit and the
+// standard form's delivery and last lines after its other columns; the
+// specified profile (the default above) writes neither.
+TEST(ResultColumns, CanadaAddsTheWholeAddress) {
+  const std::vector<std::string_view> whole = {
+      "street_number", "street",       "street_type", "direction",
+      "unit",          "po_box",       "rural_route", "general_delivery",
+      "station",       "municipality", "province",    "postal_code"};
+  auto with = [&](std::vector<std::string_view> extra) {
+    std::vector<std::string_view> all = whole;
+    all.insert(all.end(), extra.begin(), extra.end());
+    return all;
+  };
+  EXPECT_EQ(ResultColumns({.profile = Profile::kCanada}), with({"error"}));
+  EXPECT_EQ(ResultColumns({.diagnostics = true, .standard = true, .profile = Profile::kCanada}),
+            with({"flags", "unplaced_words", "standard_line", "standard_type", "standard_direction",
+                  "standard_delivery_line", "standard_last_line", "error"}));
+  EXPECT_EQ(ResultColumns({.standard = true, .profile = Profile::kSpecified}).size(), 9u);
+}
+
+ParseResult WholeSample() {
+  ParseResult r;
+  r.parts.po_box = "4001";
+  r.parts.station = "STN A";
+  r.parts.municipality = "Toronto";
+  r.parts.province = "ON";
+  r.parts.postal_code = "M5W 1A1";
+  StandardAddress s;
+  s.delivery_line = "PO BOX 4001 STN A";
+  s.last_line = "TORONTO ON  M5W 1A1";
+  r.standard = s;
+  return r;
+}
+
+TEST(ResultEncoding, CanadaWholeAddress) {
+  const OutputOptions canada{.standard = true, .profile = Profile::kCanada};
+  std::string tsv;
+  AppendResultTsv(tsv, WholeSample(), canada);
+  EXPECT_EQ(tsv,
+            "\t\t\t\t\t4001\t\t\tSTN A\tToronto\tON\tM5W 1A1\t\t\t\t"
+            "PO BOX 4001 STN A\tTORONTO ON  M5W 1A1\t");
+  std::string json;
+  AppendResultJson(json, WholeSample(), canada);
+  const nlohmann::json parsed = nlohmann::json::parse(json);
+  EXPECT_EQ(parsed.size(), 14u);  // twelve fields, error, standard
+  EXPECT_EQ(parsed["postal_code"], "M5W 1A1");
+  EXPECT_EQ(parsed["standard"]["delivery_line"], "PO BOX 4001 STN A");
+  EXPECT_EQ(parsed["standard"]["last_line"], "TORONTO ON  M5W 1A1");
+
+  // A failed result keeps every column, the two lines empty too.
+  ParseResult failed;
+  failed.error_number = kErrorOverflow;
+  failed.error_message = "Overflow";
+  std::string csv;
+  AppendResultCsv(csv, failed, canada);
+  EXPECT_EQ(csv, std::string(16, ',') + "Overflow");
+
+  // The specified profile writes neither the fields nor the lines.
+  json.clear();
+  AppendResultJson(json, WholeSample(), {.standard = true});
+  const nlohmann::json specified = nlohmann::json::parse(json);
+  EXPECT_FALSE(specified.contains("po_box"));
+  EXPECT_FALSE(specified["standard"].contains("delivery_line"));
+}
+
 TEST(ResultEncoding, ErrorKinds) {
   const struct {
     int number;

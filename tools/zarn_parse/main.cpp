@@ -180,12 +180,14 @@ constexpr const char* kExamples = R"(Examples:
       a CSV file saved by Excel in Windows-1252, ; or , separated (detected)
 
 Output columns: address (or the CSV file's own columns), street_number,
-street, street_type, direction, unit, (with --flags: flags, unplaced_words,)
-(with --standard: standard_line, standard_type, standard_direction,) error.
-A row that cannot be parsed keeps its place, with empty parts and the reason
-in the error column. A CSV row with more fields than the header keeps them
-after the error column. In TSV, tab,
-newline, carriage return and backslash inside a field are written as \t, \n,
+street, street_type, direction, unit, (with --profile canada: po_box,
+rural_route, general_delivery, station, municipality, province, postal_code,)
+(with --flags: flags, unplaced_words,) (with --standard: standard_line,
+standard_type, standard_direction, and with --profile canada
+standard_delivery_line, standard_last_line,) error. A row that cannot be
+parsed keeps its place, with empty parts and the reason in the error column.
+A CSV row with more fields than the header keeps them after the error
+column. In TSV, tab, newline, carriage return and backslash inside a field are written as \t, \n,
 \r and \\. A CSV file is written with its input's delimiter.
 
 Ctrl-C or SIGTERM stops the run: the rows read so far are written, the
@@ -271,6 +273,7 @@ int Run(const Options& options) {
   zarn::OutputOptions output_options;
   output_options.diagnostics = options.flags;
   output_options.standard = options.standard;
+  output_options.profile = parse_options.profile;
   output_options.language = standard_language;
   const zarn::ZarnAddress parser(database, parse_options);
   CheckDatabase(parser, options.standard);

@@ -263,6 +263,7 @@ bool ReadParseOptions(const httplib::Request& req, httplib::Response& res, zarn:
     }
   }
   *output = zarn::OutputOptions{};
+  output->profile = *profile;
   if (!ReadSwitch(req, res, "flags", &output->diagnostics) ||
       !ReadSwitch(req, res, "standard", &output->standard)) {
     return false;

@@ -8,6 +8,10 @@
 //   2. SplitGluedTokens      "5-123", "A-123", "1630-1670", "Apt5" cut apart
 //   3. DescribeWords         what each word can be: designator, direction,
 //                            particle, street type (database + profile data)...
+//   3b. MarkWholeAddress     a whole address's postal code, province,
+//                            delivery forms (PO box, rural route, general
+//                            delivery, station) and municipality, taken out
+//                            of the street line (whole_address.cpp)
 //   4. MarkUnitsCanada       designators and "#" with their unit
 //   5. MarkCivicNumber       civic number, unit-civic form, range, suffix
 //   6. MarkTrailingUnit      a bare number after the street type
@@ -68,12 +72,38 @@ struct Word {
   bool Is(uint32_t t) const { return (traits & t) != 0; }
 };
 
+// The parts of a whole address, found by MarkWholeAddress.
+struct WholeAddress {
+  std::u16string po_box;
+  std::u16string rural_route;
+  std::u16string general_delivery;
+  std::u16string station;
+  std::u16string municipality;
+  std::u16string province;
+  std::u16string postal_code;
+
+  // Whether the line ends as a whole address does: municipality, province
+  // or postal code.
+  bool HasTail() const {
+    return !municipality.empty() || !province.empty() || !postal_code.empty();
+  }
+
+  void Clear() {
+    for (std::u16string* s : {&po_box, &rural_route, &general_delivery, &station, &municipality,
+                              &province, &postal_code}) {
+      s->clear();
+    }
+  }
+};
+
 // The state of one parse with the profile, reused between parses.
 struct State {
+  WholeAddress whole;
   // words[i] describes table[i]; words[0] is unused.
   std::vector<Word> words;
-  uint32_t flags = 0;      // zarn::DiagnosticFlag bits
-  std::u16string scratch;  // clean-up output, database keys
+  uint32_t flags = 0;       // zarn::DiagnosticFlag bits
+  std::u16string scratch;   // clean-up output, database keys
+  std::u16string key_part;  // one word's gazetteer key (whole_address.cpp)
 };
 
 struct Context {
@@ -96,6 +126,7 @@ extern const int kCanadaPassCount;
 void CleanTextCanada(std::u16string& text, std::u16string& scratch);
 void SplitGluedTokens(Context& c);
 void DescribeWords(Context& c);
+void MarkWholeAddress(Context& c);
 void MarkUnitsCanada(Context& c);
 void MarkCivicNumber(Context& c);
 void MarkTrailingUnit(Context& c);

@@ -9,6 +9,8 @@
 // - a suffix written apart: "56 D", "123 1/2"; a direction letter (N, S, E,
 //   W) is left for the direction pass.
 // - "123-A": a unit letter after the civic, assumed from its place.
+// - "4716 - 48 Street": a numbered street after the dash, when a street
+//   type follows the number and ends the line.
 #include "rules/canada/canada.h"
 #include "zarn/zarn.hpp"
 
@@ -63,6 +65,32 @@ bool OrdinalIsCivic(const Context& c, int i) {
   return !WordAt(c, next).Is(kTraitStreetType | kTraitDirection);
 }
 
+// Whether word `i` (a number) names a street: an English street type
+// follows it and ends the street line, alone or before a direction.
+// A lone type after a number is otherwise a name ("101-130 PARKWAY"), so
+// the type must be Street or Avenue, or the dash typed apart ("4716 - 48
+// Road"), which the unit-civic form never is.
+bool NumberedStreetAfter(const Context& c, int i) {
+  const int n = c.table.Count();
+  const int type = i + 1;
+  if (type > n || c.table[type].type != kKindNone) return false;
+  const Word& t = WordAt(c, type);
+  if (!t.Is(kTraitStreetType) || t.Is(kTraitFrenchOnly) || WordAt(c, i).Is(kTraitCommaAfter)) {
+    return false;
+  }
+  // The dash of a glued "4929-51" was set apart by SplitGluedTokens and has
+  // no position in the text as typed.
+  const bool spaced_dash = c.table[i - 1].start > 0;
+  std::u16string& folded = c.state.scratch;
+  FoldInto(t.type_text, folded);
+  if (!spaced_dash && folded != u"street" && folded != u"avenue") return false;
+  const int next = type + 1;
+  return t.Is(kTraitCommaAfter) || next > n || c.table[next].type != kKindNone ||
+         (WordAt(c, next).Is(kTraitDirection) &&
+          (next == n || WordAt(c, next).Is(kTraitCommaAfter) ||
+           c.table[next + 1].type != kKindNone));
+}
+
 void JoinInto(Context& c, int into, int from, std::u16string_view separator) {
   Segment& s = c.table[into];
   s.EditText() += separator;
@@ -87,6 +115,12 @@ void MarkCivicNumber(Context& c) {
     JoinInto(c, i, i + 1, u"");
     c.state.flags |= kFlagRangeAssumed;
     civic = i;
+  } else if (dashed && WordAt(c, i).Is(kTraitAllDigits) && NumberedStreetAfter(c, i + 2)) {
+    // "4716 - 48 Street", "12075 - 75A Avenue": the civic number, then a
+    // numbered street, as the Prairies and British Columbia write it.
+    table[i].type = kKindStreetNumber;
+    civic = i;
+    return;
   } else if (dashed && IsUnitWord(c, i)) {
     table[i].type = kKindUnit;
     table[i + 2].type = kKindStreetNumber;

@@ -2,7 +2,7 @@
 // clean-up it keeps hyphens inside words (Saint-Denis) and apostrophes
 // (l'Église), and sets apart what separates words: commas (kept as words of
 // their own, so that a later pass knows where one stood), "#", and
-// brackets, quotes, tabs and line breaks (spaces).
+// brackets, quotes, colons, tabs and line breaks (spaces).
 #include "rules/canada/canada.h"
 
 namespace zarn::internal::canada {
@@ -17,6 +17,7 @@ void CleanTextCanada(std::u16string& text, std::u16string& scratch) {
       case u';': scratch += u" , "; break;
       case u'#': scratch += u" # "; break;
       case u'*':
+      case u':':  // "P.O. Box:118"
       case u'(':
       case u')':
       case u'"':

@@ -6,6 +6,8 @@
 // type ("Avenue E"). Before the name only an abbreviation is a direction
 // ("123 W Broadway"), or a long word before a numbered street ("West 12th
 // Avenue"); a long word leading a name is part of it ("10 NORTH LAKE DR").
+// In a whole address (with a municipality, province or postal code) no
+// word before the name is a direction.
 #include "rules/canada/canada.h"
 #include "zarn/zarn.hpp"
 
@@ -44,6 +46,10 @@ void MarkDirectionCanada(Context& c) {
   }
   const Word& lead = WordAt(c, first);
   if (!lead.Is(kTraitDirection)) return;
+  // In a whole address the civic line follows Canada Post's order, whose
+  // direction is its last element: a direction word before the name is
+  // part of the name as written ("149 W HASTINGS ST, VANCOUVER BC").
+  if (c.state.whole.HasTail()) return;
   // What stays of the name must be more than a lone street type.
   if (last - first == 1 && WordAt(c, last).Is(kTraitStreetType)) return;
   const Word& next = WordAt(c, first + 1);

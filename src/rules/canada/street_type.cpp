@@ -21,13 +21,21 @@ namespace {
 
 const Word& WordAt(const Context& c, int i) { return c.state.words[static_cast<size_t>(i)]; }
 
+bool IsEnglishOnlyWord(std::u16string_view folded) {
+  for (std::u16string_view w : {u"street", u"road", u"drive", u"lane"}) {
+    if (folded == w) return true;
+  }
+  return false;
+}
+
 // Whether the generic `first` is the type of a line that also ends in a
 // street-type word: always for a French-only generic (rue, chemin) or before
 // a particle (avenue du Parc); for a generic English shares (Avenue, Centre,
 // Place), only when the last word is not an abbreviated type, since an
 // abbreviation marks the English type ("CENTRE ST", "AVENUE RD") while a
-// full word reads as a name ("boulevard Forest", "Place Park"). A leading
-// name prefix (Côte, Mont) gives way to a type at the end.
+// full word reads as a name ("boulevard Forest", "Place Park") unless it is
+// an English word no name uses (Street, Road, Drive, Lane). A
+// leading name prefix (Côte, Mont) gives way to a type at the end.
 bool FrenchReading(const Context& c, int first, int last) {
   const Word& lead = WordAt(c, first);
   const Word& end = WordAt(c, last);
@@ -35,6 +43,9 @@ bool FrenchReading(const Context& c, int first, int last) {
   if (lead.Is(kTraitNamePrefix)) return false;
   if (lead.Is(kTraitFrenchOnly)) return true;
   if (WordAt(c, first + 1).Is(kTraitParticle | kTraitElided)) return true;
+  // An English type word in full that never names a street ("CENTRE
+  // STREET", "Avenue Road") marks the English type too.
+  if (IsEnglishOnlyWord(end.folded)) return false;
   return !end.Is(kTraitAbbreviated);
 }
 
