@@ -39,7 +39,7 @@ def test_errors(parser):
 
 def test_empty_series(parser):
     frame = zarn.parse_series(pd.Series([], dtype=object), parser=parser)
-    assert frame.shape == (0, 5)
+    assert frame.shape == (0, len(zarn.COLUMNS))
     assert list(frame.columns) == list(zarn.COLUMNS)
 
 
@@ -69,7 +69,8 @@ def test_flags_columns_match_parse_diagnostics(database, sample):
     series = pd.Series(sample[:300] + [None], index=range(10, 311))
     frame = zarn.parse_series(series, parser=canada, flags=True, standard=True)
     assert list(frame.columns) == (list(zarn.COLUMNS) + list(zarn.FLAG_COLUMNS)
-                                   + list(zarn.STANDARD_COLUMNS))
+                                   + list(zarn.STANDARD_COLUMNS)
+                                   + list(zarn.WHOLE_STANDARD_COLUMNS))
     assert list(frame.index) == list(series.index)
     for (_, row), text in zip(frame.iterrows(), series):
         if text is None:
@@ -85,7 +86,9 @@ def test_flags_columns_match_parse_diagnostics(database, sample):
 
 def test_parts_are_the_librarys_fields(parser):
     assert zarn.Parts._fields == zarn.COLUMNS
-    assert zarn.COLUMNS == ("street_number", "street", "street_type", "direction", "unit")
+    assert zarn.COLUMNS == ("street_number", "street", "street_type", "direction", "unit",
+                            "po_box", "rural_route", "general_delivery", "station",
+                            "municipality", "province", "postal_code")
     assert "civic number" in zarn.Parts.__doc__
     pairs = parser.parse_many(["5-123 rue Saint-Denis Ouest", b"\xff"], errors="coerce",
                               diagnostics=True)

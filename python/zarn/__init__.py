@@ -37,6 +37,8 @@ COLUMNS = Parts._fields
 #: The columns parse_series(..., standard=True) adds after the parts.
 FLAG_COLUMNS = ("flags", "unplaced_words")
 STANDARD_COLUMNS = ("standard_line", "standard_type", "standard_direction")
+#: With the canada profile, after those: a whole address's two standard lines.
+WHOLE_STANDARD_COLUMNS = ("standard_delivery_line", "standard_last_line")
 
 _default_parsers = {}
 
@@ -104,6 +106,7 @@ __all__ = [
     "Parser",
     "Parts",
     "STANDARD_COLUMNS",
+    "WHOLE_STANDARD_COLUMNS",
     "SegmentKind",
     "StandardAddress",
     "__version__",

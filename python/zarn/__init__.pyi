@@ -21,6 +21,7 @@ from ._zarn import reference_database_path as reference_database_path
 COLUMNS: Tuple[str, ...]
 FLAG_COLUMNS: Tuple[str, ...]
 STANDARD_COLUMNS: Tuple[str, ...]
+WHOLE_STANDARD_COLUMNS: Tuple[str, ...]
 
 def default_database() -> str: ...
 def parse_series(

@@ -101,6 +101,9 @@ def _define_parts(fields):
     doc = "The parts of one address; each is '' when the address lacks it.\n\n" + "\n".join(
         f"{name}: {meaning}" for name, meaning in fields)
     made = NamedTuple("Parts", [(name, str) for name, _ in fields])
+    # Every field may be left out ('' then), so that Parts("123", "Main",
+    # "Street", "N", "") names the street line alone.
+    made.__new__.__defaults__ = ("",) * len(fields)
     made.__doc__ = doc
     made.__module__ = "zarn"
     Parts = made

@@ -5,6 +5,11 @@ import subprocess
 import pytest
 
 PARTS = ("street_number", "street", "street_type", "direction", "unit")
+# The fields of a whole address, which the canada profile fills after unit.
+WHOLE_PARTS = ("po_box", "rural_route", "general_delivery", "station", "municipality",
+               "province", "postal_code")
+# Every field a profile's answers have, in order.
+PROFILE_PARTS = {"specified": PARTS, "canada": PARTS + WHOLE_PARTS}
 PROFILES = ("specified", "canada")
 
 
@@ -47,7 +52,7 @@ def expected(sample):
         assert len(rows) == len(sample)
         assert all(r["error"] is None for r in rows), "the sample parses without errors"
         answers[profile] = [
-            (r["address"], {p: r[p] for p in PARTS})
+            (r["address"], {p: r[p] for p in PROFILE_PARTS[profile]})
             for r in rows
         ]
     return answers

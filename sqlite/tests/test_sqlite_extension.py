@@ -8,9 +8,9 @@ import subprocess
 
 import pytest
 
-from conftest import PARTS, PROFILES
+from conftest import PARTS, PROFILE_PARTS, PROFILES, WHOLE_PARTS
 
-FUNCTIONS = {part: f"zarn_{part}" for part in PARTS}
+FUNCTIONS = {part: f"zarn_{part}" for part in PARTS + WHOLE_PARTS}
 
 
 def connect(extension):
@@ -38,15 +38,16 @@ def test_sample_table_matches_zarn_parse(conn, sample, expected, profile):
     sample_table(conn, sample)
     args = "address" if profile == "specified" else "address, ?"
     params = () if profile == "specified" else (profile,)
-    columns = ", ".join(f"{FUNCTIONS[p]}({args})" for p in PARTS)
+    parts = PROFILE_PARTS[profile]
+    columns = ", ".join(f"{FUNCTIONS[p]}({args})" for p in parts)
     rows = conn.execute(
         f"SELECT address, zarn_parse({args}), {columns} FROM sample ORDER BY id",
-        params * (len(PARTS) + 1)).fetchall()
+        params * (len(parts) + 1)).fetchall()
     assert len(rows) == len(expected[profile])
     mismatches = []
     for (address, js, *singles), (want_address, want) in zip(rows, expected[profile]):
         got_json = json.loads(js)
-        got_single = dict(zip(PARTS, singles))
+        got_single = dict(zip(parts, singles))
         if address != want_address or got_json != want or got_single != want:
             mismatches.append((address, got_json, got_single, want))
     assert not mismatches[:10], f"{len(mismatches)} rows differ from zarn-parse"
@@ -83,9 +84,9 @@ def test_parse_result_keys(conn):
     cases = [
         ("SELECT zarn_parse_result('123 Main St. N')", [*PARTS, "error"]),
         ("SELECT zarn_parse_result('123 Main St. N', 'canada', 1)",
-         [*PARTS, "error", "diagnostics"]),
+         [*PARTS, *WHOLE_PARTS, "error", "diagnostics"]),
         ("SELECT zarn_parse_result('123 Main St. N', 'canada', 0, 1)",
-         [*PARTS, "error", "standard"]),
+         [*PARTS, *WHOLE_PARTS, "error", "standard"]),
     ]
     for sql, keys in cases:
         (js,) = conn.execute(sql).fetchone()
@@ -94,8 +95,18 @@ def test_parse_result_keys(conn):
                          ).fetchone()
     got = json.loads(js)
     assert got["standard"] == {"line": "5-123 RUE SAINT-DENIS O", "street_type": "RUE",
-                               "direction": "O", "language": "fr", "flags": []}
+                               "direction": "O", "delivery_line": "", "last_line": "",
+                               "language": "fr", "flags": []}
     assert got["diagnostics"] == {"flags": ["unit_assumed"], "unplaced_words": []}
+    (js,) = conn.execute("SELECT zarn_parse_result('PO Box 4001 Stn A, Toronto ON M5W 1A1', "
+                         "'canada', 0, 1)").fetchone()
+    got = json.loads(js)
+    assert (got["po_box"], got["station"], got["municipality"], got["province"],
+            got["postal_code"]) == ("4001", "STN A", "Toronto", "ON", "M5W 1A1")
+    assert (got["standard"]["delivery_line"], got["standard"]["last_line"]) == (
+        "PO BOX 4001 STN A", "TORONTO ON  M5W 1A1")
+    assert conn.execute("SELECT zarn_postal_code('Toronto ON M5W 1A1', 'canada'), "
+                        "zarn_postal_code('Toronto ON M5W 1A1')").fetchone() == ("M5W 1A1", "")
     with pytest.raises(sqlite3.OperationalError, match="not valid UTF-8"):
         conn.execute("SELECT zarn_parse_result(x'31204d61696e20537420ff', 'canada', 1, 1)"
                      ).fetchone()

@@ -237,7 +237,7 @@ TEST(ResultEncoding, CanadaWholeAddress) {
   failed.error_message = "Overflow";
   std::string csv;
   AppendResultCsv(csv, failed, canada);
-  EXPECT_EQ(csv, std::string(16, ',') + "Overflow");
+  EXPECT_EQ(csv, std::string(17, ',') + "Overflow");  // 18 columns
 
   // The specified profile writes neither the fields nor the lines.
   json.clear();

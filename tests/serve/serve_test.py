@@ -390,7 +390,8 @@ def case_batch_items_and_options(tmp):
         check(status == 200, f"GET standard: {status} {r}")
         check(list(r)[-3:] == ["error", "diagnostics", "standard"], f"keys {list(r)}")
         check(r["standard"] == {"line": "5-123 RUE SAINT-DENIS O", "street_type": "RUE",
-                                "direction": "O", "language": "fr", "flags": []}, f"{r}")
+                                "direction": "O", "delivery_line": "", "last_line": "",
+                                "language": "fr", "flags": []}, f"{r}")
         check(r["diagnostics"]["flags"] == ["unit_assumed"], f"{r}")
         status, r = s.get_json(query(address, standard="true", language="en"))
         check(status == 200 and r["standard"]["language"] == "en" and "diagnostics" not in r,
