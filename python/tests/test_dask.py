@@ -103,6 +103,14 @@ def test_standard_on_workers(client, frame, database):
     assert list(got.columns)[-3:] == list(zarn.STANDARD_COLUMNS)
     with pytest.raises(ValueError, match="language"):
         zarn.dask.parse_frame(ddf, "address", database=database, standard=True, language="de")
+    # The canada profile adds the whole address's delivery and last lines.
+    got = zarn.dask.parse_frame(ddf, "address", database=database, profile="canada",
+                                standard=True).compute()
+    want = zarn.parse_series(frame["address"], parser=zarn.Parser(database, profile="canada"),
+                             standard=True)
+    pd.testing.assert_frame_equal(got, want)
+    assert list(got.columns)[-5:] == (list(zarn.STANDARD_COLUMNS)
+                                      + list(zarn.WHOLE_STANDARD_COLUMNS))
 
 
 def test_flags_on_workers(client, frame, database):

@@ -20,7 +20,7 @@ import threading
 
 import pandas as pd
 
-from ._pandas import COLUMNS, FLAG_COLUMNS, STANDARD_COLUMNS, parse_series
+from ._pandas import COLUMNS, FLAG_COLUMNS, STANDARD_COLUMNS, WHOLE_STANDARD_COLUMNS, parse_series
 from ._zarn import profile_names
 from ._zarn import Parser
 
@@ -74,7 +74,8 @@ def parse_frame(ddf, column, database=None, threads=1, errors="raise", keep_colu
     profile: 'specified' (default) or 'canada', the rules each worker uses.
     standard: also the columns standard_line, standard_type and
     standard_direction, the address in Canada Post's standard form in
-    ``language`` ('en', 'fr' or 'detect'). flags: also the columns flags and
+    ``language`` ('en', 'fr' or 'detect'), and with the 'canada' profile
+    standard_delivery_line and standard_last_line. flags: also the columns flags and
     unplaced_words (what the 'canada' profile was unsure of).
     """
     import dask.dataframe as dd
@@ -89,7 +90,8 @@ def parse_frame(ddf, column, database=None, threads=1, errors="raise", keep_colu
         raise ValueError(f"profile must be one of {', '.join(profile_names())}, not {profile!r}")
     if language not in ("en", "fr", "detect"):
         raise ValueError(f"language must be 'en', 'fr' or 'detect', not {language!r}")
-    columns = COLUMNS + (FLAG_COLUMNS if flags else []) + (STANDARD_COLUMNS if standard else [])
+    standard_columns = STANDARD_COLUMNS + (WHOLE_STANDARD_COLUMNS if profile == "canada" else [])
+    columns = COLUMNS + (FLAG_COLUMNS if flags else []) + (standard_columns if standard else [])
     meta = pd.DataFrame({c: pd.Series(dtype=object) for c in columns})
     if keep_columns:
         clash = [c for c in columns if c in ddf.columns]
