@@ -846,6 +846,42 @@ def case_robustness(tmp):
         check(s.stop() == 0, "server did not exit 0 after malformed input")
 
 
+def case_deep_nesting(tmp):
+    # Arrays and objects nested past the limit are refused before any tree
+    # is built: the server once copied such a tree recursively and died of a
+    # stack overflow on 70,000 levels.
+    with Server() as s:
+        d = 70000
+        deep_id = b'[{"id": ' + b"[" * d + b"]" * d + b', "address": "1 Main St"}]'
+        for body in (deep_id, b"[" * d + b"]" * d, b'[{"a":' * 200000 + b"1" + b"}]" * 200000,
+                     b"[" * 500000):
+            status, _, data = s.post("/v1/parse", body)
+            check(s.proc.poll() is None, f"server died on {len(body)} bytes of nesting")
+            check(status == 400 and json.loads(data)["error"]["kind"] == "too_deep",
+                  f"deep body: {status} {data[:200]!r}")
+        # Brackets inside strings do not count; ids nested within the limit
+        # come back as they were sent.
+        nested_id = json.loads("[" * 60 + "7" + "]" * 60)
+        status, _, data = s.post("/v1/parse", [{"id": nested_id, "address": "1 Main St"},
+                                               "[[[[" * 30000])
+        check(status == 200, f"ids within the limit: {status} {data[:200]!r}")
+        answers = json.loads(data)
+        check(answers[0]["id"] == nested_id and answers[0]["street"] == "Main",
+              f"nested id: {answers[0]}")
+        # NDJSON: the deep line fails alone, the others are answered.
+        # (30,000 levels: a line is at most 64 KiB)
+        body = (b'"1 Main St"\n{"id": ' + b"[" * 30000 + b"]" * 30000 +
+                b', "address": "x"}\n"2 Main St"\n')
+        status, _, data = s.post("/v1/parse", body, "application/x-ndjson")
+        rows = json_lines(data)
+        check(status == 200 and len(rows) == 3, f"NDJSON: {status} {len(rows)} rows")
+        check(rows[1]["error"]["kind"] == "too_deep" and rows[2]["street_number"] == "2",
+              f"NDJSON deep line: {rows[1]} {rows[2]}")
+        status, _ = s.get_json("/healthz")
+        check(status == 200, "server unwell after deep bodies")
+        check(s.stop() == 0, "server did not exit 0 after deep bodies")
+
+
 def case_options(tmp):
     def start_fails(*args):
         p = subprocess.run([ARGS.server] + list(args), stdout=subprocess.PIPE,
