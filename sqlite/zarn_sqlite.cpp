@@ -19,6 +19,7 @@
 #include <sqlite3ext.h>
 
 #include <array>
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <new>
@@ -35,9 +36,14 @@ SQLITE_EXTENSION_INIT1
 namespace {
 
 // Parsers of one connection, one per profile, all on the same database.
+// Shared by every function the extension registers on the connection, each
+// registration holding one reference: replacing or dropping any one of the
+// functions leaves the others working, and the last one dropped (or the
+// connection closing) frees it.
 struct Connection {
   std::string database;
   std::array<std::optional<zarn::ZarnAddress>, 2> parsers;
+  std::atomic<size_t> references{1};
 
   const zarn::ZarnAddress& Parser(zarn::Profile profile) {
     auto& slot = parsers[static_cast<int>(profile)];
@@ -152,7 +158,11 @@ void VersionFunction(sqlite3_context* ctx, int, sqlite3_value**) noexcept {
   sqlite3_result_text(ctx, zarn::Version(), -1, SQLITE_STATIC);
 }
 
-void DestroyConnection(void* p) noexcept { delete static_cast<Connection*>(p); }
+// Drops one reference (a registration's, or the initialisation's own).
+void ReleaseConnection(void* p) noexcept {
+  auto* connection = static_cast<Connection*>(p);
+  if (connection->references.fetch_sub(1, std::memory_order_acq_rel) == 1) delete connection;
+}
 
 }  // namespace
 
@@ -166,43 +176,43 @@ extern "C" __attribute__((visibility("default"))) int sqlite3_zarnsqlite_init(
     delete connection;
     return SQLITE_NOMEM;
   }
-  // One Connection shared by every function; the first registration owns it
-  // (its destructor runs when the function is dropped or the handle closes).
+  // One Connection shared by every function; each registration takes a
+  // reference, which SQLite gives back through ReleaseConnection when the
+  // function is replaced or dropped, when the handle closes, or at once when
+  // the registration fails.
   constexpr int kFlags = SQLITE_UTF8 | SQLITE_INNOCUOUS;
   struct Entry {
     const char* name;
     int args;
+    int flags;
     void (*fn)(sqlite3_context*, int, sqlite3_value**);
   };
   const Entry entries[] = {
-      {"zarn_parse", 1, ParseFunction<Part::kAll>},
-      {"zarn_parse", 2, ParseFunction<Part::kAll>},
-      {"zarn_street_number", 1, ParseFunction<Part::kStreetNumber>},
-      {"zarn_street_number", 2, ParseFunction<Part::kStreetNumber>},
-      {"zarn_street", 1, ParseFunction<Part::kStreet>},
-      {"zarn_street", 2, ParseFunction<Part::kStreet>},
-      {"zarn_street_type", 1, ParseFunction<Part::kStreetType>},
-      {"zarn_street_type", 2, ParseFunction<Part::kStreetType>},
-      {"zarn_direction", 1, ParseFunction<Part::kDirection>},
-      {"zarn_direction", 2, ParseFunction<Part::kDirection>},
-      {"zarn_unit", 1, ParseFunction<Part::kUnit>},
-      {"zarn_unit", 2, ParseFunction<Part::kUnit>},
-      {"zarn_database", 0, DatabaseFunction},
+      {"zarn_parse", 1, kFlags, ParseFunction<Part::kAll>},
+      {"zarn_parse", 2, kFlags, ParseFunction<Part::kAll>},
+      {"zarn_street_number", 1, kFlags, ParseFunction<Part::kStreetNumber>},
+      {"zarn_street_number", 2, kFlags, ParseFunction<Part::kStreetNumber>},
+      {"zarn_street", 1, kFlags, ParseFunction<Part::kStreet>},
+      {"zarn_street", 2, kFlags, ParseFunction<Part::kStreet>},
+      {"zarn_street_type", 1, kFlags, ParseFunction<Part::kStreetType>},
+      {"zarn_street_type", 2, kFlags, ParseFunction<Part::kStreetType>},
+      {"zarn_direction", 1, kFlags, ParseFunction<Part::kDirection>},
+      {"zarn_direction", 2, kFlags, ParseFunction<Part::kDirection>},
+      {"zarn_unit", 1, kFlags, ParseFunction<Part::kUnit>},
+      {"zarn_unit", 2, kFlags, ParseFunction<Part::kUnit>},
+      {"zarn_database", 0, kFlags, DatabaseFunction},
+      {"zarn_version", 0, kFlags | SQLITE_DETERMINISTIC, VersionFunction},
   };
-  // The owner is registered last, so that a failure part-way leaves no
-  // function pointing at freed state.
+  int rc = SQLITE_OK;
   for (const Entry& e : entries) {
-    int rc = sqlite3_create_function_v2(db, e.name, e.args, kFlags, connection, e.fn, nullptr,
-                                        nullptr, nullptr);
+    connection->references.fetch_add(1, std::memory_order_relaxed);
+    rc = sqlite3_create_function_v2(db, e.name, e.args, e.flags, connection, e.fn, nullptr,
+                                    nullptr, ReleaseConnection);
     if (rc != SQLITE_OK) {
-      delete connection;
       if (error_message) *error_message = sqlite3_mprintf("zarn: cannot register %s", e.name);
-      return rc;
+      break;
     }
   }
-  int rc =
-      sqlite3_create_function_v2(db, "zarn_version", 0, kFlags | SQLITE_DETERMINISTIC, connection,
-                                 VersionFunction, nullptr, nullptr, DestroyConnection);
-  if (rc != SQLITE_OK && error_message) *error_message = sqlite3_mprintf("zarn: cannot register");
+  ReleaseConnection(connection);
   return rc;
 }
