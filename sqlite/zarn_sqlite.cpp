@@ -206,8 +206,8 @@ extern "C" __attribute__((visibility("default"))) int sqlite3_zarnsqlite_init(
   int rc = SQLITE_OK;
   for (const Entry& e : entries) {
     connection->references.fetch_add(1, std::memory_order_relaxed);
-    rc = sqlite3_create_function_v2(db, e.name, e.args, e.flags, connection, e.fn, nullptr,
-                                    nullptr, ReleaseConnection);
+    rc = sqlite3_create_function_v2(db, e.name, e.args, e.flags, connection, e.fn, nullptr, nullptr,
+                                    ReleaseConnection);
     if (rc != SQLITE_OK) {
       if (error_message) *error_message = sqlite3_mprintf("zarn: cannot register %s", e.name);
       break;
