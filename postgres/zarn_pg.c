@@ -125,10 +125,14 @@ static zarn_parser* zarn_get_parser(text* profile_text) {
   else {
     memcpy(profile, VARDATA_ANY(profile_text), size);
     profile[size] = '\0';
-    /* The library ignores ASCII case; one cache entry per spelling is fine. */
   }
-  if (size < 0 || (pg_strcasecmp(profile, ZARN_PROFILE_SPECIFIED) != 0 &&
-                   pg_strcasecmp(profile, ZARN_PROFILE_CANADA) != 0)) {
+  /* The library ignores ASCII case; the cache is keyed by the profile's own
+   * name, so that every spelling shares one parser (and one memo). */
+  if (size > 0 && pg_strcasecmp(profile, ZARN_PROFILE_SPECIFIED) == 0)
+    strlcpy(profile, ZARN_PROFILE_SPECIFIED, sizeof profile);
+  else if (size > 0 && pg_strcasecmp(profile, ZARN_PROFILE_CANADA) == 0)
+    strlcpy(profile, ZARN_PROFILE_CANADA, sizeof profile);
+  else {
     char* shown = text_to_cstring(profile_text);
     ereport(ERROR, (errcode(ERRCODE_INVALID_PARAMETER_VALUE),
                     errmsg("zarn: unknown profile \"%s\"", shown),

@@ -22,6 +22,14 @@ namespace py = pybind11;
 
 namespace {
 
+// zarn.Parser: the parser and whether it was made on the bundled database
+// (database=None), which a pickled copy then finds again where it is
+// unpickled rather than taking this process's path.
+struct Parser : zarn::ZarnAddress {
+  using zarn::ZarnAddress::ZarnAddress;
+  bool bundled_database = false;
+};
+
 // zarn._types.Parts and zarn._types.Error, looked up once when the module
 // loads. Held for the life of the process: the interpreter may finalize
 // before static destructors run, so they are deliberately never released.
@@ -172,7 +180,7 @@ std::string DatabaseArgument(py::object database) {
 
 // One single-part method: parse with the GIL released.
 template <std::string (zarn::ZarnAddress::*Method)(std::string_view) const>
-py::str Single(const zarn::ZarnAddress& parser, py::handle text) {
+py::str Single(const Parser& parser, py::handle text) {
   Utf8Arg arg(text);
   std::string answer;
   {
@@ -182,7 +190,7 @@ py::str Single(const zarn::ZarnAddress& parser, py::handle text) {
   return Utf8(answer);
 }
 
-py::list ParseMany(const zarn::ZarnAddress& parser, py::iterable addresses, py::object threads,
+py::list ParseMany(const Parser& parser, py::iterable addresses, py::object threads,
                    const std::string& errors) {
   const bool raise = errors == "raise";
   if (!raise && errors != "coerce") {
@@ -277,7 +285,7 @@ PYBIND11_MODULE(_zarn, m) {
   m.def("reference_database_path", &zarn::ReferenceDatabasePath,
         "The path of the bundled reference database as installed with the C++ library.");
 
-  py::class_<zarn::ZarnAddress>(m, "Parser", R"doc(
+  py::class_<Parser>(m, "Parser", R"doc(
 A street-address parser on one reference database.
 
 Parser(database=None, profile="specified") uses the reference database file
@@ -292,16 +300,17 @@ tuned for real Canadian addresses, which also report diagnostics).
 A Parser may be shared by any number of threads. Every call releases the GIL
 while it parses.)doc")
       .def(py::init([](py::object database, const std::string& profile) {
-             return zarn::ZarnAddress(DatabaseArgument(std::move(database)),
-                                      OptionsArgument(profile));
+             const bool bundled = database.is_none();
+             Parser parser(DatabaseArgument(std::move(database)), OptionsArgument(profile));
+             parser.bundled_database = bundled;
+             return parser;
            }),
            py::arg("database") = py::none(), py::arg("profile") = "specified")
       .def_property_readonly(
-          "profile",
-          [](const zarn::ZarnAddress& p) { return zarn::ProfileName(p.Options().profile); },
+          "profile", [](const Parser& p) { return zarn::ProfileName(p.Options().profile); },
           "The rule profile: 'specified' or 'canada'.")
       .def_property_readonly(
-          "database", [](const zarn::ZarnAddress& p) { return p.DatabasePath(); },
+          "database", [](const Parser& p) { return p.DatabasePath(); },
           "The path of the reference database this parser reads.")
       .def("street", &Single<&zarn::ZarnAddress::Street>, py::arg("text"),
            "The street name of the address, e.g. 'Saint Denis' for '5-123 rue Saint-Denis "
@@ -316,7 +325,7 @@ while it parses.)doc")
            "The unit, e.g. '5' for 'Apt 5 21st Ave'.")
       .def(
           "address_segment",
-          [](const zarn::ZarnAddress& parser, py::handle text, int kind) {
+          [](const Parser& parser, py::handle text, int kind) {
             Utf8Arg arg(text);
             std::string answer;
             {
@@ -331,7 +340,7 @@ while it parses.)doc")
           "one outside 0..6, gives ''.")
       .def(
           "parse",
-          [](const zarn::ZarnAddress& parser, py::handle text) {
+          [](const Parser& parser, py::handle text) {
             Utf8Arg arg(text);
             zarn::AddressParts parts;
             {
@@ -345,7 +354,7 @@ while it parses.)doc")
           "methods for a fifth of the work.")
       .def(
           "parse_diagnostics",
-          [](const zarn::ZarnAddress& parser, py::handle text) {
+          [](const Parser& parser, py::handle text) {
             Utf8Arg arg(text);
             zarn::AddressParts parts;
             zarn::Diagnostics diagnostics;
@@ -360,7 +369,7 @@ while it parses.)doc")
           "and unplaced words; always empty for the specified profile).")
       .def(
           "standardize",
-          [](const zarn::ZarnAddress& parser, py::handle parts, const std::string& language,
+          [](const Parser& parser, py::handle parts, const std::string& language,
              py::object address) {
             const zarn::AddressParts p = PartsArgument(parts);
             const zarn::Language lang = LanguageArgument(language);
@@ -388,7 +397,7 @@ address: the text the parts were parsed from, a further clue for 'detect'
 A database without the StreetTypeSymbol table raises zarn.Error.)doc")
       .def(
           "parse_standard",
-          [](const zarn::ZarnAddress& parser, py::handle text, const std::string& language) {
+          [](const Parser& parser, py::handle text, const std::string& language) {
             Utf8Arg arg(text);
             const zarn::Language lang = LanguageArgument(language);
             zarn::StandardAddress form;
@@ -411,7 +420,7 @@ small inputs use fewer). The GIL is released while parsing.
 errors: 'raise' raises zarn.Error for the first address that fails (its
 .index says which); 'coerce' puts None in its place instead.)doc")
       .def("__repr__",
-           [](const zarn::ZarnAddress& p) {
+           [](const Parser& p) {
              std::string text =
                  "zarn.Parser(" + py::repr(py::str(p.DatabasePath())).cast<std::string>();
              if (p.Options().profile != zarn::Profile::kSpecified) {
@@ -419,12 +428,18 @@ errors: 'raise' raises zarn.Error for the first address that fails (its
              }
              return text + ")";
            })
-      .def(py::pickle(
-          [](const zarn::ZarnAddress& p) {
-            return py::make_tuple(p.DatabasePath(), zarn::ProfileName(p.Options().profile));
-          },
-          [](py::tuple t) {
-            const std::string profile = t.size() > 1 ? t[1].cast<std::string>() : "specified";
-            return zarn::ZarnAddress(t[0].cast<std::string>(), OptionsArgument(profile));
-          }));
+      // Pickled as the call that makes it again, for every protocol: the
+      // path, or None for a parser on the bundled database, which the
+      // unpickling process then finds for itself.
+      .def("__reduce__",
+           [](const Parser& p) {
+             py::object database = py::none();
+             if (!p.bundled_database) database = py::str(p.DatabasePath());
+             return py::make_tuple(
+                 py::module_::import("zarn._zarn").attr("Parser"),
+                 py::make_tuple(database, zarn::ProfileName(p.Options().profile)));
+           })
+      .def(
+          "__reduce_ex__", [](py::handle self, int) { return self.attr("__reduce__")(); },
+          py::arg("protocol"));
 }

@@ -1,8 +1,13 @@
 #include "refdb/reference_database.h"
 
 #include <sqlite3.h>
+#ifndef _WIN32
+#include <pthread.h>
+#endif
 
+#include <atomic>
 #include <cstdio>
+#include <iterator>
 #include <new>
 #include <utility>
 
@@ -15,8 +20,13 @@ namespace {
 
 // Bounded wait for a writer in another process to finish.
 constexpr int kBusyTimeoutMs = 2000;
-// Look-up caches are cleared rather than allowed to grow without bound.
+// Look-up caches are cleared rather than allowed to grow without bound: by
+// entries and by the bytes of their keys. Keys longer than kMaxMemoKeyUnits
+// (whole addresses no alternate form is likely to hold) are looked up
+// without being memoised.
 constexpr size_t kMaxMemoEntries = 1 << 16;
+constexpr size_t kMaxMemoKeyBytes = size_t{2} << 20;
+constexpr size_t kMaxMemoKeyUnits = 256;
 
 enum StatementId {
   kStreetTypeLookup,
@@ -214,6 +224,7 @@ void Connection::CheckDataVersion() {
     street_types_.clear();
     street_addresses_.clear();
     delivery_addresses_.clear();
+    street_address_bytes_ = delivery_address_bytes_ = 0;
     symbols_.reset();
     has_street_rows_ = has_delivery_rows_ = -1;
     data_version_ = version;
@@ -247,8 +258,13 @@ bool Connection::EndRead() noexcept {
 }
 
 template <typename V>
-V& Connection::NewMemoSlot(Memo<V>& memo, std::u16string_view key) {
-  if (memo.size() >= kMaxMemoEntries) memo.clear();
+V& Connection::NewMemoSlot(Memo<V>& memo, size_t& bytes, std::u16string_view key) {
+  const size_t key_bytes = key.size() * sizeof(char16_t);
+  if (memo.size() >= kMaxMemoEntries || bytes + key_bytes > kMaxMemoKeyBytes) {
+    memo.clear();
+    bytes = 0;
+  }
+  bytes += key_bytes;
   return memo.emplace(std::u16string(key), V{}).first->second;
 }
 
@@ -273,9 +289,7 @@ bool StepKeyed(sqlite3_stmt* stmt, std::u16string_view key, int& rc) {
 void Connection::ReserveWords(int n) {
   // Make room for every word now, so that no entry of this parse is cleared
   // away while the later words are looked up.
-  if (cache_ && street_types_.size() + static_cast<size_t>(n < 0 ? 0 : n) > kMaxMemoEntries) {
-    street_types_.clear();
-  }
+  if (cache_ && street_types_.Full(static_cast<size_t>(n < 0 ? 0 : n))) street_types_.clear();
 }
 
 void Connection::StartWords(int n) {
@@ -284,17 +298,17 @@ void Connection::StartWords(int n) {
 }
 
 Connection::StreetTypeEntry* Connection::FindWord(std::u16string_view token) {
-  if (!cache_) return nullptr;
-  if (street_types_.size() >= kMaxMemoEntries) street_types_.clear();
+  if (!cache_ || !WordMemo<StreetTypeEntry>::Memoisable(token)) return nullptr;
+  if (street_types_.Full()) street_types_.clear();
   return &street_types_.Find(token).value;
 }
 
 Connection::StreetTypeEntry* Connection::WordEntry(std::u16string_view token, int word) {
-  if (!cache_) return nullptr;
+  if (!cache_ || !WordMemo<StreetTypeEntry>::Memoisable(token)) return nullptr;
   if (word <= 0 || static_cast<size_t>(word) >= word_entries_.size()) return FindWord(token);
   auto*& found = word_entries_[static_cast<size_t>(word)];
   if (found == nullptr || !WordMemo<StreetTypeEntry>::SameUnits(found->word, token)) {
-    if (street_types_.size() >= kMaxMemoEntries) street_types_.clear();
+    if (street_types_.Full()) street_types_.clear();
     found = &street_types_.Find(token);
   }
   return &found->value;
@@ -351,14 +365,17 @@ bool Connection::AnyRow(const char* sql) {
 
 template <typename Row, typename Read>
 const Row* Connection::KeyedLookup(int which, const char* any_row_sql, int8_t& has_rows,
-                                   Memo<std::optional<Row>>& memo, Row& scratch,
+                                   Memo<std::optional<Row>>& memo, size_t& memo_bytes, Row& scratch,
                                    std::u16string_view key, Read read) {
   // Prepared first so that a missing table or column fails the look-up even
   // when the shortcuts below would answer it.
   sqlite3_stmt* stmt = Prepare(which);
+  const bool memoised = cache_ && key.size() <= kMaxMemoKeyUnits;
   if (cache_) {
     if (has_rows < 0) has_rows = AnyRow(any_row_sql) ? 1 : 0;
     if (has_rows == 0) return nullptr;
+  }
+  if (memoised) {
     auto it = memo.find(key);
     if (it != memo.end()) return it->second ? &*it->second : nullptr;
   }
@@ -367,8 +384,8 @@ const Row* Connection::KeyedLookup(int which, const char* any_row_sql, int8_t& h
   const bool found = StepKeyed(stmt, key, rc);
   if (rc != SQLITE_OK) Fail(rc, kWhat[which]);
   Row* out = &scratch;
-  if (cache_) {
-    std::optional<Row>& slot = NewMemoSlot(memo, key);  // not found in it above
+  if (memoised) {
+    std::optional<Row>& slot = NewMemoSlot(memo, memo_bytes, key);  // not found in it above
     if (!found) return nullptr;
     out = &slot.emplace();
   } else if (!found) {
@@ -395,7 +412,7 @@ bool Connection::MayFindAlternateDeliveryAddress() {
 
 const DeliveryRow* Connection::AlternateStreetAddress(std::u16string_view key) {
   return KeyedLookup(kAlternateStreetAddressLookup, kAnyStreetRow, has_street_rows_,
-                     street_addresses_, scratch_row_, key,
+                     street_addresses_, street_address_bytes_, scratch_row_, key,
                      [](sqlite3_stmt* stmt, DeliveryRow& row) {
                        ReadText(stmt, 0, row.street);
                        ReadText(stmt, 1, row.number);
@@ -405,7 +422,7 @@ const DeliveryRow* Connection::AlternateStreetAddress(std::u16string_view key) {
 
 const DbText* Connection::AlternateDeliveryAddress(std::u16string_view key) {
   return KeyedLookup(kAlternateDeliveryAddressLookup, kAnyDeliveryRow, has_delivery_rows_,
-                     delivery_addresses_, scratch_text_, key,
+                     delivery_addresses_, delivery_address_bytes_, scratch_text_, key,
                      [](sqlite3_stmt* stmt, DbText& text) { ReadText(stmt, 0, text); });
 }
 
@@ -418,8 +435,72 @@ using internal::Connection;
 using internal::DbPolicy;
 using internal::FileIdentity;
 
+namespace {
+
+// Fork safety. A child forked while other threads used SQLite could inherit
+// one of SQLite's global mutexes (or a pool's lock) held by a thread that
+// does not exist in the child, and hang at its first call. Around fork(),
+// the pools' lock and SQLite's global mutexes are taken, so that none is
+// held mid-use when the process is copied; in the child, pools drop the
+// connections they inherited (opened by the parent, which SQLite says not
+// to use across fork) and open their own.
+std::mutex g_pool_mutex;  // every pool's idle list
+std::atomic<uint64_t> g_fork_generation{0};
+
+#ifndef _WIN32
+// SQLite's global mutexes, in the order SQLite nests them (the allocator's
+// last: it is taken inside the others).
+constexpr int kSqliteGlobalMutexes[] = {
+    SQLITE_MUTEX_STATIC_MAIN, SQLITE_MUTEX_STATIC_OPEN, SQLITE_MUTEX_STATIC_VFS1,
+    SQLITE_MUTEX_STATIC_VFS2, SQLITE_MUTEX_STATIC_VFS3, SQLITE_MUTEX_STATIC_LRU,
+    SQLITE_MUTEX_STATIC_PMEM, SQLITE_MUTEX_STATIC_PRNG, SQLITE_MUTEX_STATIC_MEM,
+};
+
+void BeforeFork() {
+  g_pool_mutex.lock();
+  for (int id : kSqliteGlobalMutexes) sqlite3_mutex_enter(sqlite3_mutex_alloc(id));
+}
+
+void UnlockAfterFork() {
+  for (size_t i = std::size(kSqliteGlobalMutexes); i-- > 0;) {
+    sqlite3_mutex_leave(sqlite3_mutex_alloc(kSqliteGlobalMutexes[i]));
+  }
+}
+
+void AfterForkInParent() {
+  UnlockAfterFork();
+  g_pool_mutex.unlock();
+}
+
+void AfterForkInChild() {
+  UnlockAfterFork();
+  g_fork_generation.fetch_add(1, std::memory_order_relaxed);
+  g_pool_mutex.unlock();
+}
+#endif
+
+void WatchForks() {
+#ifndef _WIN32
+  static std::once_flag once;
+  std::call_once(once, [] {
+    sqlite3_initialize();  // the global mutexes exist from here on
+    pthread_atfork(BeforeFork, AfterForkInParent, AfterForkInChild);
+  });
+#endif
+}
+
+// Connections opened before a fork, left to the parent: they are neither
+// used nor closed in the child (closing would touch state shared with the
+// parent's copy); the child opens its own. A few kilobytes each.
+void Abandon(std::unique_ptr<Connection> connection) { (void)connection.release(); }
+
+}  // namespace
+
 ReferenceDatabase::ReferenceDatabase(std::string path, DbPolicy policy)
-    : path_(std::move(path)), policy_(policy) {}
+    : path_(std::move(path)), policy_(policy) {
+  WatchForks();
+  generation_ = g_fork_generation.load(std::memory_order_relaxed);
+}
 
 ReferenceDatabase::~ReferenceDatabase() = default;
 
@@ -427,7 +508,13 @@ std::unique_ptr<Connection> ReferenceDatabase::Acquire() {
   const FileIdentity identity = CheckDatabaseFile(path_);
   std::unique_ptr<Connection> connection;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(g_pool_mutex);
+    const uint64_t generation = g_fork_generation.load(std::memory_order_relaxed);
+    if (generation_ != generation) {
+      for (std::unique_ptr<Connection>& inherited : idle_) Abandon(std::move(inherited));
+      idle_.clear();
+      generation_ = generation;
+    }
     while (!idle_.empty()) {
       std::unique_ptr<Connection> candidate = std::move(idle_.back());
       idle_.pop_back();
@@ -439,15 +526,23 @@ std::unique_ptr<Connection> ReferenceDatabase::Acquire() {
       // lock would be nicer, but closing is quick and rare).
     }
   }
-  if (!connection) connection = std::make_unique<Connection>(path_, identity, true);
+  if (!connection) {
+    connection = std::make_unique<Connection>(path_, identity, true);
+    connection->set_generation(g_fork_generation.load(std::memory_order_relaxed));
+  }
   connection->BeginRead();
   return connection;
 }
 
 void ReferenceDatabase::Release(std::unique_ptr<Connection> connection) {
-  if (!connection || !connection->EndRead()) return;
+  if (!connection) return;
+  if (connection->generation() != g_fork_generation.load(std::memory_order_relaxed)) {
+    Abandon(std::move(connection));  // leased before a fork, given back in the child
+    return;
+  }
+  if (!connection->EndRead()) return;
   constexpr size_t kMaxIdle = 64;
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::mutex> lock(g_pool_mutex);
   if (idle_.size() >= kMaxIdle) return;
   try {
     idle_.push_back(std::move(connection));

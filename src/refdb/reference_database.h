@@ -76,10 +76,18 @@ struct TransparentU16Hash {
 // 64-bit pairs and reads no entry but the one it returns; longer words are
 // compared in their entry. Entries live in a deque, so an entry stays where
 // it is while the memo grows.
+//
+// The memo is bounded by the bytes it holds as well as by its entries: the
+// owner clears it when Full(), and words longer than kMaxWordUnits (longer
+// than any street-type word) are never memoised, so that a caller sending
+// long distinct words cannot make it hold their text.
 template <typename V>
 class WordMemo {
  public:
   static constexpr size_t kShortUnits = 8;
+  static constexpr size_t kMaxWordUnits = 64;
+  static constexpr size_t kMaxEntries = size_t{1} << 16;
+  static constexpr size_t kMaxBytes = size_t{4} << 20;
 
   struct Entry {
     std::u16string word;
@@ -87,9 +95,18 @@ class WordMemo {
   };
 
   size_t size() const { return count_; }
+  // The bytes held by the entries (and their words), without the slots,
+  // whose number follows the entries'.
+  size_t bytes() const { return bytes_; }
+  static bool Memoisable(std::u16string_view word) { return word.size() <= kMaxWordUnits; }
+  // Whether `more` further entries would take the memo over its bounds.
+  bool Full(size_t more = 1) const {
+    return count_ + more > kMaxEntries || bytes_ + more * kMostEntryBytes > kMaxBytes;
+  }
   void clear() {
     entries_.clear();
     count_ = 0;
+    bytes_ = 0;
     slots_.assign(slots_.size(), Slot{});
   }
   // The entry of `word`, added with a default value when absent.
@@ -111,6 +128,7 @@ class WordMemo {
     if (2 * (count_ + 1) > slots_.size()) Grow();
     Entry& added = entries_.emplace_back(Entry{std::u16string(word), V{}});
     ++count_;
+    bytes_ += sizeof(Entry) + word.size() * sizeof(char16_t);
     probe.entry = &added;
     Place(probe);
     return added;
@@ -187,9 +205,12 @@ class WordMemo {
     slots_[i] = slot;
   }
 
+  static constexpr size_t kMostEntryBytes = sizeof(Entry) + kMaxWordUnits * sizeof(char16_t);
+
   std::vector<Slot> slots_;
   std::deque<Entry> entries_;
   size_t count_ = 0;  // entries_.size(), which a deque computes with divisions
+  size_t bytes_ = 0;
 };
 
 // One open connection with its statements and caches. Used by one thread at
@@ -202,6 +223,9 @@ class Connection {
   Connection& operator=(const Connection&) = delete;
 
   const FileIdentity& identity() const { return identity_; }
+  // The fork of the process that opened the connection.
+  uint64_t generation() const { return generation_; }
+  void set_generation(uint64_t generation) { generation_ = generation; }
   // Drops every cached answer when another connection changed the file.
   void CheckDataVersion();
   // Starts a read transaction, so that every look-up until EndRead() sees
@@ -262,18 +286,19 @@ class Connection {
   // fills a Row from the statement's current row.
   template <typename Row, typename Read>
   const Row* KeyedLookup(int which, const char* any_row_sql, int8_t& has_rows,
-                         Memo<std::optional<Row>>& memo, Row& scratch, std::u16string_view key,
-                         Read read);
+                         Memo<std::optional<Row>>& memo, size_t& memo_bytes, Row& scratch,
+                         std::u16string_view key, Read read);
   bool MayFind(int which, const char* any_row_sql, int8_t& has_rows);
   [[noreturn]] void Fail(int rc, const char* what);
   // A new entry for `key`, which the memo does not hold.
   template <typename V>
-  V& NewMemoSlot(Memo<V>& memo, std::u16string_view key);
+  V& NewMemoSlot(Memo<V>& memo, size_t& bytes, std::u16string_view key);
   StreetTypeEntry* WordEntry(std::u16string_view token, int word);
 
   std::string path_;
   FileIdentity identity_;
   bool cache_;
+  uint64_t generation_ = 0;
   sqlite3* db_ = nullptr;
   sqlite3_stmt* statements_[5] = {};
   sqlite3_stmt* version_statement_ = nullptr;
@@ -289,6 +314,9 @@ class Connection {
   std::vector<WordMemo<StreetTypeEntry>::Entry*> word_entries_;
   Memo<std::optional<DeliveryRow>> street_addresses_;
   Memo<std::optional<DbText>> delivery_addresses_;
+  // The bytes of the keys held by the two memos above.
+  size_t street_address_bytes_ = 0;
+  size_t delivery_address_bytes_ = 0;
   std::unique_ptr<StreetTypeSymbols> symbols_;
   std::unique_ptr<StreetTypeSymbols> scratch_symbols_;  // the uncached path's
   // Scratch results for the uncached path.
@@ -323,7 +351,9 @@ class ReferenceDatabase {
  private:
   std::string path_;
   internal::DbPolicy policy_;
-  std::mutex mutex_;
+  // The fork the idle connections were opened in (see WatchForks); guarded,
+  // like idle_, by the pools' lock.
+  uint64_t generation_ = 0;
   std::vector<std::unique_ptr<internal::Connection>> idle_;
 };
 
