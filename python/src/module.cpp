@@ -30,6 +30,19 @@ struct Parser : zarn::ZarnAddress {
   bool bundled_database = false;
 };
 
+// The parser behind `self`. An object made by Parser.__new__ without
+// __init__ holds none (its memory is not a parser), and is refused.
+const Parser& Self(py::handle self) {
+  if (!py::isinstance<Parser>(self)) throw py::type_error("expected a zarn.Parser");
+  auto* instance = reinterpret_cast<py::detail::instance*>(self.ptr());
+  const py::detail::value_and_holder held =
+      instance->get_value_and_holder(py::detail::get_type_info(typeid(Parser)));
+  if (!held || !held.holder_constructed() || held.value_ptr() == nullptr) {
+    throw py::type_error("zarn.Parser was not initialised: make it with zarn.Parser(...)");
+  }
+  return *held.value_ptr<Parser>();
+}
+
 // zarn._types.Parts and zarn._types.Error, looked up once when the module
 // loads. Held for the life of the process: the interpreter may finalize
 // before static destructors run, so they are deliberately never released.
@@ -180,18 +193,21 @@ std::string DatabaseArgument(py::object database) {
 
 // One single-part method: parse with the GIL released.
 template <std::string (zarn::ZarnAddress::*Method)(std::string_view) const>
-py::str Single(const Parser& parser, py::handle text) {
+py::str Single(py::handle parser_self, py::handle text) {
+  const Parser& parser = Self(parser_self);
   Utf8Arg arg(text);
   std::string answer;
   {
     py::gil_scoped_release release;
-    answer = (parser.*Method)(arg.view());
+    const zarn::ZarnAddress& base = parser;
+    answer = (base.*Method)(arg.view());
   }
   return Utf8(answer);
 }
 
-py::list ParseMany(const Parser& parser, py::iterable addresses, py::object threads,
+py::list ParseMany(py::handle parser_self, py::iterable addresses, py::object threads,
                    const std::string& errors) {
+  const Parser& parser = Self(parser_self);
   const bool raise = errors == "raise";
   if (!raise && errors != "coerce") {
     throw py::value_error("errors must be 'raise' or 'coerce', not '" + errors + "'");
@@ -307,10 +323,18 @@ while it parses.)doc")
            }),
            py::arg("database") = py::none(), py::arg("profile") = "specified")
       .def_property_readonly(
-          "profile", [](const Parser& p) { return zarn::ProfileName(p.Options().profile); },
+          "profile",
+          [](py::handle p_self) {
+            const Parser& p = Self(p_self);
+            return zarn::ProfileName(p.Options().profile);
+          },
           "The rule profile: 'specified' or 'canada'.")
       .def_property_readonly(
-          "database", [](const Parser& p) { return p.DatabasePath(); },
+          "database",
+          [](py::handle p_self) {
+            const Parser& p = Self(p_self);
+            return p.DatabasePath();
+          },
           "The path of the reference database this parser reads.")
       .def("street", &Single<&zarn::ZarnAddress::Street>, py::arg("text"),
            "The street name of the address, e.g. 'Saint Denis' for '5-123 rue Saint-Denis "
@@ -325,7 +349,8 @@ while it parses.)doc")
            "The unit, e.g. '5' for 'Apt 5 21st Ave'.")
       .def(
           "address_segment",
-          [](const Parser& parser, py::handle text, int kind) {
+          [](py::handle parser_self, py::handle text, int kind) {
+            const Parser& parser = Self(parser_self);
             Utf8Arg arg(text);
             std::string answer;
             {
@@ -340,7 +365,8 @@ while it parses.)doc")
           "one outside 0..6, gives ''.")
       .def(
           "parse",
-          [](const Parser& parser, py::handle text) {
+          [](py::handle parser_self, py::handle text) {
+            const Parser& parser = Self(parser_self);
             Utf8Arg arg(text);
             zarn::AddressParts parts;
             {
@@ -354,7 +380,8 @@ while it parses.)doc")
           "methods for a fifth of the work.")
       .def(
           "parse_diagnostics",
-          [](const Parser& parser, py::handle text) {
+          [](py::handle parser_self, py::handle text) {
+            const Parser& parser = Self(parser_self);
             Utf8Arg arg(text);
             zarn::AddressParts parts;
             zarn::Diagnostics diagnostics;
@@ -369,8 +396,9 @@ while it parses.)doc")
           "and unplaced words; always empty for the specified profile).")
       .def(
           "standardize",
-          [](const Parser& parser, py::handle parts, const std::string& language,
+          [](py::handle parser_self, py::handle parts, const std::string& language,
              py::object address) {
+            const Parser& parser = Self(parser_self);
             const zarn::AddressParts p = PartsArgument(parts);
             const zarn::Language lang = LanguageArgument(language);
             std::optional<Utf8Arg> text;
@@ -397,7 +425,8 @@ address: the text the parts were parsed from, a further clue for 'detect'
 A database without the StreetTypeSymbol table raises zarn.Error.)doc")
       .def(
           "parse_standard",
-          [](const Parser& parser, py::handle text, const std::string& language) {
+          [](py::handle parser_self, py::handle text, const std::string& language) {
+            const Parser& parser = Self(parser_self);
             Utf8Arg arg(text);
             const zarn::Language lang = LanguageArgument(language);
             zarn::StandardAddress form;
@@ -420,7 +449,8 @@ small inputs use fewer). The GIL is released while parsing.
 errors: 'raise' raises zarn.Error for the first address that fails (its
 .index says which); 'coerce' puts None in its place instead.)doc")
       .def("__repr__",
-           [](const Parser& p) {
+           [](py::handle p_self) {
+             const Parser& p = Self(p_self);
              std::string text =
                  "zarn.Parser(" + py::repr(py::str(p.DatabasePath())).cast<std::string>();
              if (p.Options().profile != zarn::Profile::kSpecified) {
@@ -432,7 +462,8 @@ errors: 'raise' raises zarn.Error for the first address that fails (its
       // path, or None for a parser on the bundled database, which the
       // unpickling process then finds for itself.
       .def("__reduce__",
-           [](const Parser& p) {
+           [](py::handle p_self) {
+             const Parser& p = Self(p_self);
              py::object database = py::none();
              if (!p.bundled_database) database = py::str(p.DatabasePath());
              return py::make_tuple(

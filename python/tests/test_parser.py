@@ -291,8 +291,8 @@ def test_pickled_default_parser_finds_its_database_where_unpickled(database, tmp
     moved = tmp_path / "elsewhere.DAT"
     shutil.copy(database, moved)
     env = dict(os.environ, ZARN_DATABASE=database)
-    r = run_child("import pickle, sys, zarn; sys.stdout.buffer.write(pickle.dumps(zarn.Parser(), 0))",
-                  env)
+    r = run_child("import pickle, sys, zarn\n"
+                  "sys.stdout.buffer.write(pickle.dumps(zarn.Parser(), 0))", env)
     assert r.returncode == 0, r.stderr
     program = f"""
 import pickle, sys, zarn

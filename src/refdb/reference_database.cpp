@@ -6,8 +6,10 @@
 #endif
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <iterator>
+#include <mutex>
 #include <new>
 #include <utility>
 
@@ -143,6 +145,93 @@ const char* ReadOnlyVfsName() {
   return name;
 }
 
+// Fork safety. A child forked while other threads used SQLite could inherit
+// a mutex held by a thread that does not exist in the child (one of
+// SQLite's global mutexes, the lock of the file's shared inode record, a
+// pool's lock) and hang at its first call. So fork() waits until no
+// connection is leased (every lease is a run of SQLite calls; new leases
+// wait meanwhile), and is made with the pools' lock and SQLite's global
+// mutexes held. In the child the pools leave the connections they inherited
+// unused (SQLite's advice: a connection does not cross fork) and open their
+// own. A thread that forks while holding a lease itself would wait for good;
+// the library never does, and callers fork between calls.
+std::mutex g_pool_mutex;  // every pool's idle list, and the counts below
+size_t g_leased = 0;      // connections leased and not yet given back
+bool g_forking = false;   // a fork waits for g_leased to reach 0
+// Signalled when g_leased reaches 0 during a fork, and when the fork is
+// over. Made anew in a child, whose copy may record waiters that are gone.
+std::condition_variable* g_fork_signal = new std::condition_variable;
+std::atomic<uint64_t> g_fork_generation{0};
+
+#ifndef _WIN32
+// SQLite's global mutexes, in the order SQLite nests them (the allocator's
+// last: it is taken inside the others).
+constexpr int kSqliteGlobalMutexes[] = {
+    SQLITE_MUTEX_STATIC_MAIN, SQLITE_MUTEX_STATIC_OPEN, SQLITE_MUTEX_STATIC_VFS1,
+    SQLITE_MUTEX_STATIC_VFS2, SQLITE_MUTEX_STATIC_VFS3, SQLITE_MUTEX_STATIC_LRU,
+    SQLITE_MUTEX_STATIC_PMEM, SQLITE_MUTEX_STATIC_PRNG, SQLITE_MUTEX_STATIC_MEM,
+};
+
+void BeforeFork() {
+  std::unique_lock<std::mutex> lock(g_pool_mutex);
+  g_forking = true;
+  g_fork_signal->wait(lock, [] { return g_leased == 0; });
+  lock.release();  // held through fork(), unlocked after it on both sides
+  for (int id : kSqliteGlobalMutexes) sqlite3_mutex_enter(sqlite3_mutex_alloc(id));
+}
+
+void UnlockAfterFork() {
+  for (size_t i = std::size(kSqliteGlobalMutexes); i-- > 0;) {
+    sqlite3_mutex_leave(sqlite3_mutex_alloc(kSqliteGlobalMutexes[i]));
+  }
+  g_forking = false;
+}
+
+void AfterForkInParent() {
+  UnlockAfterFork();
+  g_pool_mutex.unlock();
+  g_fork_signal->notify_all();
+}
+
+void AfterForkInChild() {
+  UnlockAfterFork();
+  g_fork_signal = new std::condition_variable;  // the old one is left as it is
+  g_fork_generation.fetch_add(1, std::memory_order_relaxed);
+  g_pool_mutex.unlock();
+}
+#endif
+
+void WatchForks() {
+#ifndef _WIN32
+  static std::once_flag once;
+  std::call_once(once, [] {
+    sqlite3_initialize();  // the global mutexes exist from here on
+    pthread_atfork(BeforeFork, AfterForkInParent, AfterForkInChild);
+  });
+#endif
+}
+
+// Starts a lease (waiting while a fork is made); the caller holds the lock.
+void BeginLease(std::unique_lock<std::mutex>& lock) {
+  g_fork_signal->wait(lock, [] { return !g_forking; });
+  ++g_leased;
+}
+
+// Ends a lease; the caller holds the lock.
+void EndLeaseLocked() {
+  if (--g_leased == 0 && g_forking) g_fork_signal->notify_all();
+}
+
+void EndLease() {
+  const std::lock_guard<std::mutex> lock(g_pool_mutex);
+  EndLeaseLocked();
+}
+
+// Connections opened before a fork, left to the parent: they are neither
+// used nor closed in the child (closing would touch state shared with the
+// parent's copy); the child opens its own. A few kilobytes each.
+void Abandon(std::unique_ptr<Connection> connection) { (void)connection.release(); }
+
 }  // namespace
 
 FileIdentity CheckDatabaseFile(const std::string& path) {
@@ -183,6 +272,7 @@ Connection::~Connection() {
   sqlite3_finalize(commit_statement_);
   // Errors while closing are of no consequence to the caller.
   sqlite3_close_v2(db_);
+  if (leased_) EndLease();
 }
 
 void Connection::Fail(int rc, const char* what) { ThrowDbError(db_, rc, path_, what); }
@@ -435,83 +525,27 @@ using internal::Connection;
 using internal::DbPolicy;
 using internal::FileIdentity;
 
-namespace {
-
-// Fork safety. A child forked while other threads used SQLite could inherit
-// one of SQLite's global mutexes (or a pool's lock) held by a thread that
-// does not exist in the child, and hang at its first call. Around fork(),
-// the pools' lock and SQLite's global mutexes are taken, so that none is
-// held mid-use when the process is copied; in the child, pools drop the
-// connections they inherited (opened by the parent, which SQLite says not
-// to use across fork) and open their own.
-std::mutex g_pool_mutex;  // every pool's idle list
-std::atomic<uint64_t> g_fork_generation{0};
-
-#ifndef _WIN32
-// SQLite's global mutexes, in the order SQLite nests them (the allocator's
-// last: it is taken inside the others).
-constexpr int kSqliteGlobalMutexes[] = {
-    SQLITE_MUTEX_STATIC_MAIN, SQLITE_MUTEX_STATIC_OPEN, SQLITE_MUTEX_STATIC_VFS1,
-    SQLITE_MUTEX_STATIC_VFS2, SQLITE_MUTEX_STATIC_VFS3, SQLITE_MUTEX_STATIC_LRU,
-    SQLITE_MUTEX_STATIC_PMEM, SQLITE_MUTEX_STATIC_PRNG, SQLITE_MUTEX_STATIC_MEM,
-};
-
-void BeforeFork() {
-  g_pool_mutex.lock();
-  for (int id : kSqliteGlobalMutexes) sqlite3_mutex_enter(sqlite3_mutex_alloc(id));
-}
-
-void UnlockAfterFork() {
-  for (size_t i = std::size(kSqliteGlobalMutexes); i-- > 0;) {
-    sqlite3_mutex_leave(sqlite3_mutex_alloc(kSqliteGlobalMutexes[i]));
-  }
-}
-
-void AfterForkInParent() {
-  UnlockAfterFork();
-  g_pool_mutex.unlock();
-}
-
-void AfterForkInChild() {
-  UnlockAfterFork();
-  g_fork_generation.fetch_add(1, std::memory_order_relaxed);
-  g_pool_mutex.unlock();
-}
-#endif
-
-void WatchForks() {
-#ifndef _WIN32
-  static std::once_flag once;
-  std::call_once(once, [] {
-    sqlite3_initialize();  // the global mutexes exist from here on
-    pthread_atfork(BeforeFork, AfterForkInParent, AfterForkInChild);
-  });
-#endif
-}
-
-// Connections opened before a fork, left to the parent: they are neither
-// used nor closed in the child (closing would touch state shared with the
-// parent's copy); the child opens its own. A few kilobytes each.
-void Abandon(std::unique_ptr<Connection> connection) { (void)connection.release(); }
-
-}  // namespace
-
 ReferenceDatabase::ReferenceDatabase(std::string path, DbPolicy policy)
     : path_(std::move(path)), policy_(policy) {
-  WatchForks();
-  generation_ = g_fork_generation.load(std::memory_order_relaxed);
+  internal::WatchForks();
+  generation_ = internal::g_fork_generation.load(std::memory_order_relaxed);
 }
 
-ReferenceDatabase::~ReferenceDatabase() = default;
+ReferenceDatabase::~ReferenceDatabase() {
+  // Closed under the lock, so that no fork copies a close half done.
+  const std::lock_guard<std::mutex> lock(internal::g_pool_mutex);
+  idle_.clear();
+}
 
 std::unique_ptr<Connection> ReferenceDatabase::Acquire() {
   const FileIdentity identity = CheckDatabaseFile(path_);
   std::unique_ptr<Connection> connection;
   {
-    std::lock_guard<std::mutex> lock(g_pool_mutex);
-    const uint64_t generation = g_fork_generation.load(std::memory_order_relaxed);
+    std::unique_lock<std::mutex> lock(internal::g_pool_mutex);
+    internal::BeginLease(lock);
+    const uint64_t generation = internal::g_fork_generation.load(std::memory_order_relaxed);
     if (generation_ != generation) {
-      for (std::unique_ptr<Connection>& inherited : idle_) Abandon(std::move(inherited));
+      for (std::unique_ptr<Connection>& inherited : idle_) internal::Abandon(std::move(inherited));
       idle_.clear();
       generation_ = generation;
     }
@@ -526,29 +560,37 @@ std::unique_ptr<Connection> ReferenceDatabase::Acquire() {
       // lock would be nicer, but closing is quick and rare).
     }
   }
-  if (!connection) {
-    connection = std::make_unique<Connection>(path_, identity, true);
-    connection->set_generation(g_fork_generation.load(std::memory_order_relaxed));
+  // From here the lease ends with Release(), or when the connection is
+  // destroyed (dropped after an error).
+  try {
+    if (!connection) connection = std::make_unique<Connection>(path_, identity, true);
+  } catch (...) {
+    internal::EndLease();
+    throw;
   }
+  connection->set_leased(true);
   connection->BeginRead();
   return connection;
 }
 
 void ReferenceDatabase::Release(std::unique_ptr<Connection> connection) {
   if (!connection) return;
-  if (connection->generation() != g_fork_generation.load(std::memory_order_relaxed)) {
-    Abandon(std::move(connection));  // leased before a fork, given back in the child
+  const bool reusable = connection->EndRead();
+  constexpr size_t kMaxIdle = 64;
+  std::lock_guard<std::mutex> lock(internal::g_pool_mutex);
+  connection->set_leased(false);
+  internal::EndLeaseLocked();
+  if (!reusable || idle_.size() >= kMaxIdle) {
+    // Closed under the lock, like every use of a connection outside a lease.
+    connection.reset();
     return;
   }
-  if (!connection->EndRead()) return;
-  constexpr size_t kMaxIdle = 64;
-  std::lock_guard<std::mutex> lock(g_pool_mutex);
-  if (idle_.size() >= kMaxIdle) return;
   try {
     idle_.push_back(std::move(connection));
   } catch (const std::bad_alloc&) {
     // No room to keep it: the connection is closed instead (this runs in
     // destructors, where an exception would end the program).
+    connection.reset();
   }
 }
 

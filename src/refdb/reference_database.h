@@ -223,9 +223,9 @@ class Connection {
   Connection& operator=(const Connection&) = delete;
 
   const FileIdentity& identity() const { return identity_; }
-  // The fork of the process that opened the connection.
-  uint64_t generation() const { return generation_; }
-  void set_generation(uint64_t generation) { generation_ = generation; }
+  // Whether the connection is leased from a pool (see ReferenceDatabase):
+  // its destruction then ends the lease.
+  void set_leased(bool leased) { leased_ = leased; }
   // Drops every cached answer when another connection changed the file.
   void CheckDataVersion();
   // Starts a read transaction, so that every look-up until EndRead() sees
@@ -298,7 +298,7 @@ class Connection {
   std::string path_;
   FileIdentity identity_;
   bool cache_;
-  uint64_t generation_ = 0;
+  bool leased_ = false;
   sqlite3* db_ = nullptr;
   sqlite3_stmt* statements_[5] = {};
   sqlite3_stmt* version_statement_ = nullptr;
@@ -351,8 +351,8 @@ class ReferenceDatabase {
  private:
   std::string path_;
   internal::DbPolicy policy_;
-  // The fork the idle connections were opened in (see WatchForks); guarded,
-  // like idle_, by the pools' lock.
+  // The fork the idle connections were opened in; guarded, like idle_, by
+  // the pools' lock (see reference_database.cpp).
   uint64_t generation_ = 0;
   std::vector<std::unique_ptr<internal::Connection>> idle_;
 };
