@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "zarn_serve/connection_pool.h"
+#include "zarn_serve/http_server.h"
 #include "zarn_serve/request_body.h"
 
 namespace zarn_serve {
@@ -344,10 +345,14 @@ void Service::PostJson(const httplib::Request& req, httplib::Response& res,
                        bool flags) const {
   const std::string too_big =
       "the body is over the limit of " + std::to_string(config_.max_body) + " bytes";
+  // Declared too large: answered at once, the body unread. The connection
+  // closes after the answer, gently, so that a client sending the body
+  // anyway still reads the 413.
   const std::string declared = req.get_header_value("Content-Length");
   if (!declared.empty() && std::strtoull(declared.c_str(), nullptr, 10) > config_.max_body) {
     SendError(res, 413, "body_too_large", too_big);
-    RefuseBody(req, res, reader);
+    CloseAfter(res);
+    LingerOnClose();
     return;
   }
   // A body found over the limit while reading is read on, dropped, up to
@@ -549,6 +554,7 @@ void Service::Healthz(httplib::Response& res) const {
 
 void Service::Install(httplib::Server& server) {
   server.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
+    HeadersRead();
     tl_start = std::chrono::steady_clock::now();
     tl_timed = true;
     if (ConnectionPool::Refusing()) {
