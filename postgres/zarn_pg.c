@@ -123,14 +123,18 @@ static zarn_parser* zarn_get_parser(text* profile_text) {
   else {
     memcpy(profile, VARDATA_ANY(profile_text), size);
     profile[size] = '\0';
-    /* The library ignores ASCII case; one cache entry per spelling is fine. */
   }
+  /* The library ignores ASCII case; the cache is keyed by the profile's own
+   * name, so that every spelling shares one parser (and one memo). */
   if (size >= 0) {
     size_t known = zarn_profile_count();
     size_t p;
     for (p = 0; p < known; p++)
       if (pg_strcasecmp(profile, zarn_profile_name(p)) == 0) break;
-    if (p == known) size = -1;
+    if (p == known)
+      size = -1;
+    else
+      strlcpy(profile, zarn_profile_name(p), sizeof profile);
   }
   if (size < 0) {
     char* shown = text_to_cstring(profile_text);

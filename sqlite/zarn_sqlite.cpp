@@ -19,6 +19,7 @@
 #include <sqlite3ext.h>
 
 #include <array>
+#include <atomic>
 #include <cstring>
 #include <new>
 #include <optional>
@@ -35,9 +36,14 @@ SQLITE_EXTENSION_INIT1
 namespace {
 
 // Parsers of one connection, one per profile, all on the same database.
+// Shared by every function the extension registers on the connection, each
+// registration holding one reference: replacing or dropping any one of the
+// functions leaves the others working, and the last one dropped (or the
+// connection closing) frees it.
 struct Connection {
   std::string database;
   std::array<std::optional<zarn::ZarnAddress>, 2> parsers;
+  std::atomic<size_t> references{1};
 
   const zarn::ZarnAddress& Parser(zarn::Profile profile) {
     auto& slot = parsers[static_cast<int>(profile)];
@@ -148,7 +154,11 @@ void VersionFunction(sqlite3_context* ctx, int, sqlite3_value**) noexcept {
   sqlite3_result_text(ctx, zarn::Version(), -1, SQLITE_STATIC);
 }
 
-void DestroyConnection(void* p) noexcept { delete static_cast<Connection*>(p); }
+// Drops one reference (a registration's, or the initialisation's own).
+void ReleaseConnection(void* p) noexcept {
+  auto* connection = static_cast<Connection*>(p);
+  if (connection->references.fetch_sub(1, std::memory_order_acq_rel) == 1) delete connection;
+}
 
 using Function = void (*)(sqlite3_context*, int, sqlite3_value**);
 
@@ -171,52 +181,52 @@ extern "C" __attribute__((visibility("default"))) int sqlite3_zarnsqlite_init(
     delete connection;
     return SQLITE_NOMEM;
   }
-  // One Connection shared by every function; the first registration owns it
-  // (its destructor runs when the function is dropped or the handle closes).
+  // One Connection shared by every function; each registration takes a
+  // reference, which SQLite gives back through ReleaseConnection when the
+  // function is replaced or dropped, when the handle closes, or at once when
+  // the registration fails.
   constexpr int kFlags = SQLITE_UTF8 | SQLITE_INNOCUOUS;
   struct Entry {
     std::string name;
     int args;
+    int flags;
     Function fn;
   };
   std::vector<Entry> entries;
   try {
     entries = {
-        {"zarn_parse", 1, ParseFunction<kAllFields>},
-        {"zarn_parse", 2, ParseFunction<kAllFields>},
-        {"zarn_parse_result", 1, ParseFunction<kWholeResult>},
-        {"zarn_parse_result", 2, ParseFunction<kWholeResult>},
-        {"zarn_parse_result", 3, ParseFunction<kWholeResult>},
-        {"zarn_parse_result", 4, ParseFunction<kWholeResult>},
-        {"zarn_database", 0, DatabaseFunction},
+        {"zarn_parse", 1, kFlags, ParseFunction<kAllFields>},
+        {"zarn_parse", 2, kFlags, ParseFunction<kAllFields>},
+        {"zarn_parse_result", 1, kFlags, ParseFunction<kWholeResult>},
+        {"zarn_parse_result", 2, kFlags, ParseFunction<kWholeResult>},
+        {"zarn_parse_result", 3, kFlags, ParseFunction<kWholeResult>},
+        {"zarn_parse_result", 4, kFlags, ParseFunction<kWholeResult>},
+        {"zarn_database", 0, kFlags, DatabaseFunction},
+        {"zarn_version", 0, kFlags | SQLITE_DETERMINISTIC, VersionFunction},
     };
     // zarn_<field>(address [, profile]) for every output field.
     for (size_t f = 0; f < zarn::kFieldCount; ++f) {
       for (int args : {1, 2}) {
         entries.push_back(
-            {std::string("zarn_") + zarn::Fields()[f].name, args, kFieldFunctions[f]});
+            {std::string("zarn_") + zarn::Fields()[f].name, args, kFlags, kFieldFunctions[f]});
       }
     }
   } catch (...) {
-    delete connection;
+    ReleaseConnection(connection);
     return SQLITE_NOMEM;
   }
-  // The owner is registered last, so that a failure part-way leaves no
-  // function pointing at freed state.
+  int rc = SQLITE_OK;
   for (const Entry& e : entries) {
-    int rc = sqlite3_create_function_v2(db, e.name.c_str(), e.args, kFlags, connection, e.fn,
-                                        nullptr, nullptr, nullptr);
+    connection->references.fetch_add(1, std::memory_order_relaxed);
+    rc = sqlite3_create_function_v2(db, e.name.c_str(), e.args, e.flags, connection, e.fn, nullptr,
+                                    nullptr, ReleaseConnection);
     if (rc != SQLITE_OK) {
-      delete connection;
       if (error_message) {
         *error_message = sqlite3_mprintf("zarn: cannot register %s", e.name.c_str());
       }
-      return rc;
+      break;
     }
   }
-  int rc =
-      sqlite3_create_function_v2(db, "zarn_version", 0, kFlags | SQLITE_DETERMINISTIC, connection,
-                                 VersionFunction, nullptr, nullptr, DestroyConnection);
-  if (rc != SQLITE_OK && error_message) *error_message = sqlite3_mprintf("zarn: cannot register");
+  ReleaseConnection(connection);
   return rc;
 }

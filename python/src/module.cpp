@@ -22,6 +22,27 @@ namespace py = pybind11;
 
 namespace {
 
+// zarn.Parser: the parser and whether it was made on the bundled database
+// (database=None), which a pickled copy then finds again where it is
+// unpickled rather than taking this process's path.
+struct Parser : zarn::ZarnAddress {
+  using zarn::ZarnAddress::ZarnAddress;
+  bool bundled_database = false;
+};
+
+// The parser behind `self`. An object made by Parser.__new__ without
+// __init__ holds none (its memory is not a parser), and is refused.
+const Parser& Self(py::handle self) {
+  if (!py::isinstance<Parser>(self)) throw py::type_error("expected a zarn.Parser");
+  auto* instance = reinterpret_cast<py::detail::instance*>(self.ptr());
+  const py::detail::value_and_holder held =
+      instance->get_value_and_holder(py::detail::get_type_info(typeid(Parser)));
+  if (!held || !held.holder_constructed() || held.value_ptr() == nullptr) {
+    throw py::type_error("zarn.Parser was not initialised: make it with zarn.Parser(...)");
+  }
+  return *held.value_ptr<Parser>();
+}
+
 // zarn._types.Parts and zarn._types.Error, looked up once when the module
 // loads. Held for the life of the process: the interpreter may finalize
 // before static destructors run, so they are deliberately never released.
@@ -171,18 +192,21 @@ std::string DatabaseArgument(py::object database) {
 
 // One single-part method: parse with the GIL released.
 template <std::string (zarn::ZarnAddress::*Method)(std::string_view) const>
-py::str Single(const zarn::ZarnAddress& parser, py::handle text) {
+py::str Single(py::handle parser_self, py::handle text) {
+  const Parser& parser = Self(parser_self);
   Utf8Arg arg(text);
   std::string answer;
   {
     py::gil_scoped_release release;
-    answer = (parser.*Method)(arg.view());
+    const zarn::ZarnAddress& base = parser;
+    answer = (base.*Method)(arg.view());
   }
   return Utf8(answer);
 }
 
-py::list ParseMany(const zarn::ZarnAddress& parser, py::iterable addresses, py::object threads,
+py::list ParseMany(py::handle parser_self, py::iterable addresses, py::object threads,
                    const std::string& errors, bool diagnostics) {
+  const Parser& parser = Self(parser_self);
   const bool raise = errors == "raise";
   if (!raise && errors != "coerce") {
     throw py::value_error("errors must be 'raise' or 'coerce', not '" + errors + "'");
@@ -304,7 +328,7 @@ PYBIND11_MODULE(_zarn, m) {
       },
       "The names of the rule profiles.");
 
-  py::class_<zarn::ZarnAddress>(m, "Parser", R"doc(
+  py::class_<Parser>(m, "Parser", R"doc(
 A street-address parser on one reference database.
 
 Parser(database=None, profile="specified") uses the reference database file
@@ -319,16 +343,25 @@ tuned for real Canadian addresses, which also report diagnostics).
 A Parser may be shared by any number of threads. Every call releases the GIL
 while it parses.)doc")
       .def(py::init([](py::object database, const std::string& profile) {
-             return zarn::ZarnAddress(DatabaseArgument(std::move(database)),
-                                      OptionsArgument(profile));
+             const bool bundled = database.is_none();
+             Parser parser(DatabaseArgument(std::move(database)), OptionsArgument(profile));
+             parser.bundled_database = bundled;
+             return parser;
            }),
            py::arg("database") = py::none(), py::arg("profile") = "specified")
       .def_property_readonly(
           "profile",
-          [](const zarn::ZarnAddress& p) { return zarn::ProfileName(p.Options().profile); },
+          [](py::handle p_self) {
+            const Parser& p = Self(p_self);
+            return zarn::ProfileName(p.Options().profile);
+          },
           "The rule profile: 'specified' or 'canada'.")
       .def_property_readonly(
-          "database", [](const zarn::ZarnAddress& p) { return p.DatabasePath(); },
+          "database",
+          [](py::handle p_self) {
+            const Parser& p = Self(p_self);
+            return p.DatabasePath();
+          },
           "The path of the reference database this parser reads.")
       .def("street", &Single<&zarn::ZarnAddress::Street>, py::arg("text"),
            "The street name of the address, e.g. 'Saint Denis' for '5-123 rue Saint-Denis "
@@ -343,7 +376,8 @@ while it parses.)doc")
            "The unit, e.g. '5' for 'Apt 5 21st Ave'.")
       .def(
           "address_segment",
-          [](const zarn::ZarnAddress& parser, py::handle text, int kind) {
+          [](py::handle parser_self, py::handle text, int kind) {
+            const Parser& parser = Self(parser_self);
             Utf8Arg arg(text);
             std::string answer;
             {
@@ -358,7 +392,8 @@ while it parses.)doc")
           "one outside 0..6, gives ''.")
       .def(
           "parse",
-          [](const zarn::ZarnAddress& parser, py::handle text) {
+          [](py::handle parser_self, py::handle text) {
+            const Parser& parser = Self(parser_self);
             Utf8Arg arg(text);
             zarn::AddressParts parts;
             {
@@ -372,7 +407,8 @@ while it parses.)doc")
           "methods for a fifth of the work.")
       .def(
           "parse_diagnostics",
-          [](const zarn::ZarnAddress& parser, py::handle text) {
+          [](py::handle parser_self, py::handle text) {
+            const Parser& parser = Self(parser_self);
             Utf8Arg arg(text);
             zarn::AddressParts parts;
             zarn::Diagnostics diagnostics;
@@ -387,8 +423,9 @@ while it parses.)doc")
           "and unplaced words; always empty for the specified profile).")
       .def(
           "standardize",
-          [](const zarn::ZarnAddress& parser, py::handle parts, const std::string& language,
+          [](py::handle parser_self, py::handle parts, const std::string& language,
              py::object address) {
+            const Parser& parser = Self(parser_self);
             const zarn::AddressParts p = PartsArgument(parts);
             const zarn::Language lang = LanguageArgument(language);
             std::optional<Utf8Arg> text;
@@ -415,7 +452,8 @@ address: the text the parts were parsed from, a further clue for 'detect'
 A database without the StreetTypeSymbol table raises zarn.Error.)doc")
       .def(
           "parse_standard",
-          [](const zarn::ZarnAddress& parser, py::handle text, const std::string& language) {
+          [](py::handle parser_self, py::handle text, const std::string& language) {
+            const Parser& parser = Self(parser_self);
             Utf8Arg arg(text);
             const zarn::Language lang = LanguageArgument(language);
             zarn::StandardAddress form;
@@ -440,7 +478,8 @@ errors: 'raise' raises zarn.Error for the first address that fails (its
 .index says which), TypeError for an item that is neither str nor bytes;
 'coerce' puts None in the place of either instead.)doc")
       .def("__repr__",
-           [](const zarn::ZarnAddress& p) {
+           [](py::handle p_self) {
+             const Parser& p = Self(p_self);
              std::string text =
                  "zarn.Parser(" + py::repr(py::str(p.DatabasePath())).cast<std::string>();
              if (p.Options().profile != zarn::Profile::kSpecified) {
@@ -448,12 +487,19 @@ errors: 'raise' raises zarn.Error for the first address that fails (its
              }
              return text + ")";
            })
-      .def(py::pickle(
-          [](const zarn::ZarnAddress& p) {
-            return py::make_tuple(p.DatabasePath(), zarn::ProfileName(p.Options().profile));
-          },
-          [](py::tuple t) {
-            const std::string profile = t.size() > 1 ? t[1].cast<std::string>() : "specified";
-            return zarn::ZarnAddress(t[0].cast<std::string>(), OptionsArgument(profile));
-          }));
+      // Pickled as the call that makes it again, for every protocol: the
+      // path, or None for a parser on the bundled database, which the
+      // unpickling process then finds for itself.
+      .def("__reduce__",
+           [](py::handle p_self) {
+             const Parser& p = Self(p_self);
+             py::object database = py::none();
+             if (!p.bundled_database) database = py::str(p.DatabasePath());
+             return py::make_tuple(
+                 py::module_::import("zarn._zarn").attr("Parser"),
+                 py::make_tuple(database, zarn::ProfileName(p.Options().profile)));
+           })
+      .def(
+          "__reduce_ex__", [](py::handle self, int) { return self.attr("__reduce__")(); },
+          py::arg("protocol"));
 }

@@ -15,8 +15,13 @@ namespace {
 
 // Bounded wait for a writer in another process to finish.
 constexpr int kBusyTimeoutMs = 2000;
-// Look-up caches are cleared rather than allowed to grow without bound.
+// Look-up caches are cleared rather than allowed to grow without bound: by
+// entries and by the bytes of their keys. Keys longer than kMaxMemoKeyUnits
+// (whole addresses no alternate form is likely to hold) are looked up
+// without being memoised.
 constexpr size_t kMaxMemoEntries = 1 << 16;
+constexpr size_t kMaxMemoKeyBytes = size_t{2} << 20;
+constexpr size_t kMaxMemoKeyUnits = 256;
 
 enum StatementId {
   kStreetTypeLookup,
@@ -173,6 +178,7 @@ Connection::~Connection() {
   sqlite3_finalize(commit_statement_);
   // Errors while closing are of no consequence to the caller.
   sqlite3_close_v2(db_);
+  if (leased_) EndLease();
 }
 
 void Connection::Fail(int rc, const char* what) { ThrowDbError(db_, rc, path_, what); }
@@ -214,6 +220,7 @@ void Connection::CheckDataVersion() {
     street_types_.clear();
     street_addresses_.clear();
     delivery_addresses_.clear();
+    street_address_bytes_ = delivery_address_bytes_ = 0;
     symbol_rows_.reset();
     made_from_symbols_.reset();
     gazetteer_.reset();
@@ -249,8 +256,13 @@ bool Connection::EndRead() noexcept {
 }
 
 template <typename V>
-V& Connection::NewMemoSlot(Memo<V>& memo, std::u16string_view key) {
-  if (memo.size() >= kMaxMemoEntries) memo.clear();
+V& Connection::NewMemoSlot(Memo<V>& memo, size_t& bytes, std::u16string_view key) {
+  const size_t key_bytes = key.size() * sizeof(char16_t);
+  if (memo.size() >= kMaxMemoEntries || bytes + key_bytes > kMaxMemoKeyBytes) {
+    memo.clear();
+    bytes = 0;
+  }
+  bytes += key_bytes;
   return memo.emplace(std::u16string(key), V{}).first->second;
 }
 
@@ -275,9 +287,7 @@ bool StepKeyed(sqlite3_stmt* stmt, std::u16string_view key, int& rc) {
 void Connection::ReserveWords(int n) {
   // Make room for every word now, so that no entry of this parse is cleared
   // away while the later words are looked up.
-  if (cache_ && street_types_.size() + static_cast<size_t>(n < 0 ? 0 : n) > kMaxMemoEntries) {
-    street_types_.clear();
-  }
+  if (cache_ && street_types_.Full(static_cast<size_t>(n < 0 ? 0 : n))) street_types_.clear();
 }
 
 void Connection::StartWords(int n) {
@@ -286,17 +296,17 @@ void Connection::StartWords(int n) {
 }
 
 Connection::StreetTypeEntry* Connection::FindWord(std::u16string_view token) {
-  if (!cache_) return nullptr;
-  if (street_types_.size() >= kMaxMemoEntries) street_types_.clear();
+  if (!cache_ || !WordMemo<StreetTypeEntry>::Memoisable(token)) return nullptr;
+  if (street_types_.Full()) street_types_.clear();
   return &street_types_.Find(token).value;
 }
 
 Connection::StreetTypeEntry* Connection::WordEntry(std::u16string_view token, int word) {
-  if (!cache_) return nullptr;
+  if (!cache_ || !WordMemo<StreetTypeEntry>::Memoisable(token)) return nullptr;
   if (word <= 0 || static_cast<size_t>(word) >= word_entries_.size()) return FindWord(token);
   auto*& found = word_entries_[static_cast<size_t>(word)];
   if (found == nullptr || !WordMemo<StreetTypeEntry>::SameUnits(found->word, token)) {
-    if (street_types_.size() >= kMaxMemoEntries) street_types_.clear();
+    if (street_types_.Full()) street_types_.clear();
     found = &street_types_.Find(token);
   }
   return &found->value;
@@ -353,14 +363,17 @@ bool Connection::AnyRow(const char* sql) {
 
 template <typename Row, typename Read>
 const Row* Connection::KeyedLookup(int which, const char* any_row_sql, int8_t& has_rows,
-                                   Memo<std::optional<Row>>& memo, Row& scratch,
+                                   Memo<std::optional<Row>>& memo, size_t& memo_bytes, Row& scratch,
                                    std::u16string_view key, Read read) {
   // Prepared first so that a missing table or column fails the look-up even
   // when the shortcuts below would answer it.
   sqlite3_stmt* stmt = Prepare(which);
+  const bool memoised = cache_ && key.size() <= kMaxMemoKeyUnits;
   if (cache_) {
     if (has_rows < 0) has_rows = AnyRow(any_row_sql) ? 1 : 0;
     if (has_rows == 0) return nullptr;
+  }
+  if (memoised) {
     auto it = memo.find(key);
     if (it != memo.end()) return it->second ? &*it->second : nullptr;
   }
@@ -369,8 +382,8 @@ const Row* Connection::KeyedLookup(int which, const char* any_row_sql, int8_t& h
   const bool found = StepKeyed(stmt, key, rc);
   if (rc != SQLITE_OK) Fail(rc, kWhat[which]);
   Row* out = &scratch;
-  if (cache_) {
-    std::optional<Row>& slot = NewMemoSlot(memo, key);  // not found in it above
+  if (memoised) {
+    std::optional<Row>& slot = NewMemoSlot(memo, memo_bytes, key);  // not found in it above
     if (!found) return nullptr;
     out = &slot.emplace();
   } else if (!found) {
@@ -397,7 +410,7 @@ bool Connection::MayFindAlternateDeliveryAddress() {
 
 const DeliveryRow* Connection::AlternateStreetAddress(std::u16string_view key) {
   return KeyedLookup(kAlternateStreetAddressLookup, kAnyStreetRow, has_street_rows_,
-                     street_addresses_, scratch_row_, key,
+                     street_addresses_, street_address_bytes_, scratch_row_, key,
                      [](sqlite3_stmt* stmt, DeliveryRow& row) {
                        ReadText(stmt, 0, row.street);
                        ReadText(stmt, 1, row.number);
@@ -407,7 +420,7 @@ const DeliveryRow* Connection::AlternateStreetAddress(std::u16string_view key) {
 
 const DbText* Connection::AlternateDeliveryAddress(std::u16string_view key) {
   return KeyedLookup(kAlternateDeliveryAddressLookup, kAnyDeliveryRow, has_delivery_rows_,
-                     delivery_addresses_, scratch_text_, key,
+                     delivery_addresses_, delivery_address_bytes_, scratch_text_, key,
                      [](sqlite3_stmt* stmt, DbText& text) { ReadText(stmt, 0, text); });
 }
 

@@ -64,6 +64,9 @@ class Connection {
   Connection& operator=(const Connection&) = delete;
 
   const FileIdentity& identity() const { return identity_; }
+  // Whether the connection is leased from a pool (see ReferenceDatabase):
+  // its destruction then ends the lease.
+  void set_leased(bool leased) { leased_ = leased; }
   // Drops every cached answer when another connection changed the file.
   void CheckDataVersion();
   // Starts a read transaction, so that every look-up until EndRead() sees
@@ -131,18 +134,19 @@ class Connection {
   // fills a Row from the statement's current row.
   template <typename Row, typename Read>
   const Row* KeyedLookup(int which, const char* any_row_sql, int8_t& has_rows,
-                         Memo<std::optional<Row>>& memo, Row& scratch, std::u16string_view key,
-                         Read read);
+                         Memo<std::optional<Row>>& memo, size_t& memo_bytes, Row& scratch,
+                         std::u16string_view key, Read read);
   bool MayFind(int which, const char* any_row_sql, int8_t& has_rows);
   [[noreturn]] void Fail(int rc, const char* what);
   // A new entry for `key`, which the memo does not hold.
   template <typename V>
-  V& NewMemoSlot(Memo<V>& memo, std::u16string_view key);
+  V& NewMemoSlot(Memo<V>& memo, size_t& bytes, std::u16string_view key);
   StreetTypeEntry* WordEntry(std::u16string_view token, int word);
 
   std::string path_;
   FileIdentity identity_;
   bool cache_;
+  bool leased_ = false;
   sqlite3* db_ = nullptr;
   sqlite3_stmt* statements_[5] = {};
   sqlite3_stmt* version_statement_ = nullptr;
@@ -158,6 +162,9 @@ class Connection {
   std::vector<WordMemo<StreetTypeEntry>::Entry*> word_entries_;
   Memo<std::optional<DeliveryRow>> street_addresses_;
   Memo<std::optional<DbText>> delivery_addresses_;
+  // The bytes of the keys held by the two memos above.
+  size_t street_address_bytes_ = 0;
+  size_t delivery_address_bytes_ = 0;
   std::optional<std::vector<SymbolRow>> symbol_rows_;
   std::shared_ptr<const void> made_from_symbols_;
   std::unique_ptr<Gazetteer> gazetteer_;
@@ -169,6 +176,10 @@ class Connection {
 
 // Raises the error for a file that cannot be used, or returns its identity.
 FileIdentity CheckDatabaseFile(const std::string& path);
+
+// Ends a connection's lease from its pool (see refdb/pool.cpp): called when
+// a leased connection is destroyed instead of given back.
+void EndLease();
 
 }  // namespace zarn::internal
 

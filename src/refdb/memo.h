@@ -35,10 +35,18 @@ struct TransparentU16Hash {
 // 64-bit pairs and reads no entry but the one it returns; longer words are
 // compared in their entry. Entries live in a deque, so an entry stays where
 // it is while the memo grows.
+//
+// The memo is bounded by the bytes it holds as well as by its entries: the
+// owner clears it when Full(), and words longer than kMaxWordUnits (longer
+// than any street-type word) are never memoised, so that a caller sending
+// long distinct words cannot make it hold their text.
 template <typename V>
 class WordMemo {
  public:
   static constexpr size_t kShortUnits = 8;
+  static constexpr size_t kMaxWordUnits = 64;
+  static constexpr size_t kMaxEntries = size_t{1} << 16;
+  static constexpr size_t kMaxBytes = size_t{4} << 20;
 
   struct Entry {
     std::u16string word;
@@ -46,9 +54,18 @@ class WordMemo {
   };
 
   size_t size() const { return count_; }
+  // The bytes held by the entries (and their words), without the slots,
+  // whose number follows the entries'.
+  size_t bytes() const { return bytes_; }
+  static bool Memoisable(std::u16string_view word) { return word.size() <= kMaxWordUnits; }
+  // Whether `more` further entries would take the memo over its bounds.
+  bool Full(size_t more = 1) const {
+    return count_ + more > kMaxEntries || bytes_ + more * kMostEntryBytes > kMaxBytes;
+  }
   void clear() {
     entries_.clear();
     count_ = 0;
+    bytes_ = 0;
     slots_.assign(slots_.size(), Slot{});
   }
   // The entry of `word`, added with a default value when absent.
@@ -70,6 +87,7 @@ class WordMemo {
     if (2 * (count_ + 1) > slots_.size()) Grow();
     Entry& added = entries_.emplace_back(Entry{std::u16string(word), V{}});
     ++count_;
+    bytes_ += sizeof(Entry) + word.size() * sizeof(char16_t);
     probe.entry = &added;
     Place(probe);
     return added;
@@ -146,9 +164,12 @@ class WordMemo {
     slots_[i] = slot;
   }
 
+  static constexpr size_t kMostEntryBytes = sizeof(Entry) + kMaxWordUnits * sizeof(char16_t);
+
   std::vector<Slot> slots_;
   std::deque<Entry> entries_;
   size_t count_ = 0;  // entries_.size(), which a deque computes with divisions
+  size_t bytes_ = 0;
 };
 
 }  // namespace zarn::internal

@@ -1,7 +1,110 @@
 #include "refdb/pool.h"
 
+#include <sqlite3.h>
+#ifndef _WIN32
+#include <pthread.h>
+#endif
+
+#include <atomic>
+#include <condition_variable>
+#include <iterator>
 #include <new>
 #include <utility>
+
+namespace zarn::internal {
+
+namespace {
+
+// Fork safety. A child forked while other threads used SQLite could inherit
+// a mutex held by a thread that does not exist in the child (one of
+// SQLite's global mutexes, the lock of the file's shared inode record, a
+// pool's lock) and hang at its first call. So fork() waits until no
+// connection is leased (every lease is a run of SQLite calls; new leases
+// wait meanwhile), and is made with the pools' lock and SQLite's global
+// mutexes held. In the child the pools leave the connections they inherited
+// unused (SQLite's advice: a connection does not cross fork) and open their
+// own. A thread that forks while holding a lease itself would wait for good;
+// the library never does, and callers fork between calls.
+std::mutex g_pool_mutex;  // every pool's idle list, and the counts below
+size_t g_leased = 0;      // connections leased and not yet given back
+bool g_forking = false;   // a fork waits for g_leased to reach 0
+// Signalled when g_leased reaches 0 during a fork, and when the fork is
+// over. Made anew in a child, whose copy may record waiters that are gone.
+std::condition_variable* g_fork_signal = new std::condition_variable;
+std::atomic<uint64_t> g_fork_generation{0};
+
+#ifndef _WIN32
+// SQLite's global mutexes, in the order SQLite nests them (the allocator's
+// last: it is taken inside the others).
+constexpr int kSqliteGlobalMutexes[] = {
+    SQLITE_MUTEX_STATIC_MAIN, SQLITE_MUTEX_STATIC_OPEN, SQLITE_MUTEX_STATIC_VFS1,
+    SQLITE_MUTEX_STATIC_VFS2, SQLITE_MUTEX_STATIC_VFS3, SQLITE_MUTEX_STATIC_LRU,
+    SQLITE_MUTEX_STATIC_PMEM, SQLITE_MUTEX_STATIC_PRNG, SQLITE_MUTEX_STATIC_MEM,
+};
+
+void BeforeFork() {
+  std::unique_lock<std::mutex> lock(g_pool_mutex);
+  g_forking = true;
+  g_fork_signal->wait(lock, [] { return g_leased == 0; });
+  lock.release();  // held through fork(), unlocked after it on both sides
+  for (int id : kSqliteGlobalMutexes) sqlite3_mutex_enter(sqlite3_mutex_alloc(id));
+}
+
+void UnlockAfterFork() {
+  for (size_t i = std::size(kSqliteGlobalMutexes); i-- > 0;) {
+    sqlite3_mutex_leave(sqlite3_mutex_alloc(kSqliteGlobalMutexes[i]));
+  }
+  g_forking = false;
+}
+
+void AfterForkInParent() {
+  UnlockAfterFork();
+  g_pool_mutex.unlock();
+  g_fork_signal->notify_all();
+}
+
+void AfterForkInChild() {
+  UnlockAfterFork();
+  g_fork_signal = new std::condition_variable;  // the old one is left as it is
+  g_fork_generation.fetch_add(1, std::memory_order_relaxed);
+  g_pool_mutex.unlock();
+}
+#endif
+
+void WatchForks() {
+#ifndef _WIN32
+  static std::once_flag once;
+  std::call_once(once, [] {
+    sqlite3_initialize();  // the global mutexes exist from here on
+    pthread_atfork(BeforeFork, AfterForkInParent, AfterForkInChild);
+  });
+#endif
+}
+
+// Starts a lease (waiting while a fork is made); the caller holds the lock.
+void BeginLease(std::unique_lock<std::mutex>& lock) {
+  g_fork_signal->wait(lock, [] { return !g_forking; });
+  ++g_leased;
+}
+
+// Ends a lease; the caller holds the lock.
+void EndLeaseLocked() {
+  if (--g_leased == 0 && g_forking) g_fork_signal->notify_all();
+}
+
+// Connections opened before a fork, left to the parent: they are neither
+// used nor closed in the child (closing would touch state shared with the
+// parent's copy); the child opens its own. A few kilobytes each.
+void Abandon(std::unique_ptr<Connection> connection) { (void)connection.release(); }
+
+}  // namespace
+
+void EndLease() {
+  const std::lock_guard<std::mutex> lock(g_pool_mutex);
+  EndLeaseLocked();
+}
+
+}  // namespace zarn::internal
 
 namespace zarn::detail {
 
@@ -11,15 +114,29 @@ using internal::DbPolicy;
 using internal::FileIdentity;
 
 ReferenceDatabase::ReferenceDatabase(std::string path, DbPolicy policy)
-    : path_(std::move(path)), policy_(policy) {}
+    : path_(std::move(path)), policy_(policy) {
+  internal::WatchForks();
+  generation_ = internal::g_fork_generation.load(std::memory_order_relaxed);
+}
 
-ReferenceDatabase::~ReferenceDatabase() = default;
+ReferenceDatabase::~ReferenceDatabase() {
+  // Closed under the lock, so that no fork copies a close half done.
+  const std::lock_guard<std::mutex> lock(internal::g_pool_mutex);
+  idle_.clear();
+}
 
 std::unique_ptr<Connection> ReferenceDatabase::Acquire() {
   const FileIdentity identity = CheckDatabaseFile(path_);
   std::unique_ptr<Connection> connection;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(internal::g_pool_mutex);
+    internal::BeginLease(lock);
+    const uint64_t generation = internal::g_fork_generation.load(std::memory_order_relaxed);
+    if (generation_ != generation) {
+      for (std::unique_ptr<Connection>& inherited : idle_) internal::Abandon(std::move(inherited));
+      idle_.clear();
+      generation_ = generation;
+    }
     while (!idle_.empty()) {
       std::unique_ptr<Connection> candidate = std::move(idle_.back());
       idle_.pop_back();
@@ -31,21 +148,37 @@ std::unique_ptr<Connection> ReferenceDatabase::Acquire() {
       // lock would be nicer, but closing is quick and rare).
     }
   }
-  if (!connection) connection = std::make_unique<Connection>(path_, identity, true);
+  // From here the lease ends with Release(), or when the connection is
+  // destroyed (dropped after an error).
+  try {
+    if (!connection) connection = std::make_unique<Connection>(path_, identity, true);
+  } catch (...) {
+    internal::EndLease();
+    throw;
+  }
+  connection->set_leased(true);
   connection->BeginRead();
   return connection;
 }
 
 void ReferenceDatabase::Release(std::unique_ptr<Connection> connection) {
-  if (!connection || !connection->EndRead()) return;
+  if (!connection) return;
+  const bool reusable = connection->EndRead();
   constexpr size_t kMaxIdle = 64;
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (idle_.size() >= kMaxIdle) return;
+  std::lock_guard<std::mutex> lock(internal::g_pool_mutex);
+  connection->set_leased(false);
+  internal::EndLeaseLocked();
+  if (!reusable || idle_.size() >= kMaxIdle) {
+    // Closed under the lock, like every use of a connection outside a lease.
+    connection.reset();
+    return;
+  }
   try {
     idle_.push_back(std::move(connection));
   } catch (const std::bad_alloc&) {
     // No room to keep it: the connection is closed instead (this runs in
     // destructors, where an exception would end the program).
+    connection.reset();
   }
 }
 

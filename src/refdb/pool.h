@@ -5,6 +5,7 @@
 #ifndef ZARN_REFDB_POOL_H_
 #define ZARN_REFDB_POOL_H_
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -35,7 +36,9 @@ class ReferenceDatabase {
  private:
   std::string path_;
   internal::DbPolicy policy_;
-  std::mutex mutex_;
+  // The fork the idle connections were opened in; guarded, like idle_, by
+  // the pools' lock (see pool.cpp).
+  uint64_t generation_ = 0;
   std::vector<std::unique_ptr<internal::Connection>> idle_;
 };
 

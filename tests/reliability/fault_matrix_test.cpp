@@ -7,11 +7,15 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sqlite3.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <random>
@@ -135,6 +139,32 @@ const FaultCase kCases[] = {
      {SQLITE_CANTOPEN},
      false,
      "directory"},
+    // A FIFO once hung the caller for good (opening it waits for a writer);
+    // a socket or a FIFO is refused before anything opens it.
+    {"PathIsAFifo",
+     [](const std::string& dir) {
+       EXPECT_EQ(::mkfifo((dir + "/qordatavb.DAT").c_str(), 0644), 0);
+       return dir + "/qordatavb.DAT";
+     },
+     {SQLITE_CANTOPEN},
+     false,
+     "FIFO"},
+    {"PathIsASocket",
+     [](const std::string& dir) {
+       const std::string path = dir + "/qordatavb.DAT";
+       sockaddr_un address{};
+       address.sun_family = AF_UNIX;
+       EXPECT_LT(path.size(), sizeof address.sun_path);
+       std::memcpy(address.sun_path, path.c_str(),
+                   std::min(path.size(), sizeof address.sun_path - 1));
+       const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+       EXPECT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+       ::close(fd);
+       return path;
+     },
+     {SQLITE_CANTOPEN},
+     false,
+     "socket"},
     {"ZeroLengthFile",
      [](const std::string& dir) {
        WriteFileBytes(dir + "/qordatavb.DAT", "");

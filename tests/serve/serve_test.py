@@ -14,6 +14,7 @@ import json
 import os
 import random
 import re
+import select
 import shutil
 import signal
 import socket
@@ -605,6 +606,109 @@ def case_max_connections(tmp):
               "refused connections not counted")
 
 
+def case_refused_while_others_idle(tmp):
+    # Connections over the limit used to be answered by one thread, one at a
+    # time, each waited for: 94 idle ones held a refusal for a minute. Now a
+    # refused connection whose request has not come is answered at once.
+    with Server("--threads", "1", "--max-connections", "1", "--idle-timeout", "5",
+                "--request-timeout", "5") as s:
+        held = s.connection()
+        status, _ = s.get_json("/healthz", conn=held)
+        check(status == 200, f"first connection: {status}")
+        idle = [socket.create_connection(("127.0.0.1", s.port), timeout=10) for _ in range(40)]
+        try:
+            start = time.time()
+            status, _, data = s.request("GET", "/healthz")
+            waited = time.time() - start
+            check(status == 503 and json.loads(data)["error"]["kind"] == "too_many_connections",
+                  f"refused connection: {status} {data!r}")
+            check(waited < 3, f"the refusal waited {waited:.1f} s behind idle connections")
+            for sock in idle:  # each idle one got its 503 too
+                sock.settimeout(5)
+                check(status_of(sock.recv(4096)) == 503, "an idle refused connection")
+        finally:
+            for sock in idle:
+                sock.close()
+            held.close()
+
+
+def case_declared_oversize(tmp):
+    # A declared body over --max-body but under 64 MiB was read for (up to
+    # the request timeout) and then answered with a 400 status line; now it
+    # is refused at once, unread, and a client sending it anyway still reads
+    # the 413 (the server closes gently).
+    with Server("--max-body", "1MiB") as s:
+        head = (b"POST /v1/parse HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n"
+                b"Content-Length: 20000000\r\n\r\n")
+        out = raw_exchange(s.port, head, timeout=5)
+        check(status_of(out) == 413 and b"body_too_large" in out, f"declared: {out[:80]!r}")
+        sent_anyway = head + b"[" + b'"1 Main St",' * 1000000
+        out = raw_exchange(s.port, sent_anyway, timeout=10)
+        check(status_of(out) == 413, f"body sent anyway: {out[:80]!r}")
+        status, _ = s.get_json("/healthz")
+        check(status == 200, "server unwell after oversize bodies")
+
+
+def case_half_close(tmp):
+    # A client that shuts its side after sending the request still gets the
+    # answer (the HTTP library took end of input for a dead socket).
+    with Server() as s:
+        out = raw_exchange(s.port, b"GET /v1/parse?address=1+Main+St HTTP/1.1\r\nHost: x\r\n\r\n",
+                           timeout=5, shut=True)
+        check(status_of(out) == 200 and b'"street":"Main"' in out, f"GET: {out[:200]!r}")
+        body = b'["1 Main St","2 King St"]'
+        out = raw_exchange(s.port, b"POST /v1/parse HTTP/1.1\r\nHost: x\r\nContent-Type: "
+                           b"application/json\r\nContent-Length: %d\r\n\r\n" % len(body) + body,
+                           timeout=5, shut=True)
+        check(status_of(out) == 200 and b'"street":"King"' in out, f"POST: {out[:200]!r}")
+
+
+def case_trickled_headers(tmp):
+    # Headers trickled a byte at a time (each read well within the timeout)
+    # must arrive within --request-timeout as a whole; the connection is
+    # then closed, and a stop is not held up by it.
+    with Server("--request-timeout", "2", "--idle-timeout", "2") as s:
+        sock = socket.create_connection(("127.0.0.1", s.port), timeout=10)
+        start = time.time()
+        closed_after = None
+        try:
+            sock.sendall(b"GET /healthz HTTP/1.1\r\n")
+            for byte in b"X-Slow: " + b"a" * 60:
+                time.sleep(0.5)
+                try:
+                    sock.sendall(bytes([byte]))
+                except OSError:
+                    closed_after = time.time() - start
+                    break
+                readable = select.select([sock], [], [], 0)[0]
+                if readable and not sock.recv(4096, socket.MSG_PEEK):
+                    closed_after = time.time() - start
+                    break
+        finally:
+            sock.close()
+        check(closed_after is not None and closed_after < 6,
+              f"a trickling client held its connection {closed_after or 30:.1f} s")
+        # A stop while a client trickles finishes within the request timeout.
+        sock = socket.create_connection(("127.0.0.1", s.port), timeout=10)
+        try:
+            sock.sendall(b"GET /healthz HTTP/1.1\r\nX")
+            time.sleep(0.5)
+            start = time.time()
+            s.proc.send_signal(signal.SIGTERM)
+            for _ in range(20):
+                if s.proc.poll() is not None:
+                    break
+                try:
+                    sock.sendall(b"a")
+                except OSError:
+                    pass
+                time.sleep(0.5)
+            check(s.stop(timeout=30) == 0, "exit status after a stop")
+            check(time.time() - start < 8, f"the stop took {time.time() - start:.1f} s")
+        finally:
+            sock.close()
+
+
 def case_oversize(tmp):
     with Server("--max-body", "4KiB", "--max-batch", "100") as s:
         big = json.dumps(["123 Main St. N"] * 1000).encode()
@@ -895,6 +999,42 @@ def case_robustness(tmp):
         status, _ = s.get_json("/healthz")
         check(status == 200, "server unwell after malformed input")
         check(s.stop() == 0, "server did not exit 0 after malformed input")
+
+
+def case_deep_nesting(tmp):
+    # Arrays and objects nested past the limit are refused before any tree
+    # is built: the server once copied such a tree recursively and died of a
+    # stack overflow on 70,000 levels.
+    with Server() as s:
+        d = 70000
+        deep_id = b'[{"id": ' + b"[" * d + b"]" * d + b', "address": "1 Main St"}]'
+        for body in (deep_id, b"[" * d + b"]" * d, b'[{"a":' * 200000 + b"1" + b"}]" * 200000,
+                     b"[" * 500000):
+            status, _, data = s.post("/v1/parse", body)
+            check(s.proc.poll() is None, f"server died on {len(body)} bytes of nesting")
+            check(status == 400 and json.loads(data)["error"]["kind"] == "too_deep",
+                  f"deep body: {status} {data[:200]!r}")
+        # Brackets inside strings do not count; ids nested within the limit
+        # come back as they were sent.
+        nested_id = json.loads("[" * 60 + "7" + "]" * 60)
+        status, _, data = s.post("/v1/parse", [{"id": nested_id, "address": "1 Main St"},
+                                               "[[[[" * 30000])
+        check(status == 200, f"ids within the limit: {status} {data[:200]!r}")
+        answers = json.loads(data)
+        check(answers[0]["id"] == nested_id and answers[0]["street"] == "Main",
+              f"nested id: {answers[0]}")
+        # NDJSON: the deep line fails alone, the others are answered.
+        # (30,000 levels: a line is at most 64 KiB)
+        body = (b'"1 Main St"\n{"id": ' + b"[" * 30000 + b"]" * 30000 +
+                b', "address": "x"}\n"2 Main St"\n')
+        status, _, data = s.post("/v1/parse", body, "application/x-ndjson")
+        rows = json_lines(data)
+        check(status == 200 and len(rows) == 3, f"NDJSON: {status} {len(rows)} rows")
+        check(rows[1]["error"]["kind"] == "too_deep" and rows[2]["street_number"] == "2",
+              f"NDJSON deep line: {rows[1]} {rows[2]}")
+        status, _ = s.get_json("/healthz")
+        check(status == 200, "server unwell after deep bodies")
+        check(s.stop() == 0, "server did not exit 0 after deep bodies")
 
 
 def case_options(tmp):

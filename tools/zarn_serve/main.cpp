@@ -21,6 +21,7 @@
 
 #include "zarn/zarn.hpp"
 #include "zarn_serve/connection_pool.h"
+#include "zarn_serve/http_server.h"
 #include "zarn_serve/metrics.h"
 #include "zarn_serve/service.h"
 
@@ -148,7 +149,7 @@ int Run(const Options& options) {
 
   Metrics metrics;
   Service service(config, metrics);
-  httplib::Server server;
+  HttpServer server;
   service.Install(server);
   server.new_task_queue = [&] { return new ConnectionPool(threads, max_connections, metrics); };
   server.set_read_timeout(options.request_timeout, 0);

@@ -15,13 +15,12 @@
 
 #include "zarn/encode.hpp"
 #include "zarn_serve/connection_pool.h"
+#include "zarn_serve/http_server.h"
 #include "zarn_serve/page.h"
+#include "zarn_serve/request_body.h"
 
 namespace zarn_serve {
 namespace {
-
-using Json = nlohmann::ordered_json;
-constexpr auto kReplace = nlohmann::json::error_handler_t::replace;
 
 // Addresses parsed at once from an NDJSON body.
 constexpr size_t kStreamBatch = 256;
@@ -33,8 +32,6 @@ const char* const kNdjsonType = "application/x-ndjson";
 // A thread serves one request at a time.
 thread_local std::chrono::steady_clock::time_point tl_start;
 thread_local bool tl_timed = false;
-
-std::string Dump(const Json& value) { return value.dump(-1, ' ', false, kReplace); }
 
 void SendError(httplib::Response& res, int status, const std::string& kind,
                const std::string& message) {
@@ -103,35 +100,6 @@ Json ErrorJson(const std::string& kind, int number, const std::string& message) 
   return error;
 }
 
-// One address of a request: its caller's id (null when none was given), the
-// text, or why the item could not be read.
-struct Item {
-  Json id;
-  std::string address;
-  std::string problem_kind;  // "" when the item is usable
-  std::string problem;
-};
-
-// Reads a string, or an object {"id": any, "address": string}.
-bool ItemFromJson(Json&& value, Item* item) {
-  if (value.is_string()) {
-    item->address = std::move(value.get_ref<std::string&>());
-    return true;
-  }
-  if (value.is_object()) {
-    auto id = value.find("id");
-    if (id != value.end()) item->id = std::move(*id);
-    auto address = value.find("address");
-    if (address != value.end() && address->is_string()) {
-      item->address = std::move(address->get_ref<std::string&>());
-      return true;
-    }
-  }
-  item->problem_kind = "bad_item";
-  item->problem = "expected a string or an object with a string \"address\"";
-  return false;
-}
-
 // Appends one answer: the id when the caller gave one, then the result as
 // the library's encoder writes it (every field, the error, null when none,
 // and the diagnostics and standard form when asked for).
@@ -167,10 +135,6 @@ std::string MediaType(const httplib::Request& req) {
     return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
   });
   return type;
-}
-
-bool ValidUtf8(std::string_view text) {
-  return utf8::find_invalid(text.begin(), text.end()) == text.end();
 }
 
 // The endpoints and the methods each answers; every other path is 404.
@@ -326,10 +290,14 @@ void Service::PostJson(const httplib::Request& req, httplib::Response& res,
                        const zarn::OutputOptions& output) const {
   const std::string too_big =
       "the body is over the limit of " + std::to_string(config_.max_body) + " bytes";
+  // Declared too large: answered at once, the body unread. The connection
+  // closes after the answer, gently, so that a client sending the body
+  // anyway still reads the 413.
   const std::string declared = req.get_header_value("Content-Length");
   if (!declared.empty() && std::strtoull(declared.c_str(), nullptr, 10) > config_.max_body) {
     SendError(res, 413, "body_too_large", too_big);
-    RefuseBody(req, res, reader);
+    CloseAfter(res);
+    LingerOnClose();
     return;
   }
   // A body found over the limit while reading is read on, dropped, up to
@@ -358,34 +326,14 @@ void Service::PostJson(const httplib::Request& req, httplib::Response& res,
     return;
   }
 
-  Json value;
-  try {
-    value = Json::parse(body);
-  } catch (const Json::exception& e) {
-    if (!ValidUtf8(body)) {
-      SendError(res, 422, "invalid_utf8", "the body is not valid UTF-8");
-    } else {
-      SendError(res, 400, "bad_json", e.what());
-    }
-    return;
-  }
+  std::vector<Item> items;
+  BodyProblem problem;
+  const bool usable = ReadJsonBody(body, config_.max_batch, &items, &problem);
   body = std::string();
-  if (!value.is_array()) {
-    SendError(res, 400, "bad_json",
-              "expected an array of addresses or of objects {\"id\", \"address\"}");
+  if (!usable) {
+    SendError(res, problem.status, problem.kind, problem.message);
     return;
   }
-  if (value.size() > config_.max_batch) {
-    SendError(res, 413, "batch_too_large",
-              std::to_string(value.size()) + " addresses, over the limit of " +
-                  std::to_string(config_.max_batch));
-    return;
-  }
-  // An item that is neither a string nor an object with a string
-  // "address" gets its own error ("bad_item"); the others are parsed.
-  std::vector<Item> items(value.size());
-  for (size_t i = 0; i < items.size(); ++i) ItemFromJson(std::move(value[i]), &items[i]);
-  value = Json();
 
   std::vector<std::string_view> addresses;
   addresses.reserve(items.size());
@@ -470,17 +418,7 @@ class NdjsonStream {
         line_.clear();
         return;  // blank lines are not items
       }
-      try {
-        ItemFromJson(Json::parse(line_), &item);
-      } catch (const Json::exception& e) {
-        if (!ValidUtf8(line_)) {
-          item.problem_kind = "invalid_utf8";
-          item.problem = "the line is not valid UTF-8";
-        } else {
-          item.problem_kind = "bad_json";
-          item.problem = e.what();
-        }
-      }
+      ReadNdjsonLine(line_, &item);
     }
     line_.clear();
     items_.push_back(std::move(item));
@@ -572,6 +510,7 @@ void Service::Healthz(httplib::Response& res) const {
 
 void Service::Install(httplib::Server& server) {
   server.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
+    HeadersRead();
     tl_start = std::chrono::steady_clock::now();
     tl_timed = true;
     if (ConnectionPool::Refusing()) {
