@@ -29,8 +29,11 @@ std::mutex g_pool_mutex;  // every pool's idle list, and the counts below
 size_t g_leased = 0;      // connections leased and not yet given back
 bool g_forking = false;   // a fork waits for g_leased to reach 0
 // Signalled when g_leased reaches 0 during a fork, and when the fork is
-// over. Made anew in a child, whose copy may record waiters that are gone.
-std::condition_variable* g_fork_signal = new std::condition_variable;
+// over. Made anew in a child, whose copy may record waiters that are gone:
+// built in place in static storage, so that neither copy is a lost block.
+alignas(
+    std::condition_variable) unsigned char g_fork_signal_storage[sizeof(std::condition_variable)];
+std::condition_variable* g_fork_signal = new (g_fork_signal_storage) std::condition_variable;
 std::atomic<uint64_t> g_fork_generation{0};
 
 #ifndef _WIN32
@@ -65,7 +68,9 @@ void AfterForkInParent() {
 
 void AfterForkInChild() {
   UnlockAfterFork();
-  g_fork_signal = new std::condition_variable;  // the old one is left as it is
+  // The parent's copy is not destroyed: its state belongs to threads the
+  // child does not have.
+  g_fork_signal = new (g_fork_signal_storage) std::condition_variable;
   g_fork_generation.fetch_add(1, std::memory_order_relaxed);
   g_pool_mutex.unlock();
 }
