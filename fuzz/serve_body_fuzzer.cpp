@@ -67,8 +67,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data) + 1, size - 1);
 
   DepthSax sax;
-  const bool is_json = Json::sax_parse(text, &sax);
-  if (is_json) {
+  // The JSON library's reader takes a NUL byte for the end of its input, so
+  // the two counts are compared on text without one.
+  const bool is_json = Json::sax_parse(text.begin(), text.end(), &sax);
+  if (is_json && text.find('\0') == std::string_view::npos) {
     Check(zarn_serve::NestingWithin(text, sax.deepest), "the count is below the parser's depth");
     if (sax.deepest > 0) {
       Check(!zarn_serve::NestingWithin(text, sax.deepest - 1),
