@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
     } else if (line == "--@FIELD_FUNCTIONS") {
       for (const Field& f : kFields) {
         out << "CREATE FUNCTION zarn_" << f.name
-            << "(address text, profile text DEFAULT 'specified')\n"
+            << "(address text, profile text DEFAULT 'canada')\n"
             << "RETURNS text\nAS 'MODULE_PATHNAME', 'zarn_pg_field'\n"
             << "LANGUAGE C STRICT STABLE PARALLEL SAFE;\n"
             << "COMMENT ON FUNCTION zarn_" << f.name << "(text, text) IS "

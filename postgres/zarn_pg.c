@@ -237,7 +237,7 @@ static Datum zarn_result_jsonb(zarn_result* result) {
   return DirectFunctionCall1(jsonb_in, CStringGetDatum(json));
 }
 
-#define ZARN_PROFILE_ARG(n) (PG_NARGS() > (n) ? PG_GETARG_TEXT_PP(n) : cstring_to_text("specified"))
+#define ZARN_PROFILE_ARG(n) (PG_NARGS() > (n) ? PG_GETARG_TEXT_PP(n) : cstring_to_text("canada"))
 
 /* The composite type's descriptor and, for each of its columns, the index
  * of the output field of that name, found once per call site. */

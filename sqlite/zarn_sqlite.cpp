@@ -66,7 +66,7 @@ void ParseFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) noexcep
     sqlite3_result_null(ctx);
     return;
   }
-  zarn::Profile profile = zarn::Profile::kSpecified;
+  zarn::Profile profile = zarn::Profile::kCanada;
   if (argc > 1) {
     if (sqlite3_value_type(argv[1]) == SQLITE_NULL) {
       sqlite3_result_null(ctx);

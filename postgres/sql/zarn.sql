@@ -23,6 +23,14 @@ SELECT zarn_street_number('123 Main St. N') AS number, zarn_street('123 Main St.
        zarn_unit('Apt 5 21st Ave') AS unit;
 SELECT * FROM zarn_parse('');
 SELECT * FROM zarn_parse('41, rue Curé-Poirier');
+-- Whole addresses: municipality, province, postal code and delivery forms.
+SELECT * FROM zarn_parse('PO Box 4001 Stn A, Toronto ON  M5W 1A1');
+SELECT * FROM zarn_parse('5-123 rue Saint-Denis O., Montréal (Québec) H2X 3K8');
+SELECT zarn_municipality('123 main st winnipeg mb') AS municipality,
+       zarn_province('123 main st winnipeg mb') AS province,
+       zarn_postal_code('123 Main St, Winnipeg, MB r3c1a1') AS postal_code;
+-- The specified rules leave the whole-address fields empty.
+SELECT * FROM zarn_parse('PO Box 4001 Stn A, Toronto ON  M5W 1A1', 'specified');
 
 -- NULL in, NULL out.
 SELECT zarn_parse(NULL) IS NULL AS parse, zarn_parse_json(NULL) IS NULL AS json,
@@ -30,8 +38,10 @@ SELECT zarn_parse(NULL) IS NULL AS parse, zarn_parse_json(NULL) IS NULL AS json,
        zarn_street_number(NULL) IS NULL AS number, zarn_direction(NULL) IS NULL AS direction,
        zarn_unit(NULL) IS NULL AS unit, zarn_parse('1 Main St', NULL) IS NULL AS profile;
 
--- The profile name ignores ASCII case; the default is the specified rules.
-SELECT zarn_parse('123 Main St. N', 'SPECIFIED') = zarn_parse('123 Main St. N') AS same;
+-- The profile name ignores ASCII case; the default is the canada rules.
+SELECT zarn_parse('123 Main St. N', 'CANADA') = zarn_parse('123 Main St. N') AS same,
+       zarn_parse('123 Main St, Winnipeg MB R3C 1A1', 'Specified')
+         = zarn_parse('123 Main St, Winnipeg MB R3C 1A1') AS specified_same;
 SELECT pg_typeof(zarn_parse('123 Main St. N', 'canada')),
        pg_typeof(zarn_parse_json('123 Main St. N', 'Canada'));
 

@@ -331,14 +331,16 @@ PYBIND11_MODULE(_zarn, m) {
   py::class_<Parser>(m, "Parser", R"doc(
 A street-address parser on one reference database.
 
-Parser(database=None, profile="specified") uses the reference database file
+Parser(database=None, profile="canada") uses the reference database file
 ``database`` (a path), or when it is None the bundled one: $ZARN_DATABASE when
 set, else the copy beside this package, else the library's installed copy.
 The file is opened read-only, not before the first call; a missing file
 raises zarn.Error on that call (number 14).
 
-profile: "specified" (the default, the documented rules) or "canada" (rules
-tuned for real Canadian addresses, which also report diagnostics).
+profile: "canada" (the default: whole Canadian addresses in English and
+French, with municipality, province, postal code and delivery forms, and
+diagnostics) or "specified" (the documented street-line rules that the C++
+class, the C API and the Windows component use by default).
 
 A Parser may be shared by any number of threads. Every call releases the GIL
 while it parses.)doc")
@@ -348,7 +350,7 @@ while it parses.)doc")
              parser.bundled_database = bundled;
              return parser;
            }),
-           py::arg("database") = py::none(), py::arg("profile") = "specified")
+           py::arg("database") = py::none(), py::arg("profile") = "canada")
       .def_property_readonly(
           "profile",
           [](py::handle p_self) {
@@ -482,7 +484,7 @@ errors: 'raise' raises zarn.Error for the first address that fails (its
              const Parser& p = Self(p_self);
              std::string text =
                  "zarn.Parser(" + py::repr(py::str(p.DatabasePath())).cast<std::string>();
-             if (p.Options().profile != zarn::Profile::kSpecified) {
+             if (p.Options().profile != zarn::Profile::kCanada) {
                text += std::string(", profile='") + zarn::ProfileName(p.Options().profile) + "'";
              }
              return text + ")";

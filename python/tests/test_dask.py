@@ -100,7 +100,13 @@ def test_standard_on_workers(client, frame, database):
                                 keep_columns=True).compute()
     want = zarn.parse_series(frame["address"], parser=zarn.Parser(database), standard=True)
     pd.testing.assert_frame_equal(got[list(want.columns)], want)
-    assert list(got.columns)[-3:] == list(zarn.STANDARD_COLUMNS)
+    # The default (canada) profile's standard columns end with the whole
+    # address's delivery and last lines; the specified rules' with the three.
+    assert list(got.columns)[-5:] == (list(zarn.STANDARD_COLUMNS)
+                                      + list(zarn.WHOLE_STANDARD_COLUMNS))
+    specified = zarn.dask.parse_frame(ddf, "address", database=database, profile="specified",
+                                      standard=True).compute()
+    assert list(specified.columns)[-3:] == list(zarn.STANDARD_COLUMNS)
     with pytest.raises(ValueError, match="language"):
         zarn.dask.parse_frame(ddf, "address", database=database, standard=True, language="de")
     # The canada profile adds the whole address's delivery and last lines.

@@ -61,7 +61,13 @@ def test_profile(database, sample):
     assert [zarn.Parts(*row) for row in frame.itertuples(index=False)] == [
         canada.parse(a) for a in sample[:200]]
     with pytest.raises(ValueError, match="profile"):
-        zarn.parse_series(series, parser=zarn.Parser(database), profile="canada")
+        zarn.parse_series(series, parser=zarn.Parser(database, profile="specified"),
+                          profile="canada")
+    # Without a parser the profile chooses the default one's; canada unless named.
+    assert zarn.parse_series(series).equals(frame)
+    specified = zarn.Parser(database, profile="specified")
+    assert [zarn.Parts(*row) for row in zarn.parse_series(series, profile="specified")
+            .itertuples(index=False)] == [specified.parse(a) for a in sample[:200]]
 
 
 def test_flags_columns_match_parse_diagnostics(database, sample):

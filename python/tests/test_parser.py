@@ -41,6 +41,36 @@ def test_known_addresses(parser, address, want):
     assert parser.parse(address.encode()) == want
 
 
+# The default (canada) profile's answers on whole addresses.
+WHOLE = [
+    ("5-123 rue Saint-Denis O., Montréal (Québec) H2X 3K8",
+     dict(street_number="123", street="Saint-Denis", street_type="rue", direction="W", unit="5",
+          municipality="Montréal", province="QC", postal_code="H2X 3K8")),
+    ("PO Box 4001 Stn A, Toronto ON  M5W 1A1",
+     dict(po_box="4001", station="STN A", municipality="Toronto", province="ON",
+          postal_code="M5W 1A1")),
+    ("RR 2, Site 5, Comp 10, Gibsons BC V0N 1V0",
+     dict(rural_route="2", municipality="Gibsons", province="BC", postal_code="V0N 1V0")),
+    ("GD STN MAIN, Whitehorse YT Y1A 1A1",
+     dict(general_delivery="GD", station="STN MAIN", municipality="Whitehorse", province="YT",
+          postal_code="Y1A 1A1")),
+    ("123 main st winnipeg mb",
+     dict(street_number="123", street="main", street_type="Street", municipality="winnipeg",
+          province="MB")),
+]
+
+
+@pytest.mark.parametrize("address,want", WHOLE)
+def test_default_profile_reads_whole_addresses(database, address, want):
+    parser = zarn.Parser(database)
+    got = parser.parse(address)
+    assert got == zarn.Parts(**{f: want.get(f, "") for f in zarn.Parts._fields})
+    assert parser.parse_many([address]) == [got]
+    # The specified rules fill none of the whole address's fields.
+    specified = zarn.Parser(database, profile="specified").parse(address)
+    assert all(getattr(specified, f) == "" for f in zarn.Parts._fields[5:])
+
+
 @pytest.mark.parametrize("kind", [-1, 7, 1000])
 def test_kind_out_of_range_gives_empty(parser, kind):
     assert parser.address_segment("123 Main St", kind) == ""
@@ -105,7 +135,8 @@ def test_parser_pickles_by_path(parser, database):
     back = pickle.loads(pickle.dumps(parser))
     assert back.database == database
     assert back.parse("123 Main St. N") == parser.parse("123 Main St. N")
-    assert repr(back) == f"zarn.Parser({database!r})"
+    assert back.profile == "specified"
+    assert repr(back) == f"zarn.Parser({database!r}, profile='specified')"
 
 
 def test_default_database(monkeypatch, database, tmp_path):
@@ -113,7 +144,7 @@ def test_default_database(monkeypatch, database, tmp_path):
     # From the build tree the default is the bundled file beside the package.
     assert os.path.samefile(zarn.default_database(), database)
     assert os.path.samefile(zarn.Parser().database, database)
-    assert zarn.Parser().parse("123 Main St. N") == KNOWN[0][1]
+    assert zarn.Parser(profile="specified").parse("123 Main St. N") == KNOWN[0][1]
     # ZARN_DATABASE overrides it.
     other = str(tmp_path / "other.DAT")
     monkeypatch.setenv("ZARN_DATABASE", other)
@@ -210,15 +241,19 @@ def test_version():
 
 
 def test_profiles(database, sample):
-    specified = zarn.Parser(database)
+    specified = zarn.Parser(database, profile="SPECIFIED")
     canada = zarn.Parser(database, profile="Canada")
     assert specified.profile == "specified" and canada.profile == "canada"
+    # The package's default is the canada profile.
+    assert zarn.Parser(database).profile == "canada"
     with pytest.raises(ValueError, match="profile"):
         zarn.Parser(database, profile="nonsense")
-    # The profile travels with a pickled parser and shows in its repr.
-    again = pickle.loads(pickle.dumps(canada))
-    assert again.profile == "canada" and "canada" in repr(again)
-    assert "profile" not in repr(specified)
+    # The profile travels with a pickled parser and shows in its repr when it
+    # is not the default.
+    again = pickle.loads(pickle.dumps(specified))
+    assert again.profile == "specified" and "specified" in repr(again)
+    assert pickle.loads(pickle.dumps(canada)).profile == "canada"
+    assert "profile" not in repr(canada)
     # Batch and single parses agree within a profile.
     assert canada.parse_many(sample[:300]) == [canada.parse(a) for a in sample[:300]]
 
@@ -231,7 +266,8 @@ def test_diagnostics(database):
     assert "no_street_type" in diag.flags and "no_street_number" in diag.flags
     assert all(isinstance(w, str) for w in diag.unplaced_words)
     # The specified rules never report anything.
-    assert zarn.Parser(database).parse_diagnostics("Foo bar")[1] == zarn.Diagnostics((), ())
+    assert zarn.Parser(database, profile="specified").parse_diagnostics("Foo bar")[1] == \
+        zarn.Diagnostics((), ())
     with pytest.raises(zarn.Error) as e:
         canada.parse_diagnostics(b"\xff")
     assert e.value.number == zarn.ERROR_INVALID_ARGUMENT

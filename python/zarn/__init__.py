@@ -1,9 +1,12 @@
 """Street-address parser for Canadian addresses in English and French.
 
     >>> import zarn
-    >>> parser = zarn.Parser()              # the bundled reference database
-    >>> parser.parse("123 Main St. N")
-    Parts(street_number='123', street='Main', street_type='Street', direction='N', unit='')
+    >>> parser = zarn.Parser()              # the bundled reference database, canada rules
+    >>> p = parser.parse("PO Box 4001 Stn A, Toronto ON  M5W 1A1")
+    >>> p.po_box, p.station, p.municipality, p.province, p.postal_code
+    ('4001', 'STN A', 'Toronto', 'ON', 'M5W 1A1')
+    >>> zarn.Parser(profile="specified").parse("123 Main St. N")[:5]   # the documented rules
+    ('123', 'Main', 'Street', 'N', '')
 
 Parser methods release the GIL while they parse, and one Parser may be shared
 by any number of threads. Failures raise zarn.Error, whose .number is the
@@ -13,7 +16,7 @@ zarn.standardize() writes parts in Canada Post's standard form
 ('5-123 RUE SAINT-DENIS O', '123 MAIN ST N').
 
 zarn.parse_series() turns a pandas Series of addresses into a DataFrame of
-the five parts; zarn.dask.parse_frame() does the same for a Dask DataFrame
+the parts; zarn.dask.parse_frame() does the same for a Dask DataFrame
 column on a dask.distributed cluster.
 """
 from __future__ import annotations
@@ -72,15 +75,16 @@ def standardize(parts, language="detect", parser=None, address=None):
 
 def parse_series(series, parser=None, threads=None, errors="raise", profile=None,
                  standard=False, language="detect", flags=False):
-    """Parses a pandas Series of addresses into a DataFrame of the five parts.
+    """Parses a pandas Series of addresses into a DataFrame of the parts.
 
-    The result has the columns street_number, street, street_type, direction
-    and unit (object dtype) and the index of ``series``. Missing values (None,
+    The result has the columns of zarn.COLUMNS (object dtype: street_number,
+    street, street_type, direction, unit, then the seven of a whole address,
+    which the 'specified' rules leave empty) and the index of ``series``. Missing values (None,
     NaN, pd.NA) give a row of None. ``parser`` defaults to Parser();
     ``threads`` and ``errors`` are as for Parser.parse_many(); with
     errors='coerce' an address that fails gives a row of None. ``profile``
-    ('specified' or 'canada') makes the default parser use that profile; it
-    cannot be combined with ``parser``. ``standard=True`` adds the columns
+    ('canada', the default, or 'specified') makes the default parser use that
+    profile; it cannot be combined with ``parser``. ``standard=True`` adds the columns
     standard_line, standard_type and standard_direction: each address in
     Canada Post's standard form, in ``language`` ('en', 'fr' or 'detect').
     ``flags=True`` adds the columns flags (the diagnostic flag names joined

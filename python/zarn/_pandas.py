@@ -19,7 +19,7 @@ def parse_series(series: pd.Series, parser=None, threads=None, errors="raise",
     if not isinstance(series, pd.Series):
         raise TypeError(f"parse_series expects a pandas Series, not {type(series).__name__}")
     if parser is None:
-        parser = Parser(profile=profile or "specified")
+        parser = Parser(profile=profile or "canada")
     elif profile is not None and profile != parser.profile:
         raise ValueError(f"profile={profile!r} differs from the parser's ({parser.profile!r})")
     values = series.to_numpy(dtype=object)

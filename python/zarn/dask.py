@@ -28,7 +28,7 @@ _lock = threading.Lock()
 _parsers: dict = {}
 
 
-def _worker_parser(database, profile="specified"):
+def _worker_parser(database, profile="canada"):
     """The Parser of this process for `database` and `profile`, opened on
     first use."""
     with _lock:
@@ -47,7 +47,7 @@ def opened_databases():
 
 
 def _parse_partition(frame, column, database, threads, errors, keep_columns,
-                     profile="specified", standard=False, language="detect", flags=False):
+                     profile="canada", standard=False, language="detect", flags=False):
     parts = parse_series(frame[column], parser=_worker_parser(database, profile),
                          threads=threads, errors=errors, standard=standard, language=language,
                          flags=flags)
@@ -59,7 +59,7 @@ def _parse_partition(frame, column, database, threads, errors, keep_columns,
 
 
 def parse_frame(ddf, column, database=None, threads=1, errors="raise", keep_columns=False,
-                profile="specified", standard=False, language="detect", flags=False):
+                profile="canada", standard=False, language="detect", flags=False):
     """Parses the addresses of column ``column`` of the Dask DataFrame ``ddf``.
 
     Returns a lazy Dask DataFrame with the columns street_number, street,
@@ -71,7 +71,7 @@ def parse_frame(ddf, column, database=None, threads=1, errors="raise", keep_colu
     None for each worker's default. threads: native threads per partition
     (1 suits one Dask thread per core). errors: 'raise' fails the computation
     with zarn.Error at the first bad address; 'coerce' gives a row of None.
-    profile: 'specified' (default) or 'canada', the rules each worker uses.
+    profile: 'canada' (default) or 'specified', the rules each worker uses.
     standard: also the columns standard_line, standard_type and
     standard_direction, the address in Canada Post's standard form in
     ``language`` ('en', 'fr' or 'detect'), and with the 'canada' profile

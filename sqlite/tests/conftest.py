@@ -11,6 +11,8 @@ WHOLE_PARTS = ("po_box", "rural_route", "general_delivery", "station", "municipa
 # Every field a profile's answers have, in order.
 PROFILE_PARTS = {"specified": PARTS, "canada": PARTS + WHOLE_PARTS}
 PROFILES = ("specified", "canada")
+# The profile of a call that names none.
+DEFAULT_PROFILE = "canada"
 
 
 def _env(name):

@@ -9,7 +9,7 @@ import sys
 
 import pytest
 
-from conftest import PARTS, PROFILE_PARTS, PROFILES, WHOLE_PARTS
+from conftest import DEFAULT_PROFILE, PARTS, PROFILE_PARTS, PROFILES, WHOLE_PARTS
 
 FUNCTIONS = {part: f"zarn_{part}" for part in PARTS + WHOLE_PARTS}
 
@@ -37,8 +37,9 @@ def sample_table(conn, sample):
 @pytest.mark.parametrize("profile", PROFILES)
 def test_sample_table_matches_zarn_parse(conn, sample, expected, profile):
     sample_table(conn, sample)
-    args = "address" if profile == "specified" else "address, ?"
-    params = () if profile == "specified" else (profile,)
+    # The default profile is called without naming it.
+    args = "address" if profile == DEFAULT_PROFILE else "address, ?"
+    params = () if profile == DEFAULT_PROFILE else (profile,)
     parts = PROFILE_PARTS[profile]
     columns = ", ".join(f"{FUNCTIONS[p]}({args})" for p in parts)
     rows = conn.execute(
@@ -83,7 +84,8 @@ def test_parse_result_matches_zarn_parse_flags_and_standard(conn, sample, profil
 
 def test_parse_result_keys(conn):
     cases = [
-        ("SELECT zarn_parse_result('123 Main St. N')", [*PARTS, "error"]),
+        ("SELECT zarn_parse_result('123 Main St. N')", [*PARTS, *WHOLE_PARTS, "error"]),
+        ("SELECT zarn_parse_result('123 Main St. N', 'specified')", [*PARTS, "error"]),
         ("SELECT zarn_parse_result('123 Main St. N', 'canada', 1)",
          [*PARTS, *WHOLE_PARTS, "error", "diagnostics"]),
         ("SELECT zarn_parse_result('123 Main St. N', 'canada', 0, 1)",
@@ -107,7 +109,9 @@ def test_parse_result_keys(conn):
     assert (got["standard"]["delivery_line"], got["standard"]["last_line"]) == (
         "PO BOX 4001 STN A", "TORONTO ON  M5W 1A1")
     assert conn.execute("SELECT zarn_postal_code('Toronto ON M5W 1A1', 'canada'), "
-                        "zarn_postal_code('Toronto ON M5W 1A1')").fetchone() == ("M5W 1A1", "")
+                        "zarn_postal_code('Toronto ON M5W 1A1'), "
+                        "zarn_postal_code('Toronto ON M5W 1A1', 'specified')").fetchone() == (
+                            "M5W 1A1", "M5W 1A1", "")
     with pytest.raises(sqlite3.OperationalError, match="not valid UTF-8"):
         conn.execute("SELECT zarn_parse_result(x'31204d61696e20537420ff', 'canada', 1, 1)"
                      ).fetchone()
@@ -116,6 +120,8 @@ def test_parse_result_keys(conn):
 
 def test_json_keys_in_part_order(conn):
     (js,) = conn.execute("SELECT zarn_parse('5-123 rue Saint-Denis Ouest')").fetchone()
+    assert list(json.loads(js)) == [*PARTS, *WHOLE_PARTS]
+    (js,) = conn.execute("SELECT zarn_parse('5-123 rue Saint-Denis Ouest', 'specified')").fetchone()
     assert list(json.loads(js)) == list(PARTS)
     # json_extract works on the answer: it is valid JSON text.
     assert conn.execute(
@@ -132,7 +138,9 @@ def test_null_in_null_out(conn):
 
 def test_profile_name_ignores_case(conn):
     a = conn.execute("SELECT zarn_parse('123 Main St. N')").fetchone()
-    assert conn.execute("SELECT zarn_parse('123 Main St. N', 'SPECIFIED')").fetchone() == a
+    assert conn.execute("SELECT zarn_parse('123 Main St. N', 'CANADA')").fetchone() == a
+    assert conn.execute("SELECT zarn_parse('123 Main St. N', 'Specified')").fetchone() == \
+        conn.execute("SELECT zarn_parse('123 Main St. N', 'specified')").fetchone() != a
 
 
 @pytest.mark.parametrize("sql,message", [
@@ -153,8 +161,10 @@ def test_errors(conn, sql, message):
 
 
 def test_longest_address_parses(conn):
-    (js,) = conn.execute("SELECT zarn_parse(printf('%.*c', 32767, 'a'))").fetchone()
-    assert set(json.loads(js)) == set(PARTS)
+    for profile in PROFILES:
+        (js,) = conn.execute("SELECT zarn_parse(printf('%.*c', 32767, 'a'), ?)",
+                             (profile,)).fetchone()
+        assert set(json.loads(js)) == set(PROFILE_PARTS[profile])
 
 
 def test_numbers_are_parsed_as_their_text(conn):
@@ -257,7 +267,7 @@ SELECT id, street_number, street, unit FROM customers ORDER BY id;
 """
     r = run_sqlite3(sqlite3_program, extension, script)
     assert r.returncode == 0, r.stderr
-    assert r.stdout.splitlines() == ["1|123|Saint Denis|5", "2|123|Main|", "3|||"]
+    assert r.stdout.splitlines() == ["1|123|Saint-Denis|5", "2|123|Main|", "3|||"]
 
 
 # Replacing or dropping any one of the extension's functions leaves the
@@ -282,7 +292,7 @@ c.enable_load_extension(True)
 c.load_extension({extension!r})
 {replace}
 for _ in range(3):
-    print(c.execute("select zarn_street('123 Main St. N'), zarn_unit('Apt 5 21st Ave', 'canada')")
+    print(c.execute("select zarn_street('123 Main St. N'), zarn_unit('Apt 5 21st Ave', 'specified')")
           .fetchone())
 c.close()
 """

@@ -107,6 +107,10 @@ TEST_F(WholeAddress, ProvinceInEverySpelling) {
        "1200 | René-Lévesque | Boulevard | E |  |  |  |  |  | Québec | QC | G1R 5T4"},
       // A street named after a province keeps it.
       {"1200 rue Ontario", "1200 | Ontario | rue |  |  |  |  |  |  |  |  | "},
+      {"1200 rue Ontario, Nowhereville QC",
+       "1200 | Ontario | rue |  |  |  |  |  |  | Nowhereville | QC | "},
+      {"141 MAIN ST S, SOUTH MORRIS MB",
+       "141 | MAIN | Street | S |  |  |  |  |  | SOUTH MORRIS | MB | "},
       {"45 Quebec St", "45 | Quebec | Street |  |  |  |  |  |  |  |  | "},
   });
 }
@@ -215,6 +219,11 @@ TEST_F(WholeAddress, Diagnostics) {
       // Not in the gazetteer for that province.
       {"123 Main St, Winnipeg, ON M5W 1A1", kFlagMunicipalityUnknown},
       {"123 Main St, Nowhereville, MB R3C 1A1", kFlagMunicipalityUnknown},
+      // Without a postal code too: a name between the comma that ends the
+      // street line and the province is the municipality (the standard
+      // form's last line without a code reads back so).
+      {"123 Main St, Nowhereville MB", kFlagMunicipalityUnknown},
+      {"141 MAIN ST S, SOUTH MORRIS MB", kFlagMunicipalityUnknown},
       // A municipality or postal code without a province.
       {"123 Main St, Winnipeg R3C 1A1", kFlagNoProvince},
       // A delivery form alone is a whole delivery line.

@@ -26,6 +26,26 @@ KNOWN = {
     "5-123 rue Saint-Denis Ouest": ["123", "Saint Denis", "rue", "W", "5"],
 }
 
+# The cases of input and output handling run with the specified rules named,
+# whose five columns and answers are fixed; the default (canada) profile has
+# cases of its own (default_profile, canada_profile, profiles, readme).
+SPECIFIED = ["--profile", "specified"]
+
+# The default profile's columns and answers.
+WHOLE = ["po_box", "rural_route", "general_delivery", "station", "municipality", "province",
+         "postal_code"]
+CANADA_HEADER = "\t".join(["address"] + PARTS[:-1] + WHOLE + ["error"])
+KNOWN_CANADA = {
+    "123 Main St. N": ["123", "Main", "Street", "N", ""] + [""] * 7,
+    "5-123 rue Saint-Denis O., Montréal (Québec) H2X 3K8":
+        ["123", "Saint-Denis", "rue", "W", "5", "", "", "", "", "Montréal", "QC", "H2X 3K8"],
+    "PO Box 4001 Stn A, Toronto ON  M5W 1A1":
+        ["", "", "", "", "", "4001", "", "", "STN A", "Toronto", "ON", "M5W 1A1"],
+    "123 main st winnipeg mb": ["123", "main", "Street", "", "", "", "", "", "", "winnipeg", "MB", ""],
+    "GD STN MAIN, Whitehorse YT Y1A 1A1":
+        ["", "", "", "", "", "", "", "GD", "STN MAIN", "Whitehorse", "YT", "Y1A 1A1"],
+}
+
 ARGS = None
 
 
@@ -38,16 +58,20 @@ def check(condition, message):
         raise Failure(message)
 
 
-def run(args, stdin=b"", env=None, program=None):
-    """Runs the program; returns (exit status, stdout bytes, stderr text)."""
-    cmd = [program or ARGS.program] + args
+def run(args, stdin=b"", env=None, program=None, profile=SPECIFIED):
+    """Runs the program; returns (exit status, stdout bytes, stderr text).
+    `profile` goes before the arguments unless they name one ([] for the
+    program's default)."""
+    if "--profile" in args or "-p" in args:
+        profile = []
+    cmd = [program or ARGS.program] + profile + args
     p = subprocess.run(cmd, input=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                        timeout=300, env=env)
     return p.returncode, p.stdout, p.stderr.decode("utf-8", "replace")
 
 
-def run_ok(args, stdin=b""):
-    code, out, err = run(args, stdin)
+def run_ok(args, stdin=b"", profile=SPECIFIED):
+    code, out, err = run(args, stdin, profile=profile)
     check(code == 0, f"{args}: exit {code}, stderr: {err}")
     return out, err
 
@@ -415,7 +439,7 @@ def case_database_lost(tmp):
     shutil.copy2(ARGS.database, database)
     first = ("123 Main St. N\n" * 12000).encode()  # several input blocks
     second = ("5-123 rue Saint-Denis Ouest\n" * 3000).encode()
-    p = subprocess.Popen([ARGS.program, "--database", database, "--threads", "2"],
+    p = subprocess.Popen([ARGS.program] + SPECIFIED + ["--database", database, "--threads", "2"],
                          stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     chunks = []
     started = threading.Event()
@@ -517,9 +541,46 @@ def case_canada_profile(tmp):
     record = json.loads(out.decode("utf-8"))
     check(record["flags"] == "unknown_words" and record["unplaced_words"] == "rear door",
           f"JSONL diagnostics {record}")
-    # The default profile is unchanged by the option's existence.
+    # The specified rules keep their own answer.
     out, _ = run_ok(["--database", ARGS.database, "12 ST MARYS RD"])
-    check(tsv_rows(out)[0][2] == "Street MARYS", "the default profile's answer moved")
+    check(tsv_rows(out)[0][2] == "Street MARYS", "the specified profile's answer moved")
+
+
+def case_default_profile(tmp):
+    """Without --profile the program reads whole addresses (the canada rules)
+    in every format, from arguments, standard input and CSV files."""
+    addresses = list(KNOWN_CANADA)
+    out, err = run_ok(addresses, profile=[])
+    lines = out.decode("utf-8").split("\n")
+    check(lines[0] == CANADA_HEADER, f"TSV header {lines[0]!r}")
+    for line in lines[1:-1]:
+        fields = line.split("\t")
+        check(fields[1:] == KNOWN_CANADA[fields[0]] + [""], f"{fields[0]!r}: {fields[1:]}")
+    check(err.rstrip().endswith("profile canada"), f"summary {err!r}")
+    stdin_out, _ = run_ok([], ("\n".join(addresses) + "\n").encode("utf-8"), profile=[])
+    check(stdin_out == out, "standard input and arguments differ")
+
+    out, _ = run_ok(["--format", "jsonl"] + addresses, profile=[])
+    for line in out.decode("utf-8").splitlines():
+        obj = json.loads(line)
+        check(list(obj) == CANADA_HEADER.split("\t"), f"JSON keys {list(obj)}")
+        check([obj[k] for k in PARTS[:-1] + WHOLE] == KNOWN_CANADA[obj["address"]], f"JSON {obj}")
+
+    # A CSV file keeps its columns and gains the twelve.
+    data = ("id,address\n" + "".join(f'{i},"{a}"\n' for i, a in enumerate(addresses))).encode()
+    out, _ = run_ok(["--csv"], data, profile=[])
+    records = csv_records(out)
+    check(records[0] == ["id"] + CANADA_HEADER.split("\t"), f"CSV header {records[0]}")
+    for record in records[1:]:
+        check(record[2:-1] == KNOWN_CANADA[record[1]], f"CSV row {record}")
+
+    # The standard form adds the delivery and last lines.
+    out, _ = run_ok(["--standard", "--format", "jsonl", addresses[2], addresses[1]], profile=[])
+    box, civic = [json.loads(line) for line in out.decode("utf-8").splitlines()]
+    check(box["standard_delivery_line"] == "PO BOX 4001 STN A"
+          and box["standard_last_line"] == "TORONTO ON  M5W 1A1", f"PO box standard form {box}")
+    check(civic["standard_line"] == "5-123 RUE SAINT-DENIS O"
+          and civic["standard_last_line"] == "MONTRÉAL QC  H2X 3K8", f"civic standard form {civic}")
 
 
 def case_usage(tmp):
@@ -629,13 +690,17 @@ def case_standard(tmp):
     check(not os.path.exists(target), "output file created")
 def case_profiles(tmp):
     """--profile chooses the rules, --flags adds two columns before the error,
-    and the specified profile stays the default."""
+    and the canada profile is the default."""
     addresses = ["123 Main St. N", "Foo bar", "\xff"]
     stdin = b"123 Main St. N\nFoo bar\n\xff\n"
-    default, err = run_ok(["--format", "tsv"], stdin)
+    default, err = run_ok(["--format", "tsv"], stdin, profile=[])
+    check(err.rstrip().endswith("profile canada"), f"summary does not name the profile: {err!r}")
+    named, _ = run_ok(["--format", "tsv", "--profile", "canada"], stdin, profile=[])
+    check(named == default, "--profile canada differs from the default")
+    specified, err = run_ok(["--format", "tsv", "--profile", "SPECIFIED"], stdin, profile=[])
     check(err.rstrip().endswith("profile specified"), f"summary does not name the profile: {err!r}")
-    named, _ = run_ok(["--format", "tsv", "--profile", "specified"], stdin)
-    check(named == default, "--profile specified differs from the default")
+    check(specified.split(b"\n")[0].decode() == HEADER and specified != default,
+          f"--profile specified: {specified[:200]!r}")
     out, err = run_ok(["--format", "tsv", "--profile", "Canada", "--flags"], stdin)
     check(err.rstrip().endswith("profile canada"), f"summary does not name the profile: {err!r}")
     lines = out.decode("utf-8", "surrogateescape").split("\n")
@@ -732,7 +797,7 @@ def case_interrupted(tmp):
     for sig, status in ((signal.SIGINT, 130), (signal.SIGTERM, 143)):
         with open(target, "wb") as f:
             f.write(previous)
-        p = subprocess.Popen([ARGS.program, "-j", "2", "-o", target], stdin=subprocess.PIPE,
+        p = subprocess.Popen([ARGS.program] + SPECIFIED + ["-j", "2", "-o", target], stdin=subprocess.PIPE,
                              stderr=subprocess.PIPE)
         # A few hundred thousand rows, the input kept open: the signal comes
         # while the program waits for more.
@@ -764,7 +829,7 @@ def case_easy_mistakes(tmp):
         f.write("123 Main St. N\n")
     code, _, err = run([path])
     check(code == 0 and f"-i {path}" in err, f"file name as an address: {err!r}")
-    p = subprocess.run([ARGS.program], stdin=subprocess.DEVNULL, capture_output=True,
+    p = subprocess.run([ARGS.program] + SPECIFIED, stdin=subprocess.DEVNULL, capture_output=True,
                        preexec_fn=lambda: os.close(0), timeout=60)
     check(p.returncode == 1 and b"standard input is closed" in p.stderr, f"closed stdin: {p}")
     code, _, err = run([], b"")
@@ -772,7 +837,7 @@ def case_easy_mistakes(tmp):
     # Rows and bar on the same terminal would mix: no bar unless asked for.
     import pty
     master, slave = pty.openpty()
-    p = subprocess.Popen([ARGS.program, "-i", ARGS.samples, "-f", "tsv"], stdout=slave,
+    p = subprocess.Popen([ARGS.program] + SPECIFIED + ["-i", ARGS.samples, "-f", "tsv"], stdout=slave,
                          stderr=slave)
     os.close(slave)
     chunks = []
@@ -802,7 +867,8 @@ def case_readme(tmp):
     check(blocks, "no zarn-parse example in the README")
     timing = re.compile(r"\d+\.\d\d s \(\d+ addresses/s\)")
     for args, expected in blocks:
-        code, out, err = run(["--format", "table", "--database", ARGS.database] + shlex.split(args))
+        code, out, err = run(["--format", "table", "--database", ARGS.database] + shlex.split(args),
+                             profile=[])
         check(code == 0, f"README example {args}: exit {code} {err}")
         got = out.decode("utf-8") + err
         check(timing.sub("T", got) == timing.sub("T", expected),

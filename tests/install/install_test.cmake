@@ -56,9 +56,10 @@ run("the C consumer with the default database" ${no_env} ${WORK_DIR}/consumer/co
     ${installed})
 if(EXISTS ${prefix}/bin/zarn-parse)
   execute_process(COMMAND ${no_env} ${prefix}/bin/zarn-parse --format tsv --quiet
-                          "5-123 rue Saint-Denis Ouest"
+                          "5-123 rue Saint-Denis Ouest, Montréal QC H2X 3K8"
                   RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  if(NOT rc EQUAL 0 OR NOT out MATCHES "\t123\tSaint Denis\true\tW\t5\t\n")
+  # The canada rules by default: the whole address, the gazetteer included.
+  if(NOT rc EQUAL 0 OR NOT out MATCHES "\t123\tSaint-Denis\true\tW\t5\t+Montréal\tQC\tH2X 3K8\t\n")
     message(FATAL_ERROR "installed zarn-parse without --database: ${rc} ${out}${err}")
   endif()
   message(STATUS "installed zarn-parse finds its database: ${out}")

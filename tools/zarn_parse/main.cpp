@@ -59,7 +59,7 @@ struct Options {
   std::string format;
   std::string column = "address";
   bool csv = false;
-  std::string profile = "specified";
+  std::string profile = "canada";
   bool flags = false;
   bool standard = false;
   std::string standard_language = "detect";
@@ -594,8 +594,9 @@ int main(int argc, char** argv) {
                  "Reference database (default: the bundled share/zarn/qordatavb.DAT)")
       ->option_text("PATH");
   app.add_option("-p,--profile", options.profile,
-                 "Rules: specified (default, the documented rules) or canada (tuned for real "
-                 "Canadian addresses, English and French)")
+                 "Rules: canada (default: whole Canadian addresses, English and French, with "
+                 "municipality, province, postal code and delivery forms) or specified (the "
+                 "documented street-line rules of the library's own default, five columns)")
       ->check(CLI::IsMember({"specified", "canada"}, CLI::ignore_case))
       ->option_text("NAME");
   app.add_flag("--flags", options.flags,

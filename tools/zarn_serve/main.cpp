@@ -32,7 +32,7 @@ struct Options {
   std::string listen = "127.0.0.1:8080";
   int threads = 0;
   std::string database;
-  std::string profile = "specified";
+  std::string profile = "canada";
   std::string max_body = "8MiB";
   size_t max_batch = 10000;
   int request_timeout = 10;
@@ -246,7 +246,7 @@ int main(int argc, char** argv) {
                  "share/zarn/qordatavb.DAT)")
       ->option_text("PATH");
   app.add_option("-p,--profile", options.profile,
-                 "Rules used when a request names none: specified (default) or canada")
+                 "Rules used when a request names none: canada (default) or specified")
       ->check(CLI::IsMember({"specified", "canada"}, CLI::ignore_case))
       ->option_text("NAME");
   app.add_option("--max-body", options.max_body,

@@ -559,7 +559,11 @@ Found FindMunicipality(Finder& f, int low, int last, int floor, bool after_stati
   if (comma > 0 && !after_civic && f.AllFree(comma + 1, last)) {
     const uint16_t mask = f.Lookup(comma + 1, last);
     if ((mask & f.want) != 0) return {comma + 1, true};
-    if (!strict && LooksLikeName(c, comma + 1, last)) return {comma + 1, false, comma == floor};
+    // A name between a comma that ends a street line and the province
+    // ("12 Main St, Foobar MB") is the municipality, known or not.
+    if (!strict && LooksLikeName(c, comma + 1, last)) {
+      return {comma + 1, false, comma == floor || EndsAStreetLine(c, comma, floor)};
+    }
   }
   // The longest run the gazetteer knows. The runs ending at `last` are
   // looked up shortest first, each key built from the one before.
