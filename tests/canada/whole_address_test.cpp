@@ -111,6 +111,9 @@ TEST_F(WholeAddress, ProvinceInEverySpelling) {
        "1200 | Ontario | rue |  |  |  |  |  |  | Nowhereville | QC | "},
       {"141 MAIN ST S, SOUTH MORRIS MB",
        "141 | MAIN | Street | S |  |  |  |  |  | SOUTH MORRIS | MB | "},
+      // After a numbered street's type, without commas.
+      {"7701 18 ave. crowsnest AB T0K0M0",
+       "7701 | 18 | Avenue |  |  |  |  |  |  | crowsnest | AB | T0K 0M0"},
       {"45 Quebec St", "45 | Quebec | Street |  |  |  |  |  |  |  |  | "},
   });
 }

@@ -618,10 +618,11 @@ Found FindMunicipality(Finder& f, int low, int last, int floor, bool after_stati
   // The first word after the civic number (a numbered street's name, such
   // as "68th", counts as a word).
   int first_free = std::max(low, 1);
-  while (first_free <= last &&
-         (!Free(c, first_free) || WordAt(c, first_free).Is(kTraitAllDigits | kTraitCivic))) {
-    ++first_free;
-  }
+  while (first_free <= last && !Free(c, first_free)) ++first_free;
+  // Past the civic number; a number after it is a numbered street's name
+  // ("7701 18 ave crowsnest").
+  if (first_free <= last && WordAt(c, first_free).Is(kTraitAllDigits | kTraitCivic)) ++first_free;
+  while (first_free <= last && !Free(c, first_free)) ++first_free;
   int start = std::max(low, 1);
   while (start <= last && !Free(c, start)) ++start;
   for (int m = last - 1; m > start; --m) {
