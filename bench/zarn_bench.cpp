@@ -292,15 +292,16 @@ void BM_Floor(benchmark::State& state) {
 }
 BENCHMARK(BM_Floor)->Unit(benchmark::kMicrosecond);
 
-// `zarn_bench --count-batches N [--canada|--single]`: parses N blocks of the
-// corpus with ParseBatch (or, with --single, address by address with Parse,
-// each call checking the file) and exits, without the benchmark framework,
+// `zarn_bench --count-batches N [--canada|--whole|--single]`: parses N blocks
+// of the corpus with ParseBatch (--whole: the whole-address corpus with the
+// canada rules; --single: address by address with Parse, each call checking
+// the file) and exits, without the benchmark framework,
 // for counting instructions under callgrind (bench/count-instructions runs it
 // twice and takes the difference, so that start-up and the cold memo cancel
 // out).
-int CountBatches(long batches, zarn::ParseOptions options, bool single) {
+int CountBatches(long batches, zarn::ParseOptions options, bool single, bool whole) {
   const zarn::ZarnAddress parser(DatabasePath(), options);
-  const std::span<const std::string_view> lines(CorpusViews());
+  const std::span<const std::string_view> lines(whole ? WholeCorpusViews() : CorpusViews());
   std::vector<zarn::BatchResult> out(kBatchSize);
   size_t at = 0;
   long failed = 0;
@@ -330,8 +331,9 @@ int main(int argc, char** argv) {
   if (argc >= 3 && std::string_view(argv[1]) == "--count-batches") {
     zarn::ParseOptions options;
     const std::string_view mode = argc >= 4 ? argv[3] : "";
-    if (mode == "--canada") options.profile = zarn::Profile::kCanada;
-    return CountBatches(std::strtol(argv[2], nullptr, 10), options, mode == "--single");
+    if (mode == "--canada" || mode == "--whole") options.profile = zarn::Profile::kCanada;
+    return CountBatches(std::strtol(argv[2], nullptr, 10), options, mode == "--single",
+                        mode == "--whole");
   }
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

@@ -67,6 +67,10 @@ struct Word {
   std::u16string folded;          // lower case, accents removed: what the word lists match
   std::u16string type_text;       // the street type's text if this word is chosen as type
   std::u16string_view direction;  // one-letter form of a direction word
+  // The word's gazetteer key, made at its first use in a parse
+  // (whole_address.cpp); has_key says whether it is this parse's.
+  std::u16string key;
+  bool has_key = false;
   uint32_t traits = 0;
 
   bool Is(uint32_t t) const { return (traits & t) != 0; }
@@ -103,7 +107,6 @@ struct State {
   std::vector<Word> words;
   uint32_t flags = 0;       // zarn::DiagnosticFlag bits
   std::u16string scratch;   // clean-up output, database keys
-  std::u16string key_part;  // one word's gazetteer key (whole_address.cpp)
 };
 
 struct Context {

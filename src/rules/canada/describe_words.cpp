@@ -99,22 +99,24 @@ void FindStreetType(Context& c, Connection& connection, int i, const ListEntry* 
 void DescribeWords(Context& c) {
   SegmentTable& table = c.table;
   auto& words = c.state.words;
-  // Comma words go; the word before each remembers it.
-  for (int i = 1; i <= table.Count();) {
-    if (table[i].text() != u",") {
-      words[static_cast<size_t>(i)].traits = 0;
-      ++i;
+  // Comma words go, in one pass; the word before each remembers it. Only
+  // the traits of words[] are kept from here: the loop below sets the rest.
+  int kept = 0;
+  for (int i = 1; i <= table.Count(); ++i) {
+    if (table[i].text() == u",") {
+      if (kept > 0) words[static_cast<size_t>(kept)].traits |= kTraitCommaAfter;
       continue;
     }
-    if (i > 1) words[static_cast<size_t>(i - 1)].traits |= kTraitCommaAfter;
-    // A lone comma is the whole text: keep one empty word, as for an
-    // empty text.
-    if (table.Count() == 1) {
-      table[i].EditText().clear();
-      table[i].len = 0;
-      break;
-    }
-    EraseSegment(c, i);
+    words[static_cast<size_t>(++kept)].traits = 0;
+  }
+  if (kept == 0 && table.Count() > 0) {
+    // Commas only: keep one empty word, as for an empty text.
+    table.RemoveIf([](int i) { return i > 1; });
+    table[1].EditText().clear();
+    table[1].len = 0;
+    words[1].traits = 0;
+  } else if (kept < table.Count()) {
+    table.RemoveIf([&table](int i) { return table[i].text() == u","; });
   }
   // One database scope for the whole pass, also for an empty text, so that a
   // database that cannot be used fails every parse alike.
@@ -130,6 +132,7 @@ void DescribeWords(Context& c) {
     FoldInto(s.text(), w.folded);
     w.type_text.clear();
     w.direction = {};
+    w.has_key = false;
     w.traits &= kTraitCommaAfter;
     if (s.text() == u"-") {
       s.type = kKindDash;

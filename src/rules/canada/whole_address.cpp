@@ -218,10 +218,27 @@ constexpr ProvinceName kProvinceNames[] = {
     {u"nunavut", u"NU"},
 };
 
-// The key of words first..last, in `key`.
-void SpanKey(const Context& c, int first, int last, std::u16string& key) {
+// Word `i`'s gazetteer key, made once per parse.
+const std::u16string& KeyOf(Context& c, int i) {
+  Word& w = c.state.words[static_cast<size_t>(i)];
+  if (!w.has_key) {
+    w.key.clear();
+    AppendGazetteerKey(TextAt(c, i), w.key);
+    w.has_key = true;
+  }
+  return w.key;
+}
+
+// The key of words first..last, in `key`: the words' keys, one space
+// between.
+void SpanKey(Context& c, int first, int last, std::u16string& key) {
   key.clear();
-  for (int i = first; i <= last; ++i) AppendGazetteerKey(TextAt(c, i), key);
+  for (int i = first; i <= last; ++i) {
+    const std::u16string& part = KeyOf(c, i);
+    if (part.empty()) continue;
+    if (!key.empty()) key += u' ';
+    key += part;
+  }
 }
 
 // Whether a word (folded: lower case, no accents, its hyphens kept) can end
@@ -251,11 +268,9 @@ bool EndsAProvinceName(std::u16string_view folded) {
 // Puts word `i`'s key before `key`: the key of words i..j from that of
 // words i+1..j, so that the spans ending at one word are keyed in one pass.
 void PrependWordKey(Context& c, int i, std::u16string& key) {
-  std::u16string& part = c.state.key_part;
-  part.clear();
-  AppendGazetteerKey(TextAt(c, i), part);
+  const std::u16string& part = KeyOf(c, i);
   if (part.empty()) return;
-  if (!key.empty()) part += u' ';
+  if (!key.empty()) key.insert(0, 1, u' ');
   key.insert(0, part);
 }
 
