@@ -61,6 +61,10 @@ enum Trait : uint32_t {
   kTraitCommaAfter = 1u << 17,   // a comma followed the word
   kTraitFrenchOnly = 1u << 18,   // a French generic English does not use (rue, chemin)
   kTraitAbbreviated = 1u << 19,  // a street type typed in an alternate form (St, Rd)
+  // Of a whole address (their lists are in whole_address.cpp):
+  kTraitDeliveryLead = 1u << 20,  // starts a delivery form (PO, Box, RR, GD...)
+  kTraitStation = 1u << 21,       // a delivery installation (STN, SUCC, RPO...)
+  kTraitProvinceEnd = 1u << 22,   // ends a province's name or abbreviation
 };
 
 struct Word {
@@ -159,6 +163,9 @@ struct ListEntry {
 };
 // nullptr when the folded word is in no list.
 const ListEntry* FindListEntry(std::u16string_view folded);
+// The words of a whole address's lists that get the traits above, folded.
+void ForEachWholeAddressWord(void (*add)(std::u16string_view word, uint32_t trait, void* to),
+                             void* to);
 // Whether `folded` ends in an ordinal suffix after its digits ("21st", "2e").
 bool IsOrdinal(std::u16string_view folded);
 

@@ -28,6 +28,7 @@
 // after this one never see it.
 #include <algorithm>
 #include <optional>
+#include <vector>
 
 #include "refdb/gazetteer.h"
 #include "rules/canada/canada.h"
@@ -241,26 +242,24 @@ void SpanKey(Context& c, int first, int last, std::u16string& key) {
   }
 }
 
-// Whether a word (folded: lower case, no accents, its hyphens kept) can end
-// a province's name: its last part after a hyphen is the last word of one.
-// Most street lines end otherwise and look no further.
-bool EndsAProvinceName(std::u16string_view folded) {
-  static const std::vector<std::u16string_view> tails = [] {
-    std::vector<std::u16string_view> all;
-    for (const ProvinceName& p : kProvinceNames) {
-      const size_t at = p.key.rfind(u' ');
-      const std::u16string_view tail =
-          at == std::u16string_view::npos ? p.key : p.key.substr(at + 1);
-      if (std::find(all.begin(), all.end(), tail) == all.end()) all.push_back(tail);
-    }
-    return all;
-  }();
-  const size_t dash = folded.rfind(u'-');
-  const std::u16string_view tail =
-      dash == std::u16string_view::npos ? folded : folded.substr(dash + 1);
+// The last word of each province key ("scotia" of "nova scotia").
+std::u16string_view ProvinceTail(std::u16string_view key) {
+  const size_t at = key.rfind(u' ');
+  return at == std::u16string_view::npos ? key : key.substr(at + 1);
+}
+
+// Whether word `i` can end a province's name: it is the last word of one
+// (a word-list trait), or its last part after a hyphen is. Most street
+// lines end otherwise and look no further.
+bool EndsAProvinceName(const Context& c, int i) {
+  const Word& w = WordAt(c, i);
+  if (w.Is(kTraitProvinceEnd)) return true;
+  const size_t dash = w.folded.rfind(u'-');
+  if (dash == std::u16string::npos) return false;
+  const std::u16string_view tail = std::u16string_view(w.folded).substr(dash + 1);
   if (tail.empty() || tail.size() > 14) return false;
-  for (std::u16string_view t : tails) {
-    if (t == tail) return true;
+  for (const ProvinceName& p : kProvinceNames) {
+    if (ProvinceTail(p.key) == tail) return true;
   }
   return false;
 }
@@ -274,10 +273,28 @@ void PrependWordKey(Context& c, int i, std::u16string& key) {
   key.insert(0, part);
 }
 
+// The province index of a key of kProvinceNames, -1 for none: a binary
+// search of the keys, sorted once.
+int ProvinceOfKey(std::u16string_view key) {
+  struct Keyed {
+    std::u16string_view key;
+    int index;
+  };
+  static const std::vector<Keyed> sorted = [] {
+    std::vector<Keyed> all;
+    for (const ProvinceName& p : kProvinceNames) all.push_back({p.key, ProvinceIndex(p.symbol)});
+    std::sort(all.begin(), all.end(), [](const Keyed& a, const Keyed& b) { return a.key < b.key; });
+    return all;
+  }();
+  const auto it = std::lower_bound(sorted.begin(), sorted.end(), key,
+                                   [](const Keyed& k, std::u16string_view v) { return k.key < v; });
+  return it != sorted.end() && it->key == key ? it->index : -1;
+}
+
 // The province ending at word `last`: its first word (0 for none) and its
 // bit index in `*index`. The longest name wins ("Nova Scotia" over "Scotia").
 int FindProvince(Context& c, int last, int* index) {
-  if (!Free(c, last) || !EndsAProvinceName(WordAt(c, last).folded)) return 0;
+  if (!Free(c, last) || !EndsAProvinceName(c, last)) return 0;
   std::u16string& key = c.state.scratch;
   key.clear();
   int found = 0;
@@ -286,12 +303,10 @@ int FindProvince(Context& c, int last, int* index) {
     if (!Free(c, first) || (first < last && WordAt(c, first).Is(kTraitCommaAfter))) break;
     PrependWordKey(c, first, key);
     if (key.size() > 26) break;  // longer than any name
-    for (const ProvinceName& p : kProvinceNames) {
-      if (p.key == key) {
-        *index = ProvinceIndex(p.symbol);
-        found = first;
-        break;
-      }
+    const int at = ProvinceOfKey(key);
+    if (at >= 0) {
+      *index = at;
+      found = first;
     }
   }
   return found;
@@ -349,30 +364,11 @@ constexpr StationWord kStationWords[] = {
 };
 
 std::u16string_view StationSymbol(const Context& c, int i) {
-  if (!Free(c, i)) return {};
+  if (!Free(c, i) || !WordAt(c, i).Is(kTraitStation)) return {};
   for (const StationWord& s : kStationWords) {
     if (WordAt(c, i).folded == s.word) return s.symbol;
   }
   return {};
-}
-
-// Whether `f` is the first word of a delivery form in kLeads.
-bool IsLeadStart(std::u16string_view f) {
-  if (f.empty() || f.size() > 11) return false;
-  switch (f[0]) {
-    case u'b':
-    case u'c':
-    case u'g':
-    case u'm':
-    case u'p':
-    case u'r':
-    case u's': break;
-    default: return false;
-  }
-  for (const Lead& lead : kLeads) {
-    if (lead.words[0] == f) return true;
-  }
-  return false;
 }
 
 struct Delivery {
@@ -396,7 +392,7 @@ Delivery MatchDelivery(const Context& c, int i, int limit) {
   const std::u16string& f = WordAt(c, i).folded;
   // Most words start no form: only a lead word, or one glued to its digits.
   const bool digits = WordAt(c, i).Is(kTraitHasDigit);
-  if (!digits && !IsLeadStart(f)) return d;
+  if (!digits && !WordAt(c, i).Is(kTraitDeliveryLead)) return d;
   // Glued forms: "RR4", "rr#2" (the "#" is set apart), "Box12", "CP10".
   for (std::u16string_view prefix : {u"rr", u"box", u"cp", u"ss", u"site", u"comp"}) {
     if (!digits) break;
@@ -662,6 +658,13 @@ Found FindMunicipality(Finder& f, int low, int last, int floor, bool after_stati
 }
 
 }  // namespace
+
+void ForEachWholeAddressWord(void (*add)(std::u16string_view word, uint32_t trait, void* to),
+                             void* to) {
+  for (const Lead& lead : kLeads) add(lead.words[0], kTraitDeliveryLead, to);
+  for (const StationWord& s : kStationWords) add(s.word, kTraitStation, to);
+  for (const ProvinceName& p : kProvinceNames) add(ProvinceTail(p.key), kTraitProvinceEnd, to);
+}
 
 void MarkWholeAddress(Context& c) {
   WholeAddress& whole = c.state.whole;
