@@ -2,8 +2,8 @@
 // at, so that the per-call check of the reference database can skip the
 // file system and SQLite while nothing happens to the file.
 //
-// On Linux this is an inotify watch on the file's directory, read without
-// blocking. The kernel queues an event in the system call that changes the
+// On Linux this is an inotify watch on the file's directory and on the file
+// itself, read without blocking. The kernel queues an event in the system call that changes the
 // file (write, truncate, rename, unlink, chmod...), before that call
 // returns, so a change finished before Epoch() starts is in the queue that
 // Epoch() reads. Where that does not hold or cannot be set up (another

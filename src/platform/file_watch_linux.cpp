@@ -55,6 +55,8 @@ std::string NameOf(const std::string& path) { return path.substr(path.rfind('/')
 constexpr uint32_t kDirectoryEvents = IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE | IN_CREATE |
                                       IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF |
                                       IN_MOVE_SELF | IN_ONLYDIR;
+constexpr uint32_t kFileEvents =
+    IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE | IN_DELETE_SELF | IN_MOVE_SELF;
 
 }  // namespace
 
@@ -110,6 +112,20 @@ bool FileWatch::Open() {
     // raises no events, and readers touch it too.
     for (const char* suffix : {"", "-wal", "-journal"}) entry->names.push_back(name + suffix);
   }
+  // The file itself too, when it is there: a write through another name of
+  // it (a hard link elsewhere, a bind mount) raises no event in the watched
+  // directory, but does on the file. Any event of this watch counts.
+  for (const std::string& file : files) {
+    const int wd = ::inotify_add_watch(fd_, file.c_str(), kFileEvents);
+    if (wd < 0) {
+      if (errno == ENOENT || errno == ENOTDIR) continue;  // the directories' events cover it
+      Close();
+      return false;
+    }
+    bool known = false;
+    for (const Watched& w : watched_) known = known || w.descriptor == wd;
+    if (!known) watched_.push_back(Watched{wd, {}});
+  }
   return true;
 }
 
@@ -135,10 +151,10 @@ bool FileWatch::Drain() {
         changed = true;
         continue;
       }
-      if (event.len == 0) continue;
-      const size_t length = strnlen(name, event.len);
+      const size_t length = event.len == 0 ? 0 : strnlen(name, event.len);
       for (const Watched& w : watched_) {
         if (w.descriptor != event.wd) continue;
+        if (w.names.empty()) changed = true;  // the file's own watch
         for (const std::string& watched : w.names) {
           if (watched.size() == length && std::memcmp(watched.data(), name, length) == 0) {
             changed = true;

@@ -132,8 +132,8 @@ ReferenceDatabase::~ReferenceDatabase() {
 
 std::unique_ptr<Connection> ReferenceDatabase::Acquire(bool full) {
   std::unique_ptr<Connection> connection;
-  // Opened before fork() (which waits for leases to end) and dropped in the
-  // child: it is taken first, so that nothing below runs across a fork.
+  // The lease is taken first: fork() waits for leases to end, so nothing
+  // below (the watch's lock included) is held across a fork.
   uint64_t generation = 0;
   {
     std::unique_lock<std::mutex> lock(internal::g_pool_mutex);

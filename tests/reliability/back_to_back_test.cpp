@@ -12,6 +12,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -80,6 +81,14 @@ void OverwriteInPlace(const std::string& path, int version, Versions& v) {
   ::close(fd);
 }
 
+// Through a hard link in another directory, made before the first round:
+// the writes name another directory than the database's.
+void EditThroughAHardLink(const std::string&, int version, Versions& v) {
+  const std::string link = v.work.File("link.DAT");
+  ASSERT_TRUE(fs::exists(link)) << "the link is made before the rounds";
+  testing::ExecSql(link, version == 1 ? kToSecond : kToFirst);
+}
+
 void EditInAnotherProcess(const std::string& path, int version, Versions&) {
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
@@ -101,6 +110,8 @@ struct ChangeCase {
   ChangeFn change;
 };
 
+void PrintTo(const ChangeCase& c, std::ostream* out) { *out << c.name; }
+
 class BackToBack : public ::testing::TestWithParam<ChangeCase> {};
 
 TEST_P(BackToBack, TheCallRightAfterAChangeSeesIt) {
@@ -108,6 +119,7 @@ TEST_P(BackToBack, TheCallRightAfterAChangeSeesIt) {
   testing::TempDir dir;
   const std::string path = dir.File("qordatavb.DAT");
   testing::WriteFileBytes(path, v.images[0]);
+  fs::create_hard_link(path, v.work.File("link.DAT"));
   const ZarnAddress parser(path);
   int version = 0;
   for (int round = 0; round < kRounds; ++round) {
@@ -137,7 +149,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ChangeCase{"RenamedOverFromTheSameDirectory", RenameInSameDirectory},
                       ChangeCase{"EditedThroughSqlite", EditThroughSqlite},
                       ChangeCase{"OverwrittenInPlace", OverwriteInPlace},
-                      ChangeCase{"EditedByAnotherProcess", EditInAnotherProcess}),
+                      ChangeCase{"EditedByAnotherProcess", EditInAnotherProcess},
+                      ChangeCase{"EditedThroughAHardLinkElsewhere", EditThroughAHardLink}),
     [](const ::testing::TestParamInfo<ChangeCase>& p) { return std::string(p.param.name); });
 
 // Deleted, then put back: the call after the deletion fails with the
