@@ -108,7 +108,7 @@ static zarn_parser* zarn_get_parser(text* profile_text) {
   const char* database =
       zarn_database_setting && zarn_database_setting[0] ? zarn_database_setting : NULL;
   char profile[16];
-  int size = VARSIZE_ANY_EXHDR(profile_text);
+  int size = profile_text != NULL ? (int)VARSIZE_ANY_EXHDR(profile_text) : 0;
   int i;
   zarn_parser* parser = NULL;
   zarn_error error;
@@ -117,7 +117,12 @@ static zarn_parser* zarn_get_parser(text* profile_text) {
     ereport(ERROR,
             (errcode(ERRCODE_INVALID_PARAMETER_VALUE), errmsg("zarn: zarn.database is empty"),
              errhint("Set it to the path of a reference database, or RESET it.")));
-  if (size <= 0 || size >= (int)sizeof profile ||
+  /* No profile argument: the default one, without building its name as a
+   * text on every row. */
+  if (profile_text == NULL) {
+    strlcpy(profile, "canada", sizeof profile);
+    size = (int)strlen(profile);
+  } else if (size <= 0 || size >= (int)sizeof profile ||
       memchr(VARDATA_ANY(profile_text), '\0', size) != NULL)
     size = -1;
   else {
@@ -203,15 +208,31 @@ static zarn_result* zarn_parse_text(text* address, text* profile, unsigned optio
   return result;
 }
 
-/* A text of the library (UTF-8) in the server encoding, palloc'd. Frees
- * `result` first when the conversion fails. */
-static char* zarn_to_server(zarn_text value, zarn_result* result) {
-  char* volatile out = NULL;
+/* A text of the library (UTF-8) as a text datum in the server encoding,
+ * palloc'd; the caller frees the result it came from if this raises an
+ * error. In a UTF-8 database the bytes are checked as pg_any_to_server
+ * would and copied once. */
+static Datum zarn_text_datum(zarn_text value) {
+  char* converted;
+  if (GetDatabaseEncoding() == PG_UTF8) {
+    (void)pg_verify_mbstr(PG_UTF8, value.data, (int)value.size, false);
+    return PointerGetDatum(cstring_to_text_with_len(value.data, (int)value.size));
+  }
+  converted = pg_any_to_server(value.data, (int)value.size, PG_UTF8);
+  if (converted == value.data)
+    return PointerGetDatum(cstring_to_text_with_len(value.data, (int)value.size));
+  return CStringGetTextDatum(converted);
+}
+
+/* values[i] = the text of output field fields[i] of `result`, for i below
+ * `count`; one guard for all of them: `result` is freed before an error
+ * goes on. */
+static void zarn_result_texts(zarn_result* result, const int* fields, int count, Datum* values) {
   PG_TRY();
   {
-    out = pg_any_to_server(value.data, (int)value.size, PG_UTF8);
-    /* pg_any_to_server may return its input: copy it out of the result. */
-    if (out == value.data) out = pnstrdup(value.data, value.size);
+    int i;
+    for (i = 0; i < count; i++)
+      values[i] = zarn_text_datum(zarn_result_field(result, (size_t)fields[i]));
   }
   PG_CATCH();
   {
@@ -219,7 +240,6 @@ static char* zarn_to_server(zarn_text value, zarn_result* result) {
     PG_RE_THROW();
   }
   PG_END_TRY();
-  return out;
 }
 
 /* The result as the library's JSON, as jsonb; `result` is freed. */
@@ -237,7 +257,7 @@ static Datum zarn_result_jsonb(zarn_result* result) {
   return DirectFunctionCall1(jsonb_in, CStringGetDatum(json));
 }
 
-#define ZARN_PROFILE_ARG(n) (PG_NARGS() > (n) ? PG_GETARG_TEXT_PP(n) : cstring_to_text("canada"))
+#define ZARN_PROFILE_ARG(n) (PG_NARGS() > (n) ? PG_GETARG_TEXT_PP(n) : NULL)
 
 /* The composite type's descriptor and, for each of its columns, the index
  * of the output field of that name, found once per call site. */
@@ -279,9 +299,7 @@ Datum zarn_pg_parse(PG_FUNCTION_ARGS) {
   result = zarn_parse_text(PG_GETARG_TEXT_PP(0), ZARN_PROFILE_ARG(1), 0);
   values = palloc(sizeof(Datum) * (shape->desc->natts + 1));
   nulls = palloc0(sizeof(bool) * (shape->desc->natts + 1));
-  for (i = 0; i < shape->desc->natts; i++)
-    values[i] = CStringGetTextDatum(
-        zarn_to_server(zarn_result_field(result, (size_t)shape->fields[i]), result));
+  zarn_result_texts(result, shape->fields, shape->desc->natts, values);
   zarn_result_free(result);
   PG_RETURN_DATUM(HeapTupleGetDatum(heap_form_tuple(shape->desc, values, nulls)));
 }
@@ -310,7 +328,7 @@ Datum zarn_pg_parse_result(PG_FUNCTION_ARGS) {
 Datum zarn_pg_field(PG_FUNCTION_ARGS) {
   int* field = (int*)fcinfo->flinfo->fn_extra;
   zarn_result* result;
-  char* value;
+  Datum value = (Datum)0;
   if (field == NULL) {
     char* name = get_func_name(fcinfo->flinfo->fn_oid);
     int index = name != NULL && strncmp(name, "zarn_", 5) == 0 ? zarn_field_index(name + 5) : -1;
@@ -322,7 +340,7 @@ Datum zarn_pg_field(PG_FUNCTION_ARGS) {
     fcinfo->flinfo->fn_extra = field;
   }
   result = zarn_parse_text(PG_GETARG_TEXT_PP(0), ZARN_PROFILE_ARG(1), 0);
-  value = zarn_to_server(zarn_result_field(result, (size_t)*field), result);
+  zarn_result_texts(result, field, 1, &value);
   zarn_result_free(result);
-  PG_RETURN_TEXT_P(cstring_to_text(value));
+  PG_RETURN_DATUM(value);
 }

@@ -44,6 +44,10 @@ struct Connection {
   std::string database;
   std::array<std::optional<zarn::ZarnAddress>, 2> parsers;
   std::atomic<size_t> references{1};
+  // The text of the last answer, kept so that a stream of rows reuses its
+  // room (SQLite copies the answer out; calls on one connection do not
+  // overlap).
+  std::string out;
 
   const zarn::ZarnAddress& Parser(zarn::Profile profile) {
     auto& slot = parsers[static_cast<int>(profile)];
@@ -110,7 +114,8 @@ void ParseFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) noexcep
     }
     zarn::ParseResult result = connection->Parser(profile).ParseResultOf(address, output);
     if (!result.ok()) throw zarn::Error(result.error_number, result.error_message);
-    std::string out;
+    std::string& out = connection->out;
+    out.clear();
     if (kAnswer == kWholeResult) {
       zarn::AppendResultJson(out, result, output);
     } else if (kAnswer == kAllFields) {
@@ -125,9 +130,13 @@ void ParseFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) noexcep
       }
       out.push_back('}');
     } else {
-      out = std::move(result.parts.Field(static_cast<size_t>(kAnswer)));
+      const std::string& field = result.parts.Field(static_cast<size_t>(kAnswer));
+      sqlite3_result_text64(ctx, field.data(), field.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+      return;
     }
     sqlite3_result_text64(ctx, out.data(), out.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+    // A rare long answer does not keep its room for good.
+    if (out.capacity() > 4096) std::string().swap(out);
   } catch (const std::bad_alloc&) {
     sqlite3_result_error_nomem(ctx);
   } catch (const zarn::Error& e) {
@@ -176,7 +185,7 @@ extern "C" __attribute__((visibility("default"))) int sqlite3_zarnsqlite_init(
   SQLITE_EXTENSION_INIT2(api);
   Connection* connection = nullptr;
   try {
-    connection = new Connection{zarn::ReferenceDatabasePath(), {}};
+    connection = new Connection{zarn::ReferenceDatabasePath(), {}, {1}, {}};
   } catch (...) {
     delete connection;
     return SQLITE_NOMEM;

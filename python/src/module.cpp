@@ -107,10 +107,17 @@ class Utf8Arg {
 };
 
 // A zarn.Parts: one item per output field, in the field table's order.
+// Made as tuple.__new__(Parts, values) makes it, without the call through
+// the named tuple's own __new__ (a Python function) that Parts(*values)
+// costs: every field is given, so its defaults play no part.
 py::object MakeParts(const zarn::AddressParts& p) {
   py::tuple values(zarn::kFieldCount);
   for (size_t f = 0; f < zarn::kFieldCount; ++f) values[f] = Utf8(p.Field(f));
-  return py::reinterpret_borrow<py::object>(g_parts_type)(*values);
+  py::tuple args = py::make_tuple(values);
+  PyObject* made =
+      PyTuple_Type.tp_new(reinterpret_cast<PyTypeObject*>(g_parts_type), args.ptr(), nullptr);
+  if (made == nullptr) throw py::error_already_set();
+  return py::reinterpret_steal<py::object>(made);
 }
 
 py::object MakeDiagnostics(const zarn::Diagnostics& d) {

@@ -244,10 +244,16 @@ struct ThreadScratch {
 void ParseInto(DatabaseSession& session, const ParseOptions& options, std::string_view address,
                std::u16string& text, SegmentTable& table, Diagnostics* diagnostics,
                AddressParts* whole = nullptr) {
-  if (whole != nullptr) {
-    for (size_t f = ZARN_FIELD_UNIT + 1; f < kFieldCount; ++f) whole->Field(f).clear();
-  }
   session.DropConnectionOnError([&] {
+    // Emptied here, within the work, which is made again from the start
+    // when the file changes during it.
+    if (whole != nullptr) {
+      for (size_t f = ZARN_FIELD_UNIT + 1; f < kFieldCount; ++f) whole->Field(f).clear();
+    }
+    if (diagnostics != nullptr) {
+      diagnostics->flags = 0;
+      diagnostics->unplaced_words.clear();
+    }
     if (options.profile == Profile::kCanada) {
       internal::Utf8ToUtf16(address, text);
       internal::AnalyzeAddressCanada(text, table, session, diagnostics, whole);
@@ -358,7 +364,9 @@ std::vector<BatchResult> ZarnAddress::ParseBatch(
 void ZarnAddress::ParseBatch(std::span<const std::string_view> addresses,
                              std::span<BatchResult> out) const {
   const size_t n = std::min(addresses.size(), out.size());
-  DatabaseSession session(*db_);
+  // A batch of one is a single call (ParseResultOf, the C interface).
+  DatabaseSession session(*db_, n == 1 ? DatabaseSession::Use::kOneCall
+                                       : DatabaseSession::Use::kBatch);
   ZARN_THREAD_SCRATCH ThreadScratch scratch;
   for (size_t i = 0; i < n; ++i) {
     BatchResult& r = out[i];

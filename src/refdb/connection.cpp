@@ -185,6 +185,7 @@ void Connection::Fail(int rc, const char* what) { ThrowDbError(db_, rc, path_, w
 
 sqlite3_stmt* Connection::Prepare(int which) {
   if (statements_[which] != nullptr) return statements_[which];
+  ReadFile();
   sqlite3_stmt* stmt = nullptr;
   const int rc = sqlite3_prepare_v3(db_, kStatements[which], -1,
                                     cache_ ? SQLITE_PREPARE_PERSISTENT : 0, &stmt, nullptr);
@@ -229,8 +230,9 @@ void Connection::CheckDataVersion() {
   }
 }
 
-void Connection::BeginRead() {
-  // BEGIN and COMMIT run on every call: prepared once per connection.
+void Connection::StartTransaction() {
+  // BEGIN and COMMIT run on every call that reads the file: prepared once
+  // per connection.
   int rc = SQLITE_OK;
   for (auto [stmt, sql] : {std::pair{&begin_statement_, "BEGIN"}, {&commit_statement_, "COMMIT"}}) {
     if (*stmt == nullptr) {
@@ -245,10 +247,24 @@ void Connection::BeginRead() {
   rc = sqlite3_step(begin_statement_);
   sqlite3_reset(begin_statement_);
   if (rc != SQLITE_DONE) Fail(rc, "starting a read transaction");
+}
+
+void Connection::BeginRead() {
+  read_pending_ = false;
+  StartTransaction();
   CheckDataVersion();
 }
 
+void Connection::BeginPendingRead() {
+  read_pending_ = false;
+  const long long before = data_version_;
+  StartTransaction();
+  CheckDataVersion();
+  if (data_version_ != before) throw FileChangedDuringCall{};
+}
+
 bool Connection::EndRead() noexcept {
+  read_pending_ = false;
   if (sqlite3_get_autocommit(db_) != 0) return true;
   const int rc = sqlite3_step(commit_statement_);
   sqlite3_reset(commit_statement_);
@@ -328,6 +344,7 @@ const DbText* Connection::AlternateStreetType(std::u16string_view token, int wor
 
 bool Connection::StreetTypeExists(StreetTypeEntry* entry, std::u16string_view token) {
   if (entry != nullptr && entry->in_table >= 0) return entry->in_table == 1;
+  ReadFile();
   sqlite3_stmt* stmt = Prepare(kStreetTypeLookup);
   StepGuard guard(stmt);
   int rc = SQLITE_OK;
@@ -341,6 +358,7 @@ const DbText* Connection::AlternateStreetType(StreetTypeEntry* entry, std::u16st
   if (entry != nullptr && entry->has_alternate >= 0) {
     return entry->has_alternate == 1 ? &entry->alternate : nullptr;
   }
+  ReadFile();
   sqlite3_stmt* stmt = Prepare(kAlternateStreetTypeLookup);
   StepGuard guard(stmt);
   int rc = SQLITE_OK;
@@ -353,6 +371,7 @@ const DbText* Connection::AlternateStreetType(StreetTypeEntry* entry, std::u16st
 }
 
 bool Connection::AnyRow(const char* sql) {
+  ReadFile();
   sqlite3_stmt* any = nullptr;
   int rc = sqlite3_prepare_v2(db_, sql, -1, &any, nullptr);
   if (rc == SQLITE_OK) rc = sqlite3_step(any);
@@ -377,6 +396,7 @@ const Row* Connection::KeyedLookup(int which, const char* any_row_sql, int8_t& h
     auto it = memo.find(key);
     if (it != memo.end()) return it->second ? &*it->second : nullptr;
   }
+  ReadFile();
   StepGuard guard(stmt);
   int rc = SQLITE_OK;
   const bool found = StepKeyed(stmt, key, rc);

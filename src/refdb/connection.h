@@ -73,9 +73,22 @@ class Connection {
   // the same version of the file even while another process edits it, then
   // checks the data version against that snapshot.
   void BeginRead();
+  // For a call made while the file is known not to have changed since this
+  // connection's last full check (see ReferenceDatabase::Acquire): the read
+  // transaction is begun only if a look-up has to read the file, before its
+  // first statement. If the data version found then is not the one the
+  // cached answers belong to, the file changed after the call began, when
+  // answers of the old version may already have been used: that look-up
+  // throws FileChangedDuringCall, and the call is made again from the start
+  // with a full check.
+  void BeginReadWhenNeeded() { read_pending_ = true; }
   // Ends the read transaction; false when that failed (the connection
   // should then be closed rather than reused).
   bool EndRead() noexcept;
+  // The watch's period (FileWatch::Epoch) in which the file was last checked
+  // in full through this connection; 0 for none.
+  uint64_t checked_epoch() const { return checked_epoch_; }
+  void set_checked_epoch(uint64_t epoch) { checked_epoch_ = epoch; }
 
   // Whether the StreetType table has a row for `token`.
   bool StreetTypeExists(std::u16string_view token);
@@ -138,6 +151,13 @@ class Connection {
                          std::u16string_view key, Read read);
   bool MayFind(int which, const char* any_row_sql, int8_t& has_rows);
   [[noreturn]] void Fail(int rc, const char* what);
+  // Begins the read transaction put off by BeginReadWhenNeeded(), if any:
+  // called before a statement reads the file.
+  void ReadFile() {
+    if (read_pending_) BeginPendingRead();
+  }
+  void BeginPendingRead();
+  void StartTransaction();
   // A new entry for `key`, which the memo does not hold.
   template <typename V>
   V& NewMemoSlot(Memo<V>& memo, size_t& bytes, std::u16string_view key);
@@ -153,6 +173,8 @@ class Connection {
   sqlite3_stmt* begin_statement_ = nullptr;
   sqlite3_stmt* commit_statement_ = nullptr;
   long long data_version_ = -1;
+  uint64_t checked_epoch_ = 0;
+  bool read_pending_ = false;
   // -1 not known yet, 0 the table has no rows of that type, 1 it has some.
   int8_t has_street_rows_ = -1;
   int8_t has_delivery_rows_ = -1;
@@ -173,6 +195,11 @@ class Connection {
   DbText scratch_text_;
   DeliveryRow scratch_row_;
 };
+
+// Thrown by a look-up that finds the file changed since its call began, when
+// that call skipped the full check (see Connection::BeginReadWhenNeeded).
+// Not a zarn::Error: DatabaseSession catches it and makes the call again.
+struct FileChangedDuringCall {};
 
 // Raises the error for a file that cannot be used, or returns its identity.
 FileIdentity CheckDatabaseFile(const std::string& path);

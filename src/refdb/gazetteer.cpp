@@ -120,6 +120,7 @@ constexpr const char* kWhatNames = "reading the gazetteer in Municipality";
 
 const Gazetteer& Connection::GazetteerTable() {
   if (cache_ && gazetteer_) return *gazetteer_;
+  ReadFile();
   auto table = std::make_unique<Gazetteer>();
   if (AnyRow(kHasTable)) {
     table->present = true;

@@ -119,7 +119,7 @@ using internal::DbPolicy;
 using internal::FileIdentity;
 
 ReferenceDatabase::ReferenceDatabase(std::string path, DbPolicy policy)
-    : path_(std::move(path)), policy_(policy) {
+    : path_(std::move(path)), policy_(policy), watch_(path_) {
   internal::WatchForks();
   generation_ = internal::g_fork_generation.load(std::memory_order_relaxed);
 }
@@ -130,39 +130,66 @@ ReferenceDatabase::~ReferenceDatabase() {
   idle_.clear();
 }
 
-std::unique_ptr<Connection> ReferenceDatabase::Acquire() {
-  const FileIdentity identity = CheckDatabaseFile(path_);
+std::unique_ptr<Connection> ReferenceDatabase::Acquire(bool full) {
   std::unique_ptr<Connection> connection;
+  // The lease is taken first: fork() waits for leases to end, so nothing
+  // below (the watch's lock included) is held across a fork.
+  uint64_t generation = 0;
   {
     std::unique_lock<std::mutex> lock(internal::g_pool_mutex);
     internal::BeginLease(lock);
-    const uint64_t generation = internal::g_fork_generation.load(std::memory_order_relaxed);
+    generation = internal::g_fork_generation.load(std::memory_order_relaxed);
     if (generation_ != generation) {
       for (std::unique_ptr<Connection>& inherited : idle_) internal::Abandon(std::move(inherited));
       idle_.clear();
       generation_ = generation;
     }
-    while (!idle_.empty()) {
-      std::unique_ptr<Connection> candidate = std::move(idle_.back());
-      idle_.pop_back();
-      if (candidate->identity() == identity) {
-        connection = std::move(candidate);
-        break;
-      }
-      // A connection to an older version of the file: close it (outside the
-      // lock would be nicer, but closing is quick and rare).
-    }
   }
   // From here the lease ends with Release(), or when the connection is
   // destroyed (dropped after an error).
   try {
+    // The watch is read before the file is checked, so that a change made
+    // during the check shows as a new period at a later call.
+    const uint64_t epoch = watch_.Epoch(generation);
+    if (!full && epoch != 0) {
+      // The quick path: a connection checked in full in this period, when
+      // the file was what it still is.
+      const std::lock_guard<std::mutex> lock(internal::g_pool_mutex);
+      for (size_t i = idle_.size(); i-- > 0;) {
+        if (idle_[i]->checked_epoch() != epoch) continue;
+        connection = std::move(idle_[i]);
+        idle_.erase(idle_.begin() + static_cast<std::ptrdiff_t>(i));
+        break;
+      }
+    }
+    if (connection) {
+      connection->set_leased(true);
+      connection->BeginReadWhenNeeded();
+      return connection;
+    }
+    const FileIdentity identity = CheckDatabaseFile(path_);
+    {
+      const std::lock_guard<std::mutex> lock(internal::g_pool_mutex);
+      while (!idle_.empty()) {
+        std::unique_ptr<Connection> candidate = std::move(idle_.back());
+        idle_.pop_back();
+        if (candidate->identity() == identity) {
+          connection = std::move(candidate);
+          break;
+        }
+        // A connection to an older version of the file: close it (outside
+        // the lock would be nicer, but closing is quick and rare).
+      }
+    }
     if (!connection) connection = std::make_unique<Connection>(path_, identity, true);
+    connection->set_leased(true);
+    connection->set_checked_epoch(0);
+    connection->BeginRead();
+    connection->set_checked_epoch(epoch);
   } catch (...) {
-    internal::EndLease();
+    if (!connection) internal::EndLease();
     throw;
   }
-  connection->set_leased(true);
-  connection->BeginRead();
   return connection;
 }
 
@@ -202,7 +229,7 @@ DatabaseSession::PassScope::PassScope(DatabaseSession& session) {
     current_ = owned_.get();
     return;
   }
-  if (!session.connection_) session.connection_ = session.db_.Acquire();
+  if (!session.connection_) session.connection_ = session.db_.Acquire(session.full_check_);
   current_ = session.connection_.get();
 }
 

@@ -1,7 +1,9 @@
 // The reference database shared by copies of one parser: its pool of idle
 // connections, and the session through which one parse or batch uses it.
 // Before each call (or batch) the file's identity and SQLite's data version
-// are checked, so a file that was deleted, replaced or edited is seen at once.
+// are checked, so a file that was deleted, replaced or edited is seen at once;
+// while a watch on the file (platform/file_watch.h) has seen nothing happen
+// to it since a connection's last full check, a single call skips that check.
 #ifndef ZARN_REFDB_POOL_H_
 #define ZARN_REFDB_POOL_H_
 
@@ -11,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_watch.h"
 #include "refdb/connection.h"
 #include "zarn/zarn.hpp"
 
@@ -29,8 +32,11 @@ class ReferenceDatabase {
 
   // A connection checked against the file as it is now, inside a read
   // transaction for one parse or batch; give it back with Release(), which
-  // ends the transaction.
-  std::unique_ptr<internal::Connection> Acquire();
+  // ends the transaction. With `full` false (one call, which can be made
+  // again) an idle connection checked in full since the last change the
+  // watch saw is taken as it is, its transaction begun only if the call
+  // reads the file (Connection::BeginReadWhenNeeded).
+  std::unique_ptr<internal::Connection> Acquire(bool full = true);
   void Release(std::unique_ptr<internal::Connection> connection);
 
  private:
@@ -40,6 +46,7 @@ class ReferenceDatabase {
   // the pools' lock (see pool.cpp).
   uint64_t generation_ = 0;
   std::vector<std::unique_ptr<internal::Connection>> idle_;
+  internal::FileWatch watch_;
 };
 
 }  // namespace zarn::detail
@@ -52,7 +59,14 @@ namespace zarn::internal {
 // made it suspect. With kOpenPerPass every pass opens and closes its own.
 class DatabaseSession {
  public:
-  explicit DatabaseSession(detail::ReferenceDatabase& db) : db_(db) {}
+  // kOneCall: a single parse or standardisation, which may skip the full
+  // check of the file while its watch has seen no change (the work passed
+  // to DropConnectionOnError is then made again, with the full check, if
+  // the file turns out to have changed during it). kBatch: many calls
+  // through one connection and one read transaction, checked in full.
+  enum class Use { kOneCall, kBatch };
+  explicit DatabaseSession(detail::ReferenceDatabase& db, Use use = Use::kOneCall)
+      : db_(db), full_check_(use == Use::kBatch) {}
   ~DatabaseSession();
   DatabaseSession(const DatabaseSession&) = delete;
   DatabaseSession& operator=(const DatabaseSession&) = delete;
@@ -63,16 +77,24 @@ class DatabaseSession {
   // Runs `work` and returns what it returns. If it throws, the leased
   // connection is dropped before the exception goes on, unless the error is
   // the address's own, which leaves the connection good for the next call.
+  // If the file changed while `work` ran without the full check, `work` is
+  // run again from the start with it: it must leave nothing behind that a
+  // second run would not overwrite.
   template <class Work>
   decltype(auto) DropConnectionOnError(Work&& work) {
-    try {
-      return work();
-    } catch (const Error& e) {
-      if (!IsAddressError(e.Number())) DropConnection();
-      throw;
-    } catch (...) {
-      DropConnection();
-      throw;
+    for (;;) {
+      try {
+        return work();
+      } catch (const FileChangedDuringCall&) {
+        DropConnection();
+        full_check_ = true;
+      } catch (const Error& e) {
+        if (!IsAddressError(e.Number())) DropConnection();
+        throw;
+      } catch (...) {
+        DropConnection();
+        throw;
+      }
     }
   }
 
@@ -95,6 +117,7 @@ class DatabaseSession {
  private:
   detail::ReferenceDatabase& db_;
   std::unique_ptr<Connection> connection_;
+  bool full_check_;
 };
 
 }  // namespace zarn::internal

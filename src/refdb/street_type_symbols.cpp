@@ -32,6 +32,7 @@ bool ColumnText(sqlite3_stmt* stmt, int column, std::string& out) {
 
 const std::vector<SymbolRow>& Connection::StreetTypeSymbolRows() {
   if (cache_ && symbol_rows_) return *symbol_rows_;
+  ReadFile();
   std::vector<SymbolRow> rows;
   sqlite3_stmt* stmt = nullptr;
   int rc = sqlite3_prepare_v2(db_, kReadSymbols, -1, &stmt, nullptr);
