@@ -56,6 +56,7 @@ class FileWatch {
   int fd_ = -1;
   uint64_t generation_ = 0;
   bool generation_known_ = false;
+  bool used_ = false;  // Epoch() has been called (the first call opens nothing)
   uint64_t epoch_ = 1;
   std::vector<Watched> watched_;
 };

@@ -177,6 +177,14 @@ uint64_t FileWatch::Epoch(uint64_t fork_generation) {
     generation_known_ = true;
     generation_ = fork_generation;
   }
+  // A parser used for one call never opens a watch: an inotify instance is
+  // a scarce resource (128 per user by default), and closing one waits for
+  // the kernel's grace period (milliseconds). The watch pays from the
+  // second call on.
+  if (!used_) {
+    used_ = true;
+    return 0;
+  }
   switch (state_) {
     case State::kOff: return 0;
     case State::kOpen:
