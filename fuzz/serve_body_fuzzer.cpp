@@ -83,6 +83,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     zarn_serve::Item item;
     zarn_serve::ReadNdjsonLine(text, &item);
     if (!within) Check(item.problem_kind == "too_deep", "a deep line was read");
+    if (text.find('\0') != std::string_view::npos) {
+      Check(!item.problem_kind.empty(), "a line with a NUL byte was read");
+    }
     CheckItem(item);
     return 0;
   }
@@ -90,6 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   zarn_serve::BodyProblem problem;
   if (zarn_serve::ReadJsonBody(text, kMaxBatch, &items, &problem)) {
     Check(within && is_json, "a body read that is too deep or not JSON");
+    Check(text.find('\0') == std::string_view::npos, "a body with a NUL byte was read");
     Check(items.size() <= kMaxBatch, "more items than the batch limit");
     for (const zarn_serve::Item& item : items) CheckItem(item);
   } else {

@@ -326,6 +326,14 @@ def case_error_statuses(tmp):
         expect(400, "bad_parameter", "GET", query("1 Main St", flags="maybe"))
         expect(400, "bad_json", "POST", "/v1/parse", b'["1 Main St"', js)
         expect(400, "bad_json", "POST", "/v1/parse", b'{"address": "1 Main St"}', js)
+        # A NUL byte is not JSON, wherever it stands: not the end of the body.
+        expect(400, "bad_json", "POST", "/v1/parse", b'["1 Main St"]\x00["2 Main St"]', js)
+        expect(400, "bad_json", "POST", "/v1/parse", b'["1 Main\x00 St"]', js)
+        status, _, data = s.request("POST", "/v1/parse", b'"1 Main St"\n"2 Main\x00 St"\n',
+                                    {"Content-Type": "application/x-ndjson"})
+        lines = [json.loads(line) for line in data.decode().splitlines()]
+        check(status == 200 and lines[0]["error"] is None
+              and lines[1]["error"]["kind"] == "bad_json", f"NDJSON with a NUL byte: {lines}")
         expect(400, "bad_parameter", "GET", query("1 Main St", standard="maybe"))
         expect(400, "bad_parameter", "GET", query("1 Main St", standard="1", language="de"))
         expect(404, "not_found", "GET", "/v2/parse")

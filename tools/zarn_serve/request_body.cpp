@@ -78,6 +78,13 @@ bool ReadJsonBody(std::string_view body, size_t max_batch, std::vector<Item>* it
     *problem = {400, "too_deep", TooDeep("the body")};
     return false;
   }
+  // A raw NUL byte is never JSON (not even inside a string, where control
+  // characters must be escaped); the reader would take it for the end of
+  // the text and accept what stands before it.
+  if (body.find('\0') != std::string_view::npos) {
+    *problem = {400, "bad_json", "the body holds a NUL byte, which JSON does not allow"};
+    return false;
+  }
   Json value;
   try {
     value = Json::parse(body);
@@ -111,6 +118,11 @@ void ReadNdjsonLine(std::string_view line, Item* item) {
   if (!NestingWithin(line, kMaxNesting)) {
     item->problem_kind = "too_deep";
     item->problem = TooDeep("the line");
+    return;
+  }
+  if (line.find('\0') != std::string_view::npos) {
+    item->problem_kind = "bad_json";
+    item->problem = "the line holds a NUL byte, which JSON does not allow";
     return;
   }
   try {
