@@ -393,6 +393,7 @@ Delivery MatchDelivery(const Context& c, int i, int limit) {
   // Most words start no form: only a lead word, or one glued to its digits.
   const bool digits = WordAt(c, i).Is(kTraitHasDigit);
   if (!digits && !WordAt(c, i).Is(kTraitDeliveryLead)) return d;
+  if (digits && IsDigit(f[0])) return d;  // a number starts no form
   // Glued forms: "RR4", "rr#2" (the "#" is set apart), "Box12", "CP10".
   for (std::u16string_view prefix : {u"rr", u"box", u"cp", u"ss", u"site", u"comp"}) {
     if (!digits) break;
