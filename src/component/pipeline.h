@@ -5,6 +5,8 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "refdb/reference_database.h"
 #include "segments/segment_table.h"
@@ -24,8 +26,14 @@ void AnalyzeAddressUtf8(std::string_view address, std::u16string& text, SegmentT
 // `*diagnostics` when that is not null (the caller empties it first), and
 // the seven parts of a whole address (po_box ... postal_code) in `*whole`
 // when that is not null; the street-line parts stay in the table.
+// With `whole_words` not null, also the positions in the text as tokenised
+// (first, last: Segment::start and Segment::end) of the words each of those
+// seven parts came from, in the order of the fields.
+using WordPositions = std::vector<std::pair<int16_t, int16_t>>;
+inline constexpr int kWholeFieldCount = 7;
 void AnalyzeAddressCanada(std::u16string& text, SegmentTable& table, DatabaseSession& db,
-                          Diagnostics* diagnostics, AddressParts* whole = nullptr);
+                          Diagnostics* diagnostics, AddressParts* whole = nullptr,
+                          WordPositions (*whole_words)[kWholeFieldCount] = nullptr);
 
 // The answer for one kind, read from a finished table: the first segment of
 // that kind; for Street, every later street word up to the last record

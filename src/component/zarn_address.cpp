@@ -18,6 +18,7 @@
 #include "platform/thread_scratch.h"
 #include "refdb/reference_database.h"
 #include "segments/segment_table.h"
+#include "segments/source_map.h"
 #include "zarn/zarn.hpp"
 
 #ifndef ZARN_VERSION
@@ -241,16 +242,22 @@ struct ThreadScratch {
 // When `whole` is not null, the fields that the segment table does not hold
 // (those after unit: a whole address's po_box ... postal_code) are emptied
 // and, with the kCanada profile, filled there.
+// With `whole_words` not null (and the kCanada profile), also where the
+// words of those fields stand in the text as tokenised.
 void ParseInto(DatabaseSession& session, const ParseOptions& options, std::string_view address,
                std::u16string& text, SegmentTable& table, Diagnostics* diagnostics,
-               AddressParts* whole = nullptr) {
+               AddressParts* whole = nullptr,
+               internal::WordPositions (*whole_words)[internal::kWholeFieldCount] = nullptr) {
   if (whole != nullptr) {
     for (size_t f = ZARN_FIELD_UNIT + 1; f < kFieldCount; ++f) whole->Field(f).clear();
+  }
+  if (whole_words != nullptr) {
+    for (auto& w : *whole_words) w.clear();
   }
   session.DropConnectionOnError([&] {
     if (options.profile == Profile::kCanada) {
       internal::Utf8ToUtf16(address, text);
-      internal::AnalyzeAddressCanada(text, table, session, diagnostics, whole);
+      internal::AnalyzeAddressCanada(text, table, session, diagnostics, whole, whole_words);
     } else {
       internal::AnalyzeAddressUtf8(address, text, table, session);
     }
@@ -266,6 +273,97 @@ void ReadParts(ThreadScratch& scratch, AddressParts& parts) {
   static_assert(kStreetType == 1 && kStreet == 2 && kStreetNumber == 3 && kUnit == 4 &&
                 kDirection == 5);
   internal::ReadFivePartsUtf8(scratch.table, out);
+}
+
+// The segment kind each street-line field (ZARN_FIELD_STREET_NUMBER ..
+// ZARN_FIELD_UNIT) is read from.
+constexpr int kStreetLineKinds[] = {internal::kKindStreetNumber, internal::kKindStreet,
+                                    internal::kKindStreetType, internal::kKindDirection,
+                                    internal::kKindUnit};
+static_assert(ZARN_FIELD_STREET_NUMBER == 0 && ZARN_FIELD_STREET == 1 &&
+              ZARN_FIELD_STREET_TYPE == 2 && ZARN_FIELD_DIRECTION == 3 && ZARN_FIELD_UNIT == 4 &&
+              ZARN_FIELD_PO_BOX == 5 && ZARN_FIELD_UNIT + 1 + internal::kWholeFieldCount ==
+                                                ZARN_FIELD_POSTAL_CODE + 1);
+
+// Adds the bytes of the tokenised positions first..last to `out`.
+void AddSpan(std::string_view address, const internal::SourceMap& map, int first, int last,
+             std::vector<Span>& out) {
+  uint32_t from = 0;
+  uint32_t to = 0;
+  if (map.Bytes(address, first, last, &from, &to)) out.push_back(Span{from, to});
+}
+
+// Merges the spans with only spaces between them (or that overlap, as a
+// word joined to another one does), sorting them first when they are not
+// yet in order.
+void MergeSpans(std::string_view address, std::vector<Span>& spans) {
+  if (spans.size() < 2) return;
+  bool sorted = true;
+  for (size_t i = 1; i < spans.size(); ++i) sorted = sorted && spans[i - 1].start <= spans[i].start;
+  if (!sorted) {
+    std::sort(spans.begin(), spans.end(),
+              [](const Span& a, const Span& b) { return a.start < b.start; });
+  }
+  size_t out = 1;
+  for (size_t i = 1; i < spans.size(); ++i) {
+    Span& last = spans[out - 1];
+    uint32_t k = last.end;
+    while (k < spans[i].start && address[k] == ' ') ++k;
+    if (k >= spans[i].start) {
+      last.end = std::max(last.end, spans[i].end);
+      continue;
+    }
+    spans[out++] = spans[i];
+  }
+  spans.resize(out);
+}
+
+// Where each non-empty part of `parts` came from in `address`: the words of
+// the finished table (for the street line: the first segment of each kind,
+// and every street word, as ReadFivePartsUtf8 reads them) and those of the
+// whole-address fields, mapped back through the clean-up.
+void FillSpans(std::string_view address, Profile profile, const SegmentTable& table,
+               const internal::WordPositions (&whole_words)[internal::kWholeFieldCount],
+               const AddressParts& parts, internal::SourceMap& map, AddressSpans& spans) {
+  const bool canada = profile == Profile::kCanada;
+  internal::MapTokenisedText(
+      address, canada ? internal::CleanUp::kCanada : internal::CleanUp::kSpecified, map);
+  for (auto& f : spans.fields) f.clear();
+  // The spans of each street-line kind while its words are wanted (null:
+  // not, or no more).
+  std::vector<Span>* of_kind[internal::kKindDash + 1] = {};
+  static_assert(internal::kKindDash == 6);
+  if (!parts.street_number.empty()) {
+    of_kind[internal::kKindStreetNumber] = &spans.fields[ZARN_FIELD_STREET_NUMBER];
+  }
+  if (!parts.street.empty()) of_kind[internal::kKindStreet] = &spans.fields[ZARN_FIELD_STREET];
+  if (!parts.street_type.empty()) {
+    of_kind[internal::kKindStreetType] = &spans.fields[ZARN_FIELD_STREET_TYPE];
+  }
+  if (!parts.direction.empty()) {
+    of_kind[internal::kKindDirection] = &spans.fields[ZARN_FIELD_DIRECTION];
+  }
+  if (!parts.unit.empty()) of_kind[internal::kKindUnit] = &spans.fields[ZARN_FIELD_UNIT];
+  const int count = table.Count();
+  for (int i = 1; i <= count; ++i) {
+    const internal::Segment& s = table[i];
+    if (s.type < 0 || s.type > internal::kKindDash || of_kind[s.type] == nullptr) continue;
+    AddSpan(address, map, s.start, s.end, *of_kind[s.type]);
+    // Only the street joins every word of its kind.
+    if (s.type != internal::kKindStreet) of_kind[s.type] = nullptr;
+  }
+  if (spans.fields[ZARN_FIELD_STREET].size() > 1) {
+    MergeSpans(address, spans.fields[ZARN_FIELD_STREET]);
+  }
+  if (!canada) return;
+  for (int k = 0; k < internal::kWholeFieldCount; ++k) {
+    if (whole_words[k].empty()) continue;
+    const size_t f = ZARN_FIELD_UNIT + 1 + static_cast<size_t>(k);
+    if (parts.Field(f).empty()) continue;
+    std::vector<Span>& out = spans.Field(f);
+    for (const auto& [first, last] : whole_words[k]) AddSpan(address, map, first, last, out);
+    MergeSpans(address, out);
+  }
 }
 
 // Runs `body` with a database session for one call; running out of memory
@@ -355,26 +453,51 @@ std::vector<BatchResult> ZarnAddress::ParseBatch(
   return out;
 }
 
+namespace {
+void ParseBatchInto(detail::ReferenceDatabase& db, const ParseOptions& options,
+                    std::span<const std::string_view> addresses, std::span<BatchResult> out,
+                    bool spans);
+}  // namespace
+
 void ZarnAddress::ParseBatch(std::span<const std::string_view> addresses,
                              std::span<BatchResult> out) const {
+  ParseBatchInto(*db_, options_, addresses, out, false);
+}
+
+namespace {
+
+// The batch: each address parsed into its result, with where its parts came
+// from when `spans` asks (else no spans).
+void ParseBatchInto(detail::ReferenceDatabase& db, const ParseOptions& options,
+                    std::span<const std::string_view> addresses, std::span<BatchResult> out,
+                    bool spans) {
   const size_t n = std::min(addresses.size(), out.size());
-  DatabaseSession session(*db_);
+  DatabaseSession session(db);
   ZARN_THREAD_SCRATCH ThreadScratch scratch;
+  ZARN_THREAD_SCRATCH internal::WordPositions whole_words[internal::kWholeFieldCount];
+  ZARN_THREAD_SCRATCH internal::SourceMap map;
   for (size_t i = 0; i < n; ++i) {
     BatchResult& r = out[i];
     int number = 0;
     try {
       Diagnostics* diagnostics = nullptr;
-      if (options_.profile != Profile::kSpecified) {
+      if (options.profile != Profile::kSpecified) {
         r.diagnostics.flags = 0;
         r.diagnostics.unplaced_words.clear();
         diagnostics = &r.diagnostics;
       } else if (!r.diagnostics.empty()) {
         r.diagnostics = Diagnostics{};
       }
-      ParseInto(session, options_, addresses[i], scratch.text, scratch.table, diagnostics,
-                &r.parts);
+      ParseInto(session, options, addresses[i], scratch.text, scratch.table, diagnostics,
+                &r.parts, spans ? &whole_words : nullptr);
       ReadParts(scratch, r.parts);
+      if (spans) {
+        if (!r.spans) r.spans.emplace();
+        FillSpans(addresses[i], options.profile, scratch.table, whole_words, r.parts, map,
+                  *r.spans);
+      } else if (r.spans) {
+        r.spans.reset();
+      }
       r.error_number = 0;
       r.error_message.clear();
       continue;
@@ -399,12 +522,15 @@ void ZarnAddress::ParseBatch(std::span<const std::string_view> addresses,
     for (size_t f = 0; f < kFieldCount; ++f) r.parts.Field(f).clear();
     r.diagnostics.flags = 0;
     r.diagnostics.unplaced_words.clear();
+    r.spans.reset();
   }
 }
 
+}  // namespace
+
 void ZarnAddress::ParseBatch(std::span<const std::string_view> addresses,
                              std::span<ParseResult> out, const OutputOptions& options) const {
-  ParseBatch(addresses, out);
+  ParseBatchInto(*db_, options_, addresses, out, options.spans);
   const size_t n = std::min(addresses.size(), out.size());
   if (!options.standard) {
     for (size_t i = 0; i < n; ++i) out[i].standard.reset();
@@ -419,6 +545,7 @@ void ZarnAddress::ParseBatch(std::span<const std::string_view> addresses,
       if (out[i].ok()) {
         out[i].error_number = kErrorOutOfMemory;
         out[i].error_message.clear();
+        out[i].spans.reset();
       }
     }
     return;
@@ -438,6 +565,7 @@ void ZarnAddress::ParseBatch(std::span<const std::string_view> addresses,
       r.error_message = std::move(forms[i].error_message);
       for (size_t f = 0; f < kFieldCount; ++f) r.parts.Field(f).clear();
       r.diagnostics = Diagnostics{};
+      r.spans.reset();
     }
   }
 }
