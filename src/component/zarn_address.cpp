@@ -243,16 +243,14 @@ struct ThreadScratch {
 // (those after unit: a whole address's po_box ... postal_code) are emptied
 // and, with the kCanada profile, filled there.
 // With `whole_words` not null (and the kCanada profile), also where the
-// words of those fields stand in the text as tokenised.
+// words of those fields stand in the text as tokenised (emptied by the
+// caller first).
 void ParseInto(DatabaseSession& session, const ParseOptions& options, std::string_view address,
                std::u16string& text, SegmentTable& table, Diagnostics* diagnostics,
                AddressParts* whole = nullptr,
                internal::WordPositions (*whole_words)[internal::kWholeFieldCount] = nullptr) {
   if (whole != nullptr) {
     for (size_t f = ZARN_FIELD_UNIT + 1; f < kFieldCount; ++f) whole->Field(f).clear();
-  }
-  if (whole_words != nullptr) {
-    for (auto& w : *whole_words) w.clear();
   }
   session.DropConnectionOnError([&] {
     if (options.profile == Profile::kCanada) {
@@ -454,23 +452,25 @@ std::vector<BatchResult> ZarnAddress::ParseBatch(
 }
 
 namespace {
+template <bool kSpans>
 void ParseBatchInto(detail::ReferenceDatabase& db, const ParseOptions& options,
-                    std::span<const std::string_view> addresses, std::span<BatchResult> out,
-                    bool spans);
+                    std::span<const std::string_view> addresses, std::span<BatchResult> out);
 }  // namespace
 
 void ZarnAddress::ParseBatch(std::span<const std::string_view> addresses,
                              std::span<BatchResult> out) const {
-  ParseBatchInto(*db_, options_, addresses, out, false);
+  ParseBatchInto<false>(*db_, options_, addresses, out);
 }
 
 namespace {
 
 // The batch: each address parsed into its result, with where its parts came
-// from when `spans` asks (else no spans).
+// from when kSpans asks (else no spans). Two functions, so that a batch
+// that does not ask runs none of that code.
+template <bool kSpans>
 void ParseBatchInto(detail::ReferenceDatabase& db, const ParseOptions& options,
-                    std::span<const std::string_view> addresses, std::span<BatchResult> out,
-                    bool spans) {
+                    std::span<const std::string_view> addresses, std::span<BatchResult> out) {
+  constexpr bool spans = kSpans;
   const size_t n = std::min(addresses.size(), out.size());
   DatabaseSession session(db);
   ZARN_THREAD_SCRATCH ThreadScratch scratch;
@@ -488,10 +488,15 @@ void ParseBatchInto(detail::ReferenceDatabase& db, const ParseOptions& options,
       } else if (!r.diagnostics.empty()) {
         r.diagnostics = Diagnostics{};
       }
+      internal::WordPositions(*words)[internal::kWholeFieldCount] = nullptr;
+      if constexpr (spans) {
+        for (auto& w : whole_words) w.clear();
+        words = &whole_words;
+      }
       ParseInto(session, options, addresses[i], scratch.text, scratch.table, diagnostics,
-                &r.parts, spans ? &whole_words : nullptr);
+                &r.parts, words);
       ReadParts(scratch, r.parts);
-      if (spans) {
+      if constexpr (spans) {
         if (!r.spans) r.spans.emplace();
         FillSpans(addresses[i], options.profile, scratch.table, whole_words, r.parts, map,
                   *r.spans);
@@ -530,7 +535,11 @@ void ParseBatchInto(detail::ReferenceDatabase& db, const ParseOptions& options,
 
 void ZarnAddress::ParseBatch(std::span<const std::string_view> addresses,
                              std::span<ParseResult> out, const OutputOptions& options) const {
-  ParseBatchInto(*db_, options_, addresses, out, options.spans);
+  if (options.spans) {
+    ParseBatchInto<true>(*db_, options_, addresses, out);
+  } else {
+    ParseBatchInto<false>(*db_, options_, addresses, out);
+  }
   const size_t n = std::min(addresses.size(), out.size());
   if (!options.standard) {
     for (size_t i = 0; i < n; ++i) out[i].standard.reset();
