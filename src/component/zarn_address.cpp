@@ -490,8 +490,11 @@ void ParseBatchInto(detail::ReferenceDatabase& db, const ParseOptions& options,
       }
       internal::WordPositions(*words)[internal::kWholeFieldCount] = nullptr;
       if constexpr (spans) {
-        for (auto& w : whole_words) w.clear();
-        words = &whole_words;
+        // Only the canada profile fills them.
+        if (options.profile == Profile::kCanada) {
+          for (auto& w : whole_words) w.clear();
+          words = &whole_words;
+        }
       }
       ParseInto(session, options, addresses[i], scratch.text, scratch.table, diagnostics,
                 &r.parts, words);
