@@ -124,6 +124,13 @@ const SpanCase kCases[] = {
     // A suffix joined to the civic number by the canada profile.
     {kC, "123 1/2 Main St",
      {{"street_number", {"123 1/2"}}, {"street", {"Main"}}, {"street_type", {"St"}}}},
+    // A civic range joined from three words, glued or typed apart: one span.
+    {kC, "1630-1670, rue Sauvé Est",
+     {{"street_number", {"1630-1670"}}, {"street_type", {"rue"}}, {"street", {"Sauvé"}},
+      {"direction", {"Est"}}}},
+    {kC, "1630 - 1670, rue Sauvé Est",
+     {{"street_number", {"1630 - 1670"}}, {"street_type", {"rue"}}, {"street", {"Sauvé"}},
+      {"direction", {"Est"}}}},
     // A rural route, a station with a name, a province by its symbol.
     {kC, "RR 2 Stn Main, Wilcox SK S0G 5E0",
      {{"rural_route", {"RR 2"}}, {"station", {"Stn Main"}}, {"municipality", {"Wilcox"}},
