@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <fstream>
 #include <map>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -30,6 +31,13 @@ ParseResult WithSpans(Profile profile, std::string_view address) {
   options.spans = true;
   options.profile = profile;
   return Parser(profile).ParseResultOf(address, options);
+}
+
+// The spans of field `f`, none without spans.
+std::vector<Span> SpansOf(const ParseResult& r, size_t f) {
+  if (!r.spans) return {};
+  const std::span<const Span> spans = r.spans->Field(f);
+  return std::vector<Span>(spans.begin(), spans.end());
 }
 
 // Each field that has spans, as the texts under them.
@@ -158,9 +166,9 @@ TEST(Spans, ByteOffsetsOfAnAccentedLine) {
   const std::string address = "5-123 rue Saint-Denis O., Montréal (Québec) H2X 3K8";
   const ParseResult r = WithSpans(kC, address);
   ASSERT_TRUE(r.ok());
-  EXPECT_EQ(r.spans->Field(ZARN_FIELD_MUNICIPALITY), (std::vector<Span>{{26, 35}}));
-  EXPECT_EQ(r.spans->Field(ZARN_FIELD_PROVINCE), (std::vector<Span>{{37, 44}}));
-  EXPECT_EQ(r.spans->Field(ZARN_FIELD_POSTAL_CODE), (std::vector<Span>{{46, 53}}));
+  EXPECT_EQ(SpansOf(r, ZARN_FIELD_MUNICIPALITY), (std::vector<Span>{{26, 35}}));
+  EXPECT_EQ(SpansOf(r, ZARN_FIELD_PROVINCE), (std::vector<Span>{{37, 44}}));
+  EXPECT_EQ(SpansOf(r, ZARN_FIELD_POSTAL_CODE), (std::vector<Span>{{46, 53}}));
   EXPECT_EQ(address.size(), 53u);
 }
 
@@ -185,7 +193,7 @@ TEST(Spans, ReusedResultsLoseTheirSpansWhenNotAsked) {
   options.spans = true;
   Parser(kC).ParseBatch(addresses, out, options);
   ASSERT_TRUE(out[0].spans && out[1].spans);
-  EXPECT_EQ(out[1].spans->Field(ZARN_FIELD_UNIT), (std::vector<Span>{{0, 1}}));
+  EXPECT_EQ(SpansOf(out[1], ZARN_FIELD_UNIT), (std::vector<Span>{{0, 1}}));
   options.spans = false;
   Parser(kC).ParseBatch(addresses, out, options);
   EXPECT_FALSE(out[0].spans || out[1].spans);
@@ -300,9 +308,15 @@ TEST(Spans, InvariantsOverTheCorpusAndSamples) {
         continue;
       }
       ASSERT_TRUE(r.spans.has_value()) << a;
+      // The fields' ranges follow one another over the whole list.
+      ASSERT_EQ(r.spans->first[0], 0u) << a;
+      for (size_t f = 0; f < kFieldCount; ++f) {
+        ASSERT_LE(r.spans->first[f], r.spans->first[f + 1]) << a;
+      }
+      ASSERT_EQ(r.spans->first[kFieldCount], r.spans->all.size()) << a;
       std::vector<std::pair<Span, size_t>> all;
       for (size_t f = 0; f < kFieldCount; ++f) {
-        const std::vector<Span>& spans = r.spans->Field(f);
+        const std::span<const Span> spans = r.spans->Field(f);
         if (r.parts.Field(f).empty()) {
           EXPECT_TRUE(spans.empty()) << a << " " << Fields()[f].name;
         }

@@ -282,11 +282,15 @@ struct Span {
 // reference database's alternate addresses replaced points at the words it
 // replaced; one the database adds where the address had none has no span.
 struct AddressSpans {
-  std::array<std::vector<Span>, kFieldCount> fields;
+  // The spans of every field, field after field: those of field f are
+  // all[first[f]] up to, not including, all[first[f + 1]].
+  std::vector<Span> all;
+  std::array<uint32_t, kFieldCount + 1> first{};
 
   // The spans of field `index` (ZARN_FIELD_*, below kFieldCount).
-  std::vector<Span>& Field(size_t index) { return fields[index]; }
-  const std::vector<Span>& Field(size_t index) const { return fields[index]; }
+  std::span<const Span> Field(size_t index) const {
+    return std::span<const Span>(all).subspan(first[index], first[index + 1] - first[index]);
+  }
 
   friend bool operator==(const AddressSpans&, const AddressSpans&) = default;
 };

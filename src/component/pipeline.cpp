@@ -12,7 +12,8 @@ namespace zarn::internal {
 namespace {
 
 // Every pass after the clean-up and tokenising.
-void ClassifyTokens(SegmentTable& table, DatabaseSession& db) {
+// Inlined into both callers, as it was into the one there used to be.
+[[gnu::always_inline]] inline void ClassifyTokens(SegmentTable& table, DatabaseSession& db) {
   FindStreetTypes(table, db);
   SplitJoinedNumber(table);
   MarkDashes(table);
@@ -39,6 +40,17 @@ void AnalyzeAddressUtf8(std::string_view address, std::u16string& text, SegmentT
                         DatabaseSession& db) {
   if (!CleanAndTokeniseUtf8(address, text, table)) {
     Utf8ToUtf16(address, text);
+    CleanText(text);
+    Tokenise(text, table);
+  }
+  ClassifyTokens(table, db);
+}
+
+void AnalyzeAddressUtf8(std::string_view address, std::u16string& text, SegmentTable& table,
+                        DatabaseSession& db, SourceMap& map) {
+  if (!CleanAndTokeniseUtf8(address, text, table, map)) {
+    Utf8ToUtf16(address, text);  // checks the text as UTF-8 first
+    MapTokenisedText(address, CleanUp::kSpecified, map);
     CleanText(text);
     Tokenise(text, table);
   }

@@ -10,6 +10,7 @@
 
 #include "refdb/reference_database.h"
 #include "segments/segment_table.h"
+#include "segments/source_map.h"
 #include "zarn/zarn.hpp"
 
 namespace zarn::internal {
@@ -20,6 +21,11 @@ namespace zarn::internal {
 // zarn::Error and leaves in the table whatever it had written.
 void AnalyzeAddressUtf8(std::string_view address, std::u16string& text, SegmentTable& table,
                         DatabaseSession& db);
+// The same, also filling `map` with where each unit of the text as
+// tokenised came from in `address` (MapTokenisedText with the specified
+// clean-up), most often while cutting it.
+void AnalyzeAddressUtf8(std::string_view address, std::u16string& text, SegmentTable& table,
+                        DatabaseSession& db, SourceMap& map);
 
 // The same for the kCanada profile: its own clean-up, tokenising and passes
 // over the same table and database. Records what it could not settle in

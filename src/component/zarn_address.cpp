@@ -245,10 +245,14 @@ struct ThreadScratch {
 // With `whole_words` not null (and the kCanada profile), also where the
 // words of those fields stand in the text as tokenised (emptied by the
 // caller first).
+// With `map` not null and the kSpecified profile, also where each unit of
+// the text as tokenised came from in `address` (the canada profile leaves
+// it as it is).
 void ParseInto(DatabaseSession& session, const ParseOptions& options, std::string_view address,
                std::u16string& text, SegmentTable& table, Diagnostics* diagnostics,
                AddressParts* whole = nullptr,
-               internal::WordPositions (*whole_words)[internal::kWholeFieldCount] = nullptr) {
+               internal::WordPositions (*whole_words)[internal::kWholeFieldCount] = nullptr,
+               internal::SourceMap* map = nullptr) {
   if (whole != nullptr) {
     for (size_t f = ZARN_FIELD_UNIT + 1; f < kFieldCount; ++f) whole->Field(f).clear();
   }
@@ -256,6 +260,8 @@ void ParseInto(DatabaseSession& session, const ParseOptions& options, std::strin
     if (options.profile == Profile::kCanada) {
       internal::Utf8ToUtf16(address, text);
       internal::AnalyzeAddressCanada(text, table, session, diagnostics, whole, whole_words);
+    } else if (map != nullptr) {
+      internal::AnalyzeAddressUtf8(address, text, table, session, *map);
     } else {
       internal::AnalyzeAddressUtf8(address, text, table, session);
     }
@@ -283,84 +289,113 @@ static_assert(ZARN_FIELD_STREET_NUMBER == 0 && ZARN_FIELD_STREET == 1 &&
               ZARN_FIELD_PO_BOX == 5 && ZARN_FIELD_UNIT + 1 + internal::kWholeFieldCount ==
                                                 ZARN_FIELD_POSTAL_CODE + 1);
 
-// Adds the bytes of the tokenised positions first..last to `out`.
-void AddSpan(std::string_view address, const internal::SourceMap& map, int first, int last,
-             std::vector<Span>& out) {
-  uint32_t from = 0;
-  uint32_t to = 0;
-  if (map.Bytes(address, first, last, &from, &to)) out.push_back(Span{from, to});
-}
-
-// Merges the spans with only spaces between them (or that overlap, as a
-// word joined to another one does), sorting them first when they are not
-// yet in order.
-void MergeSpans(std::string_view address, std::vector<Span>& spans) {
-  if (spans.size() < 2) return;
+// Merges the spans [from, to) where they have only spaces between them (or
+// overlap, as a word joined to another one does), sorting them first when
+// they are not yet in order. Called with two of them or more; returns the
+// end of those kept.
+Span* MergeSpans(std::string_view address, Span* from, Span* to) {
   bool sorted = true;
-  for (size_t i = 1; i < spans.size(); ++i) sorted = sorted && spans[i - 1].start <= spans[i].start;
-  if (!sorted) {
-    std::sort(spans.begin(), spans.end(),
-              [](const Span& a, const Span& b) { return a.start < b.start; });
-  }
-  size_t out = 1;
-  for (size_t i = 1; i < spans.size(); ++i) {
-    Span& last = spans[out - 1];
-    uint32_t k = last.end;
-    while (k < spans[i].start && address[k] == ' ') ++k;
-    if (k >= spans[i].start) {
-      last.end = std::max(last.end, spans[i].end);
-      continue;
+  for (const Span* s = from + 1; s != to; ++s) sorted = sorted && s[-1].start <= s->start;
+  if (!sorted) std::sort(from, to, [](const Span& a, const Span& b) { return a.start < b.start; });
+  Span* last = from;
+  for (const Span* s = from + 1; s != to; ++s) {
+    uint32_t k = last->end;
+    while (k < s->start && address[k] == ' ') ++k;
+    if (k >= s->start) {
+      last->end = std::max(last->end, s->end);
+    } else {
+      *++last = *s;
     }
-    spans[out++] = spans[i];
   }
-  spans.resize(out);
+  return last + 1;
 }
 
 // Where each non-empty part of `parts` came from in `address`: the words of
 // the finished table (for the street line: the first segment of each kind,
 // and every street word, as ReadFivePartsUtf8 reads them) and those of the
-// whole-address fields, mapped back through the clean-up.
+// whole-address fields, mapped back through the clean-up. `map` holds the
+// map of the text as tokenised already when `mapped`. The spans are written
+// field after field.
 void FillSpans(std::string_view address, Profile profile, const SegmentTable& table,
                const internal::WordPositions (&whole_words)[internal::kWholeFieldCount],
-               const AddressParts& parts, internal::SourceMap& map, AddressSpans& spans) {
+               const AddressParts& parts, bool mapped, internal::SourceMap& map,
+               AddressSpans& spans) {
   const bool canada = profile == Profile::kCanada;
-  internal::MapTokenisedText(
-      address, canada ? internal::CleanUp::kCanada : internal::CleanUp::kSpecified, map);
-  for (auto& f : spans.fields) f.clear();
-  // The spans of each street-line kind while its words are wanted (null:
-  // not, or no more).
-  std::vector<Span>* of_kind[internal::kKindDash + 1] = {};
-  static_assert(internal::kKindDash == 6);
-  if (!parts.street_number.empty()) {
-    of_kind[internal::kKindStreetNumber] = &spans.fields[ZARN_FIELD_STREET_NUMBER];
+  if (!mapped) {
+    internal::MapTokenisedText(
+        address, canada ? internal::CleanUp::kCanada : internal::CleanUp::kSpecified, map);
   }
-  if (!parts.street.empty()) of_kind[internal::kKindStreet] = &spans.fields[ZARN_FIELD_STREET];
-  if (!parts.street_type.empty()) {
-    of_kind[internal::kKindStreetType] = &spans.fields[ZARN_FIELD_STREET_TYPE];
-  }
-  if (!parts.direction.empty()) {
-    of_kind[internal::kKindDirection] = &spans.fields[ZARN_FIELD_DIRECTION];
-  }
-  if (!parts.unit.empty()) of_kind[internal::kKindUnit] = &spans.fields[ZARN_FIELD_UNIT];
   const int count = table.Count();
+  std::vector<Span>& all = spans.all;
+  all.clear();
+  // Adds the span of the tokenised positions first..last (as Segment holds
+  // them), when they are a word of the text.
+  auto put = [&address, &map, &all](int first, int last) {
+    uint32_t from = 0;
+    uint32_t to = 0;
+    if (map.Bytes(address, first, last, &from, &to)) all.push_back(Span{from, to});
+  };
+  // The first segment of each street-line kind; the street's words go
+  // straight in, after the street number's (written once found).
+  int first_of[internal::kKindDash + 1] = {};
+  static_assert(internal::kKindDash == 6);
+  const bool number = !parts.street_number.empty();
+  if (number) all.emplace_back();
+  const bool street = !parts.street.empty();
   for (int i = 1; i <= count; ++i) {
     const internal::Segment& s = table[i];
-    if (s.type < 0 || s.type > internal::kKindDash || of_kind[s.type] == nullptr) continue;
-    AddSpan(address, map, s.start, s.end, *of_kind[s.type]);
-    // Only the street joins every word of its kind.
-    if (s.type != internal::kKindStreet) of_kind[s.type] = nullptr;
+    const auto type = static_cast<uint16_t>(s.type);
+    if (type == internal::kKindStreet) {
+      if (street) put(s.start, s.end);
+    } else if (type <= internal::kKindDash && first_of[type] == 0) {
+      first_of[type] = i;
+    }
   }
-  if (spans.fields[ZARN_FIELD_STREET].size() > 1) {
-    MergeSpans(address, spans.fields[ZARN_FIELD_STREET]);
+  size_t street_from = number ? 1 : 0;
+  if (number) {
+    const int at = first_of[internal::kKindStreetNumber];
+    if (at == 0 || !map.Bytes(address, table[at].start, table[at].end, &all[0].start,
+                              &all[0].end)) {
+      all.erase(all.begin());  // none after all
+      street_from = 0;
+    }
   }
-  if (!canada) return;
-  for (int k = 0; k < internal::kWholeFieldCount; ++k) {
-    if (whole_words[k].empty()) continue;
-    const size_t f = ZARN_FIELD_UNIT + 1 + static_cast<size_t>(k);
-    if (parts.Field(f).empty()) continue;
-    std::vector<Span>& out = spans.Field(f);
-    for (const auto& [first, last] : whole_words[k]) AddSpan(address, map, first, last, out);
-    MergeSpans(address, out);
+  spans.first[ZARN_FIELD_STREET_NUMBER] = 0;
+  spans.first[ZARN_FIELD_STREET] = static_cast<uint32_t>(street_from);
+  if (all.size() - street_from > 1) {
+    Span* const from = all.data() + street_from;
+    all.resize(static_cast<size_t>(MergeSpans(address, from, all.data() + all.size()) - all.data()));
+  }
+  // The other three, in the order of the fields.
+  spans.first[ZARN_FIELD_STREET_TYPE] = static_cast<uint32_t>(all.size());
+  if (const int at = first_of[internal::kKindStreetType]; at != 0 && !parts.street_type.empty()) {
+    put(table[at].start, table[at].end);
+  }
+  spans.first[ZARN_FIELD_DIRECTION] = static_cast<uint32_t>(all.size());
+  if (const int at = first_of[internal::kKindDirection]; at != 0 && !parts.direction.empty()) {
+    put(table[at].start, table[at].end);
+  }
+  spans.first[ZARN_FIELD_UNIT] = static_cast<uint32_t>(all.size());
+  if (const int at = first_of[internal::kKindUnit]; at != 0 && !parts.unit.empty()) {
+    put(table[at].start, table[at].end);
+  }
+  constexpr size_t kWhole = ZARN_FIELD_UNIT + 1;
+  if (canada) {
+    for (size_t f = kWhole; f < kFieldCount; ++f) {
+      spans.first[f] = static_cast<uint32_t>(all.size());
+      const auto& words = whole_words[f - kWhole];
+      if (words.empty() || parts.Field(f).empty()) continue;
+      const size_t from = all.size();
+      for (const auto& [first, last] : words) put(first, last);
+      if (all.size() - from > 1) {
+        all.resize(static_cast<size_t>(
+            MergeSpans(address, all.data() + from, all.data() + all.size()) - all.data()));
+      }
+    }
+    spans.first[kFieldCount] = static_cast<uint32_t>(all.size());
+  } else {
+    // No whole-address fields: each starts and ends where the unit ends.
+    std::fill(spans.first.begin() + kWhole, spans.first.end(), static_cast<uint32_t>(all.size()));
   }
 }
 
@@ -489,20 +524,23 @@ void ParseBatchInto(detail::ReferenceDatabase& db, const ParseOptions& options,
         r.diagnostics = Diagnostics{};
       }
       internal::WordPositions(*words)[internal::kWholeFieldCount] = nullptr;
+      internal::SourceMap* tokenised = nullptr;  // the specified profile maps while cutting
       if constexpr (spans) {
         // Only the canada profile fills them.
         if (options.profile == Profile::kCanada) {
           for (auto& w : whole_words) w.clear();
           words = &whole_words;
+        } else {
+          tokenised = &map;
         }
       }
       ParseInto(session, options, addresses[i], scratch.text, scratch.table, diagnostics,
-                &r.parts, words);
+                &r.parts, words, tokenised);
       ReadParts(scratch, r.parts);
       if constexpr (spans) {
         if (!r.spans) r.spans.emplace();
-        FillSpans(addresses[i], options.profile, scratch.table, whole_words, r.parts, map,
-                  *r.spans);
+        FillSpans(addresses[i], options.profile, scratch.table, whole_words, r.parts,
+                  tokenised != nullptr, map, *r.spans);
       } else if (r.spans) {
         r.spans.reset();
       }

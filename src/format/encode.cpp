@@ -298,7 +298,7 @@ void AppendResultJson(std::string& out, const ParseResult& result, const OutputO
         out.push_back('"');
         out.append(fields[f].name);
         out.append("\":[");
-        const std::vector<Span>& spans = result.spans->Field(f);
+        const std::span<const Span> spans = result.spans->Field(f);
         for (size_t k = 0; k < spans.size(); ++k) {
           if (k > 0) out.push_back(',');
           out.push_back('[');

@@ -120,6 +120,7 @@ void MapTokenisedText(std::string_view address, CleanUp kind, SourceMap& map) {
   // specified one leaves the last (an empty last word, mapped to nothing).
   if (kind == CleanUp::kCanada && after_space && o > 0) --o;
   map.count = o;
+  if (map.prefix > o) map.prefix = o;
 }
 
 }  // namespace zarn::internal

@@ -1,8 +1,11 @@
 // Where each unit of the text as tokenised came from in the UTF-8 address
 // as given: the clean-up of either profile and the collapsing of spaces
-// replayed byte by byte, remembering each unit's character. Used only when
-// a caller asks where the parts came from, so that a parse that does not
-// ask pays nothing for it.
+// replayed byte by byte, remembering each unit's character. The specified
+// rules' one-pass front end fills the same map while it cuts the text
+// (CleanAndTokeniseUtf8 with a map); the replay serves the canada profile
+// and the texts that pass leaves to the stages. Used only when a caller
+// asks where the parts came from, so that a parse that does not ask pays
+// nothing for it.
 #ifndef ZARN_SEGMENTS_SOURCE_MAP_H_
 #define ZARN_SEGMENTS_SOURCE_MAP_H_
 
@@ -22,9 +25,9 @@ inline uint32_t Utf8Length(unsigned char lead) {
 }
 
 struct SourceMap {
-  // Units below `prefix` are the bytes of the same number: ASCII that the
-  // clean-up leaves as it is, with single spaces between words and none
-  // before them (the whole of most addresses). From `prefix` on, begin[k]
+  // Units below `prefix` (at most `count`) are the bytes of the same
+  // number: ASCII that the clean-up leaves as it is, with single spaces
+  // between words and none before them (the whole of most addresses). From `prefix` on, begin[k]
   // is the first byte of the character that unit k (0-based) of the
   // tokenised text came from (a space written by the clean-up in place of a
   // character, or around one it sets apart, maps to that character). Room
@@ -42,7 +45,14 @@ struct SourceMap {
   // the map was made from; false when they are no word of the text (an
   // empty word, or a segment that no word made).
   bool Bytes(std::string_view address, int first, int last, uint32_t* from, uint32_t* to) const {
-    if (first < 1 || last < first || static_cast<size_t>(last) > count) return false;
+    if (first < 1 || last < first) return false;
+    if (static_cast<size_t>(last) <= prefix) {
+      // Word characters as typed (ASCII), or the spaces between them.
+      *from = static_cast<uint32_t>(first - 1);
+      *to = static_cast<uint32_t>(last);
+      return true;
+    }
+    if (static_cast<size_t>(last) > count) return false;
     *from = ByteOf(static_cast<size_t>(first - 1));
     const uint32_t at = ByteOf(static_cast<size_t>(last - 1));
     *to = at + Utf8Length(static_cast<unsigned char>(address[at]));
