@@ -63,9 +63,13 @@ void ReadSegmentUtf8(const SegmentTable& table, int kind, std::u16string& /*scra
   WriteSegmentUtf8(table, kind, found, out);
 }
 
-void ReadFivePartsUtf8(const SegmentTable& table, std::string* (&out)[kKindDirection + 1]) {
+namespace {
+
+[[gnu::always_inline]] inline void ReadFiveParts(const SegmentTable& table,
+                                                 std::string* (&out)[kKindDirection + 1],
+                                                 int (&first)[kKindDirection + 1]) {
   // The first segment of each kind, found in one pass.
-  int first[kKindDirection + 1] = {};
+  for (int& f : first) f = 0;
   int missing = kKindDirection;
   for (int i = 1; i <= table.Count() && missing > 0; ++i) {
     const int16_t type = table[i].type;
@@ -77,6 +81,18 @@ void ReadFivePartsUtf8(const SegmentTable& table, std::string* (&out)[kKindDirec
   for (int kind = kKindStreetType; kind <= kKindDirection; ++kind) {
     WriteSegmentUtf8(table, kind, first[kind], *out[kind]);
   }
+}
+
+}  // namespace
+
+void ReadFivePartsUtf8(const SegmentTable& table, std::string* (&out)[kKindDirection + 1]) {
+  int first[kKindDirection + 1];
+  ReadFiveParts(table, out, first);
+}
+
+void ReadFivePartsUtf8(const SegmentTable& table, std::string* (&out)[kKindDirection + 1],
+                       int (&first)[kKindDirection + 1]) {
+  ReadFiveParts(table, out, first);
 }
 
 void WriteSegmentUtf8(const SegmentTable& table, int kind, int found, std::string& out) {

@@ -54,6 +54,10 @@ void WriteSegmentUtf8(const SegmentTable& table, int kind, int found, std::strin
 // The answers for the kinds StreetType..Direction at once, each to
 // *out[kind] (out[0] is not used), as ReadSegmentUtf8 writes them.
 void ReadFivePartsUtf8(const SegmentTable& table, std::string* (&out)[kKindDirection + 1]);
+// The same, also giving the segment each was read from in `first` (0 for
+// none; for Street, its first word).
+void ReadFivePartsUtf8(const SegmentTable& table, std::string* (&out)[kKindDirection + 1],
+                       int (&first)[kKindDirection + 1]);
 
 }  // namespace zarn::internal
 

@@ -279,6 +279,15 @@ void ReadParts(ThreadScratch& scratch, AddressParts& parts) {
   internal::ReadFivePartsUtf8(scratch.table, out);
 }
 
+// The same, also giving the segment each was read from (0 for none; for
+// the street, its first word), by kind.
+void ReadParts(ThreadScratch& scratch, AddressParts& parts,
+               int (&first)[internal::kKindDirection + 1]) {
+  std::string* out[] = {nullptr,     &parts.street_type, &parts.street, &parts.street_number,
+                        &parts.unit, &parts.direction};
+  internal::ReadFivePartsUtf8(scratch.table, out, first);
+}
+
 // The segment kind each street-line field (ZARN_FIELD_STREET_NUMBER ..
 // ZARN_FIELD_UNIT) is read from.
 constexpr int kStreetLineKinds[] = {internal::kKindStreetNumber, internal::kKindStreet,
@@ -312,14 +321,14 @@ Span* MergeSpans(std::string_view address, Span* from, Span* to) {
 
 // Where each non-empty part of `parts` came from in `address`: the words of
 // the finished table (for the street line: the first segment of each kind,
-// and every street word, as ReadFivePartsUtf8 reads them) and those of the
-// whole-address fields, mapped back through the clean-up. `map` holds the
+// `first_of` as ReadFivePartsUtf8 found them, and every street word) and
+// those of the whole-address fields, mapped back through the clean-up. `map` holds the
 // map of the text as tokenised already when `mapped`. The spans are written
 // field after field.
 void FillSpans(std::string_view address, Profile profile, const SegmentTable& table,
                const internal::WordPositions (&whole_words)[internal::kWholeFieldCount],
-               const AddressParts& parts, bool mapped, internal::SourceMap& map,
-               AddressSpans& spans) {
+               const AddressParts& parts, const int (&first_of)[internal::kKindDirection + 1],
+               bool mapped, internal::SourceMap& map, AddressSpans& spans) {
   const bool canada = profile == Profile::kCanada;
   if (!mapped) {
     internal::MapTokenisedText(
@@ -329,33 +338,29 @@ void FillSpans(std::string_view address, Profile profile, const SegmentTable& ta
   std::vector<Span>& all = spans.all;
   all.clear();
   // Adds the span of the tokenised positions first..last (as Segment holds
-  // them), when they are a word of the text.
-  auto put = [&address, &map, &all](int first, int last) {
+  // them), when they are a word of the text. The map is read through a copy
+  // of its fields, which adding a span cannot change.
+  const internal::SourceMap::View view = map.Viewed();
+  auto put = [address, view, &all](int first, int last) {
     uint32_t from = 0;
     uint32_t to = 0;
-    if (map.Bytes(address, first, last, &from, &to)) all.push_back(Span{from, to});
+    if (view.Bytes(address, first, last, &from, &to)) all.push_back(Span{from, to});
   };
-  // The first segment of each street-line kind; the street's words go
-  // straight in, after the street number's (written once found).
-  int first_of[internal::kKindDash + 1] = {};
-  static_assert(internal::kKindDash == 6);
+  // The street's words (from its first on) go straight in, after the
+  // street number's (written once found).
   const bool number = !parts.street_number.empty();
   if (number) all.emplace_back();
-  const bool street = !parts.street.empty();
-  for (int i = 1; i <= count; ++i) {
-    const internal::Segment& s = table[i];
-    const auto type = static_cast<uint16_t>(s.type);
-    if (type == internal::kKindStreet) {
-      if (street) put(s.start, s.end);
-    } else if (type <= internal::kKindDash && first_of[type] == 0) {
-      first_of[type] = i;
+  if (!parts.street.empty()) {
+    for (int i = first_of[internal::kKindStreet]; i != 0 && i <= count; ++i) {
+      const internal::Segment& s = table[i];
+      if (s.type == internal::kKindStreet) put(s.start, s.end);
     }
   }
   size_t street_from = number ? 1 : 0;
   if (number) {
     const int at = first_of[internal::kKindStreetNumber];
-    if (at == 0 || !map.Bytes(address, table[at].start, table[at].end, &all[0].start,
-                              &all[0].end)) {
+    if (at == 0 || !view.Bytes(address, table[at].start, table[at].end, &all[0].start,
+                               &all[0].end)) {
       all.erase(all.begin());  // none after all
       street_from = 0;
     }
@@ -536,13 +541,15 @@ void ParseBatchInto(detail::ReferenceDatabase& db, const ParseOptions& options,
       }
       ParseInto(session, options, addresses[i], scratch.text, scratch.table, diagnostics,
                 &r.parts, words, tokenised);
-      ReadParts(scratch, r.parts);
       if constexpr (spans) {
+        int first_of[internal::kKindDirection + 1];
+        ReadParts(scratch, r.parts, first_of);
         if (!r.spans) r.spans.emplace();
-        FillSpans(addresses[i], options.profile, scratch.table, whole_words, r.parts,
+        FillSpans(addresses[i], options.profile, scratch.table, whole_words, r.parts, first_of,
                   tokenised != nullptr, map, *r.spans);
-      } else if (r.spans) {
-        r.spans.reset();
+      } else {
+        ReadParts(scratch, r.parts);
+        if (r.spans) r.spans.reset();
       }
       r.error_number = 0;
       r.error_message.clear();

@@ -36,27 +36,42 @@ struct SourceMap {
   std::vector<uint32_t> begin;
   size_t count = 0;
 
-  uint32_t ByteOf(size_t unit) const {
-    return unit < prefix ? static_cast<uint32_t>(unit) : begin[unit];
-  }
+  // The map's fields as they are, to read it by (valid while the map is
+  // not changed).
+  struct View {
+    size_t prefix;
+    const uint32_t* begin;
+    size_t count;
 
-  // The bytes of the tokenised positions first..last (1-based, inclusive,
-  // as Segment::start and Segment::end hold them) in `address`, the text
-  // the map was made from; false when they are no word of the text (an
-  // empty word, or a segment that no word made).
-  bool Bytes(std::string_view address, int first, int last, uint32_t* from, uint32_t* to) const {
-    if (first < 1 || last < first) return false;
-    if (static_cast<size_t>(last) <= prefix) {
-      // Word characters as typed (ASCII), or the spaces between them.
-      *from = static_cast<uint32_t>(first - 1);
-      *to = static_cast<uint32_t>(last);
+    uint32_t ByteOf(size_t unit) const {
+      return unit < prefix ? static_cast<uint32_t>(unit) : begin[unit];
+    }
+
+    // The bytes of the tokenised positions first..last (1-based, inclusive,
+    // as Segment::start and Segment::end hold them) in `address`, the text
+    // the map was made from; false when they are no word of the text (an
+    // empty word, or a segment that no word made).
+    bool Bytes(std::string_view address, int first, int last, uint32_t* from,
+               uint32_t* to) const {
+      if (first < 1 || last < first) return false;
+      if (static_cast<size_t>(last) <= prefix) {
+        // Word characters as typed (ASCII), or the spaces between them.
+        *from = static_cast<uint32_t>(first - 1);
+        *to = static_cast<uint32_t>(last);
+        return true;
+      }
+      if (static_cast<size_t>(last) > count) return false;
+      *from = ByteOf(static_cast<size_t>(first - 1));
+      const uint32_t at = ByteOf(static_cast<size_t>(last - 1));
+      *to = at + Utf8Length(static_cast<unsigned char>(address[at]));
       return true;
     }
-    if (static_cast<size_t>(last) > count) return false;
-    *from = ByteOf(static_cast<size_t>(first - 1));
-    const uint32_t at = ByteOf(static_cast<size_t>(last - 1));
-    *to = at + Utf8Length(static_cast<unsigned char>(address[at]));
-    return true;
+  };
+  View Viewed() const { return View{prefix, begin.data(), count}; }
+
+  uint32_t ByteOf(size_t unit) const { return Viewed().ByteOf(unit); }
+  bool Bytes(std::string_view address, int first, int last, uint32_t* from, uint32_t* to) const {
+    return Viewed().Bytes(address, first, last, from, to);
   }
 };
 
