@@ -7,6 +7,9 @@
 //   Single   one Parse call per address (pooled connection, caches).
 //   Batch    ParseBatch over blocks of addresses, result storage reused.
 //   CanadaBatch  the same with the canada rule profile.
+//   BatchSpans, CanadaBatchSpans, CanadaWholeBatchSpans  the three batches
+//            above asking also where each part came from
+//            (OutputOptions::spans): each against its row without them.
 //   CanadaWholeBatch  the canada profile on whole addresses: each corpus line
 //            followed by a municipality, province and postal code in one of
 //            the styles files write them (commas or none, French brackets,
@@ -167,16 +170,24 @@ void BM_Single(benchmark::State& state) {
 }
 BENCHMARK(BM_Single)->Unit(benchmark::kMicrosecond);
 
-// Parses blocks of the corpus with ParseBatch until `state` stops.
+// Parses blocks of the corpus with ParseBatch until `state` stops; with
+// `spans`, through the overload of OutputOptions asking for them.
 void RunBatches(benchmark::State& state, zarn::ParseOptions options,
-                const std::vector<std::string_view>& corpus = CorpusViews()) {
+                const std::vector<std::string_view>& corpus = CorpusViews(), bool spans = false) {
   const zarn::ZarnAddress parser(DatabasePath(), options);
   const std::span<const std::string_view> lines(corpus);
   std::vector<zarn::BatchResult> out(kBatchSize);
+  zarn::OutputOptions output;
+  output.profile = options.profile;
+  output.spans = true;
   size_t at = 0;
   int64_t failed = 0;
   for (auto _ : state) {
-    parser.ParseBatch(lines.subspan(at, kBatchSize), out);
+    if (spans) {
+      parser.ParseBatch(lines.subspan(at, kBatchSize), out, output);
+    } else {
+      parser.ParseBatch(lines.subspan(at, kBatchSize), out);
+    }
     for (const zarn::BatchResult& r : out) failed += r.ok() ? 0 : 1;
     at += kBatchSize;
     if (at + kBatchSize > lines.size()) at = 0;
@@ -197,6 +208,20 @@ void BM_CanadaWholeBatch(benchmark::State& state) {
   RunBatches(state, zarn::ParseOptions{.profile = zarn::Profile::kCanada}, WholeCorpusViews());
 }
 BENCHMARK(BM_CanadaWholeBatch)->Unit(benchmark::kMicrosecond);
+
+void BM_BatchSpans(benchmark::State& state) { RunBatches(state, {}, CorpusViews(), true); }
+BENCHMARK(BM_BatchSpans)->Unit(benchmark::kMicrosecond);
+
+void BM_CanadaBatchSpans(benchmark::State& state) {
+  RunBatches(state, zarn::ParseOptions{.profile = zarn::Profile::kCanada}, CorpusViews(), true);
+}
+BENCHMARK(BM_CanadaBatchSpans)->Unit(benchmark::kMicrosecond);
+
+void BM_CanadaWholeBatchSpans(benchmark::State& state) {
+  RunBatches(state, zarn::ParseOptions{.profile = zarn::Profile::kCanada}, WholeCorpusViews(),
+             true);
+}
+BENCHMARK(BM_CanadaWholeBatchSpans)->Unit(benchmark::kMicrosecond);
 
 // The corpus as one text, its lines ended by "\n", and where each block of
 // kBatchSize lines starts (the last entry is the text's size).
@@ -292,17 +317,20 @@ void BM_Floor(benchmark::State& state) {
 }
 BENCHMARK(BM_Floor)->Unit(benchmark::kMicrosecond);
 
-// `zarn_bench --count-batches N [--canada|--whole|--single]`: parses N blocks
-// of the corpus with ParseBatch (--whole: the whole-address corpus with the
-// canada rules; --single: address by address with Parse, each call checking
-// the file) and exits, without the benchmark framework,
+// `zarn_bench --count-batches N [--canada|--whole|--single] [--spans]`:
+// parses N blocks of the corpus with ParseBatch (--whole: the whole-address
+// corpus with the canada rules; --single: address by address with Parse,
+// each call checking the file) and exits, without the benchmark framework,
 // for counting instructions under callgrind (bench/count-instructions runs it
 // twice and takes the difference, so that start-up and the cold memo cancel
-// out).
-int CountBatches(long batches, zarn::ParseOptions options, bool single, bool whole) {
+// out). With --spans, the batches ask where each part came from.
+int CountBatches(long batches, zarn::ParseOptions options, bool single, bool spans, bool whole) {
   const zarn::ZarnAddress parser(DatabasePath(), options);
   const std::span<const std::string_view> lines(whole ? WholeCorpusViews() : CorpusViews());
   std::vector<zarn::BatchResult> out(kBatchSize);
+  zarn::OutputOptions output;
+  output.profile = options.profile;
+  output.spans = true;
   size_t at = 0;
   long failed = 0;
   for (long b = 0; b < batches; ++b) {
@@ -315,7 +343,11 @@ int CountBatches(long batches, zarn::ParseOptions options, bool single, bool who
         }
       }
     } else {
-      parser.ParseBatch(lines.subspan(at, kBatchSize), out);
+      if (spans) {
+        parser.ParseBatch(lines.subspan(at, kBatchSize), out, output);
+      } else {
+        parser.ParseBatch(lines.subspan(at, kBatchSize), out);
+      }
       for (const zarn::BatchResult& r : out) failed += r.ok() ? 0 : 1;
     }
     at += kBatchSize;
@@ -330,10 +362,17 @@ int CountBatches(long batches, zarn::ParseOptions options, bool single, bool who
 int main(int argc, char** argv) {
   if (argc >= 3 && std::string_view(argv[1]) == "--count-batches") {
     zarn::ParseOptions options;
-    const std::string_view mode = argc >= 4 ? argv[3] : "";
-    if (mode == "--canada" || mode == "--whole") options.profile = zarn::Profile::kCanada;
-    return CountBatches(std::strtol(argv[2], nullptr, 10), options, mode == "--single",
-                        mode == "--whole");
+    bool single = false;
+    bool spans = false;
+    bool whole = false;
+    for (int a = 3; a < argc; ++a) {
+      const std::string_view mode = argv[a];
+      if (mode == "--canada" || mode == "--whole") options.profile = zarn::Profile::kCanada;
+      single = single || mode == "--single";
+      spans = spans || mode == "--spans";
+      whole = whole || mode == "--whole";
+    }
+    return CountBatches(std::strtol(argv[2], nullptr, 10), options, single, spans, whole);
   }
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

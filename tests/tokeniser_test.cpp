@@ -7,6 +7,7 @@
 #include <random>
 
 #include "base/text.h"
+#include "segments/source_map.h"
 #include "segments/text_cleanup.h"
 #include "support/test_support.h"
 #include "zarn/zarn.hpp"
@@ -165,9 +166,27 @@ void ExpectSameFrontEnd(const std::string& address) {
   if (address.size() <= 10921) {
     EXPECT_TRUE(done) << address.size() << " bytes";
   }
+  // The pass that also maps the units back to the bytes answers the same,
+  // with the same table, and its map is the clean-up replayed on the bytes.
+  SourceMap map;
+  map.begin.assign(7, 99);  // stale, from an earlier address
+  map.prefix = 3;
+  SegmentTable mapped_table;
+  std::u16string mapped_text = u"stale";
+  const bool mapped = CleanAndTokeniseUtf8(address, mapped_text, mapped_table, map);
+  EXPECT_EQ(mapped, done) << address;
   if (!done) return;
   ASSERT_NE(expected, "error") << "the stages fail where the pass answered";
   EXPECT_EQ(table.DumpWithPositions(), expected) << address;
+  if (!mapped) return;
+  EXPECT_EQ(mapped_table.DumpWithPositions(), expected) << address;
+  SourceMap replayed;
+  MapTokenisedText(address, CleanUp::kSpecified, replayed);
+  ASSERT_EQ(map.count, replayed.count) << address;
+  EXPECT_LE(map.prefix, map.count) << address;
+  for (size_t u = 0; u < map.count; ++u) {
+    ASSERT_EQ(map.ByteOf(u), replayed.ByteOf(u)) << "unit " << u << " of " << address;
+  }
 }
 
 TEST(CleanAndTokeniseUtf8, SameAsTheStagesOnFixedText) {

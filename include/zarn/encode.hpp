@@ -18,8 +18,12 @@
 //                "direction":"O","language":"fr","flags":[]}}
 // (with the canada profile the standard object also has "delivery_line" and
 // "last_line", after "direction")
+// and with OutputOptions::spans (JSON only; TSV and CSV leave them out)
+//    "spans":{"street_number":[[2,5]],"street":[[10,21]],...}
+// where each field the profile fills has its list of [start,end) byte
+// offsets into the address (zarn::AddressSpans),
 // where a failed parse has "error":{"kind","number","message"} and the
-// standard form is null. Text that is not valid UTF-8 is written to JSON
+// standard form and the spans are null. Text that is not valid UTF-8 is written to JSON
 // with each bad sequence replaced by U+FFFD.
 #ifndef ZARN_ENCODE_HPP_
 #define ZARN_ENCODE_HPP_
@@ -60,7 +64,7 @@ void AppendJsonString(std::string& out, std::string_view text);
 void AppendResultTsv(std::string& out, const ParseResult& result, const OutputOptions& options);
 void AppendResultCsv(std::string& out, const ParseResult& result, const OutputOptions& options);
 // One result as a JSON object (see above). The field keys and "error" are
-// always written; "diagnostics" and "standard" as `options` ask.
+// always written; "diagnostics", "standard" and "spans" as `options` ask.
 void AppendResultJson(std::string& out, const ParseResult& result, const OutputOptions& options);
 
 // The kind of an error number, as JSON answers name it: "invalid_utf8",

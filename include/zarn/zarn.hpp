@@ -25,6 +25,7 @@
 #ifndef ZARN_ZARN_HPP_
 #define ZARN_ZARN_HPP_
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -251,6 +252,49 @@ struct StandardAddress {
   friend bool operator==(const StandardAddress&, const StandardAddress&) = default;
 };
 
+// Where a part came from: the bytes [start, end) of the address exactly as
+// the caller gave it (UTF-8, before any clean-up).
+struct Span {
+  uint32_t start = 0;
+  uint32_t end = 0;
+
+  friend bool operator==(const Span&, const Span&) = default;
+};
+
+// Where each part of a parse came from in the address as given: for each
+// output field (index ZARN_FIELD_*, as AddressParts::Field), the spans of
+// the words its value was made from, in the order they stand in the
+// address. Each word counts from its first to its last character kept by
+// the clean-up: punctuation dropped at its edges is left out ("St." gives
+// "St"), kept inside it ("l'Église", "Saint-Denis"). Words of one field
+// with only spaces between them make one span ("Saint Denis": one span;
+// "Main, Suite": two). A field with an empty value has none.
+// A part the rules rewrote points at the words it came from: a street type
+// written as its delivery form ("St" for Street), a direction ("Ouest" for
+// O), a civic number and unit cut from "5-123" (each at its own
+// characters; so is a unit cut from "Apt5" by the canada profile, while the
+// specified rules point at the whole word "Apt5"), a civic range joined
+// from "1630 - 1670" (one span over all three words). The whole-address fields of the canada
+// profile point at their words as typed: po_box, rural_route and
+// general_delivery at their whole delivery form, designator included
+// ("PO Box 4001"), station at its symbol and name, municipality, province
+// ("Québec", "ON") and postal_code ("M5W 1A1") at theirs. A part that the
+// reference database's alternate addresses replaced points at the words it
+// replaced; one the database adds where the address had none has no span.
+struct AddressSpans {
+  // The spans of every field, field after field: those of field f are
+  // all[first[f]] up to, not including, all[first[f + 1]].
+  std::vector<Span> all;
+  std::array<uint32_t, kFieldCount + 1> first{};
+
+  // The spans of field `index` (ZARN_FIELD_*, below kFieldCount).
+  std::span<const Span> Field(size_t index) const {
+    return std::span<const Span>(all).subspan(first[index], first[index + 1] - first[index]);
+  }
+
+  friend bool operator==(const AddressSpans&, const AddressSpans&) = default;
+};
+
 // Everything one parse answers: the parts, or the error that the
 // single-address call would have thrown (error_number 0 means success), the
 // diagnostics, and the standard form when it was asked for.
@@ -262,6 +306,9 @@ struct ParseResult {
   Diagnostics diagnostics;
   // With OutputOptions::standard, for a parse that succeeded.
   std::optional<StandardAddress> standard;
+  // With OutputOptions::spans, for a parse that succeeded: where each part
+  // came from in the address.
+  std::optional<AddressSpans> spans;
 
   bool ok() const noexcept { return error_number == 0; }
   friend bool operator==(const ParseResult&, const ParseResult&) = default;
@@ -274,6 +321,7 @@ using BatchResult = ParseResult;
 struct OutputOptions {
   bool diagnostics = false;  // flags and unplaced words
   bool standard = false;     // the standard form, in `language`
+  bool spans = false;        // where each part came from (ParseResult::spans)
   Language language = Language::kDetect;
   // The profile the results come from: an encoder (zarn/encode.hpp) writes
   // only the fields that profile fills, and with kCanada the standard form's

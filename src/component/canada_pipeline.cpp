@@ -47,9 +47,11 @@ void NoteMissingParts(const SegmentTable& table, const canada::WholeAddress& who
 }  // namespace
 
 void AnalyzeAddressCanada(std::u16string& text, SegmentTable& table, DatabaseSession& db,
-                          Diagnostics* diagnostics, AddressParts* whole) {
+                          Diagnostics* diagnostics, AddressParts* whole,
+                          WordPositions (*whole_words)[kWholeFieldCount]) {
   ZARN_THREAD_SCRATCH canada::State state;
   state.flags = 0;
+  state.whole.record = whole_words != nullptr;
   canada::CleanTextCanada(text, state.scratch);
   Tokenise(text, table);
   canada::Context context{table, state, db};
@@ -93,6 +95,11 @@ void AnalyzeAddressCanada(std::u16string& text, SegmentTable& table, DatabaseSes
       to->clear();
       AppendUtf16AsUtf8(*from, *to);
     }
+  }
+  if (whole_words != nullptr) {
+    static_assert(canada::WholeAddress::kPartCount == kWholeFieldCount);
+    // Swapped, so that both keep their storage for the next parse.
+    for (int k = 0; k < kWholeFieldCount; ++k) (*whole_words)[k].swap(state.whole.words[k]);
   }
 
   if (diagnostics == nullptr) return;

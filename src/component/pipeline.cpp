@@ -12,7 +12,8 @@ namespace zarn::internal {
 namespace {
 
 // Every pass after the clean-up and tokenising.
-void ClassifyTokens(SegmentTable& table, DatabaseSession& db) {
+// Inlined into both callers, as it was into the one there used to be.
+[[gnu::always_inline]] inline void ClassifyTokens(SegmentTable& table, DatabaseSession& db) {
   FindStreetTypes(table, db);
   SplitJoinedNumber(table);
   MarkDashes(table);
@@ -45,15 +46,30 @@ void AnalyzeAddressUtf8(std::string_view address, std::u16string& text, SegmentT
   ClassifyTokens(table, db);
 }
 
+void AnalyzeAddressUtf8(std::string_view address, std::u16string& text, SegmentTable& table,
+                        DatabaseSession& db, SourceMap& map) {
+  if (!CleanAndTokeniseUtf8(address, text, table, map)) {
+    Utf8ToUtf16(address, text);  // checks the text as UTF-8 first
+    MapTokenisedText(address, CleanUp::kSpecified, map);
+    CleanText(text);
+    Tokenise(text, table);
+  }
+  ClassifyTokens(table, db);
+}
+
 void ReadSegmentUtf8(const SegmentTable& table, int kind, std::u16string& /*scratch*/,
                      std::string& out) {
   const int found = kind < kKindNone || kind > kKindDash ? 0 : table.FindSegmentOfKind(kind, 0);
   WriteSegmentUtf8(table, kind, found, out);
 }
 
-void ReadFivePartsUtf8(const SegmentTable& table, std::string* (&out)[kKindDirection + 1]) {
+namespace {
+
+[[gnu::always_inline]] inline void ReadFiveParts(const SegmentTable& table,
+                                                 std::string* (&out)[kKindDirection + 1],
+                                                 int (&first)[kKindDirection + 1]) {
   // The first segment of each kind, found in one pass.
-  int first[kKindDirection + 1] = {};
+  for (int& f : first) f = 0;
   int missing = kKindDirection;
   for (int i = 1; i <= table.Count() && missing > 0; ++i) {
     const int16_t type = table[i].type;
@@ -65,6 +81,18 @@ void ReadFivePartsUtf8(const SegmentTable& table, std::string* (&out)[kKindDirec
   for (int kind = kKindStreetType; kind <= kKindDirection; ++kind) {
     WriteSegmentUtf8(table, kind, first[kind], *out[kind]);
   }
+}
+
+}  // namespace
+
+void ReadFivePartsUtf8(const SegmentTable& table, std::string* (&out)[kKindDirection + 1]) {
+  int first[kKindDirection + 1];
+  ReadFiveParts(table, out, first);
+}
+
+void ReadFivePartsUtf8(const SegmentTable& table, std::string* (&out)[kKindDirection + 1],
+                       int (&first)[kKindDirection + 1]) {
+  ReadFiveParts(table, out, first);
 }
 
 void WriteSegmentUtf8(const SegmentTable& table, int kind, int found, std::string& out) {

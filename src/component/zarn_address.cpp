@@ -18,6 +18,7 @@
 #include "platform/thread_scratch.h"
 #include "refdb/reference_database.h"
 #include "segments/segment_table.h"
+#include "segments/source_map.h"
 #include "zarn/zarn.hpp"
 
 #ifndef ZARN_VERSION
@@ -241,14 +242,25 @@ struct ThreadScratch {
 // When `whole` is not null, the fields that the segment table does not hold
 // (those after unit: a whole address's po_box ... postal_code) are emptied
 // and, with the kCanada profile, filled there.
+// With `whole_words` not null (and the kCanada profile), also where the
+// words of those fields stand in the text as tokenised (emptied by the
+// caller first).
+// With `map` not null and the kSpecified profile, also where each unit of
+// the text as tokenised came from in `address` (the canada profile leaves
+// it as it is).
 void ParseInto(DatabaseSession& session, const ParseOptions& options, std::string_view address,
                std::u16string& text, SegmentTable& table, Diagnostics* diagnostics,
-               AddressParts* whole = nullptr) {
+               AddressParts* whole = nullptr,
+               internal::WordPositions (*whole_words)[internal::kWholeFieldCount] = nullptr,
+               internal::SourceMap* map = nullptr) {
   session.DropConnectionOnError([&] {
     // Emptied here, within the work, which is made again from the start
     // when the file changes during it.
     if (whole != nullptr) {
       for (size_t f = ZARN_FIELD_UNIT + 1; f < kFieldCount; ++f) whole->Field(f).clear();
+    }
+    if (whole_words != nullptr) {
+      for (internal::WordPositions& w : *whole_words) w.clear();
     }
     if (diagnostics != nullptr) {
       diagnostics->flags = 0;
@@ -256,7 +268,9 @@ void ParseInto(DatabaseSession& session, const ParseOptions& options, std::strin
     }
     if (options.profile == Profile::kCanada) {
       internal::Utf8ToUtf16(address, text);
-      internal::AnalyzeAddressCanada(text, table, session, diagnostics, whole);
+      internal::AnalyzeAddressCanada(text, table, session, diagnostics, whole, whole_words);
+    } else if (map != nullptr) {
+      internal::AnalyzeAddressUtf8(address, text, table, session, *map);
     } else {
       internal::AnalyzeAddressUtf8(address, text, table, session);
     }
@@ -272,6 +286,131 @@ void ReadParts(ThreadScratch& scratch, AddressParts& parts) {
   static_assert(kStreetType == 1 && kStreet == 2 && kStreetNumber == 3 && kUnit == 4 &&
                 kDirection == 5);
   internal::ReadFivePartsUtf8(scratch.table, out);
+}
+
+// The same, also giving the segment each was read from (0 for none; for
+// the street, its first word), by kind.
+void ReadParts(ThreadScratch& scratch, AddressParts& parts,
+               int (&first)[internal::kKindDirection + 1]) {
+  std::string* out[] = {nullptr,     &parts.street_type, &parts.street, &parts.street_number,
+                        &parts.unit, &parts.direction};
+  internal::ReadFivePartsUtf8(scratch.table, out, first);
+}
+
+// The segment kind each street-line field (ZARN_FIELD_STREET_NUMBER ..
+// ZARN_FIELD_UNIT) is read from.
+constexpr int kStreetLineKinds[] = {internal::kKindStreetNumber, internal::kKindStreet,
+                                    internal::kKindStreetType, internal::kKindDirection,
+                                    internal::kKindUnit};
+static_assert(ZARN_FIELD_STREET_NUMBER == 0 && ZARN_FIELD_STREET == 1 &&
+              ZARN_FIELD_STREET_TYPE == 2 && ZARN_FIELD_DIRECTION == 3 && ZARN_FIELD_UNIT == 4 &&
+              ZARN_FIELD_PO_BOX == 5 && ZARN_FIELD_UNIT + 1 + internal::kWholeFieldCount ==
+                                                ZARN_FIELD_POSTAL_CODE + 1);
+
+// Merges the spans [from, to) where they have only spaces between them (or
+// overlap, as a word joined to another one does), sorting them first when
+// they are not yet in order. Called with two of them or more; returns the
+// end of those kept.
+Span* MergeSpans(std::string_view address, Span* from, Span* to) {
+  bool sorted = true;
+  for (const Span* s = from + 1; s != to; ++s) sorted = sorted && s[-1].start <= s->start;
+  if (!sorted) std::sort(from, to, [](const Span& a, const Span& b) { return a.start < b.start; });
+  Span* last = from;
+  for (const Span* s = from + 1; s != to; ++s) {
+    uint32_t k = last->end;
+    while (k < s->start && address[k] == ' ') ++k;
+    if (k >= s->start) {
+      last->end = std::max(last->end, s->end);
+    } else {
+      *++last = *s;
+    }
+  }
+  return last + 1;
+}
+
+// Where each non-empty part of `parts` came from in `address`: the words of
+// the finished table (for the street line: the first segment of each kind,
+// `first_of` as ReadFivePartsUtf8 found them, and every street word) and
+// those of the whole-address fields, mapped back through the clean-up. `map` holds the
+// map of the text as tokenised already when `mapped`. The spans are written
+// field after field.
+void FillSpans(std::string_view address, Profile profile, const SegmentTable& table,
+               const internal::WordPositions (&whole_words)[internal::kWholeFieldCount],
+               const AddressParts& parts, const int (&first_of)[internal::kKindDirection + 1],
+               bool mapped, internal::SourceMap& map, AddressSpans& spans) {
+  const bool canada = profile == Profile::kCanada;
+  if (!mapped) {
+    internal::MapTokenisedText(
+        address, canada ? internal::CleanUp::kCanada : internal::CleanUp::kSpecified, map);
+  }
+  const int count = table.Count();
+  std::vector<Span>& all = spans.all;
+  all.clear();
+  // Adds the span of the tokenised positions first..last (as Segment holds
+  // them), when they are a word of the text. The map is read through a copy
+  // of its fields, which adding a span cannot change.
+  const internal::SourceMap::View view = map.Viewed();
+  auto put = [address, view, &all](int first, int last) {
+    uint32_t from = 0;
+    uint32_t to = 0;
+    if (view.Bytes(address, first, last, &from, &to)) all.push_back(Span{from, to});
+  };
+  // The street's words (from its first on) go straight in, after the
+  // street number's (written once found).
+  const bool number = !parts.street_number.empty();
+  if (number) all.emplace_back();
+  if (!parts.street.empty()) {
+    for (int i = first_of[internal::kKindStreet]; i != 0 && i <= count; ++i) {
+      const internal::Segment& s = table[i];
+      if (s.type == internal::kKindStreet) put(s.start, s.end);
+    }
+  }
+  size_t street_from = number ? 1 : 0;
+  if (number) {
+    const int at = first_of[internal::kKindStreetNumber];
+    if (at == 0 || !view.Bytes(address, table[at].start, table[at].end, &all[0].start,
+                               &all[0].end)) {
+      all.erase(all.begin());  // none after all
+      street_from = 0;
+    }
+  }
+  spans.first[ZARN_FIELD_STREET_NUMBER] = 0;
+  spans.first[ZARN_FIELD_STREET] = static_cast<uint32_t>(street_from);
+  if (all.size() - street_from > 1) {
+    Span* const from = all.data() + street_from;
+    all.resize(static_cast<size_t>(MergeSpans(address, from, all.data() + all.size()) - all.data()));
+  }
+  // The other three, in the order of the fields.
+  spans.first[ZARN_FIELD_STREET_TYPE] = static_cast<uint32_t>(all.size());
+  if (const int at = first_of[internal::kKindStreetType]; at != 0 && !parts.street_type.empty()) {
+    put(table[at].start, table[at].end);
+  }
+  spans.first[ZARN_FIELD_DIRECTION] = static_cast<uint32_t>(all.size());
+  if (const int at = first_of[internal::kKindDirection]; at != 0 && !parts.direction.empty()) {
+    put(table[at].start, table[at].end);
+  }
+  spans.first[ZARN_FIELD_UNIT] = static_cast<uint32_t>(all.size());
+  if (const int at = first_of[internal::kKindUnit]; at != 0 && !parts.unit.empty()) {
+    put(table[at].start, table[at].end);
+  }
+  constexpr size_t kWhole = ZARN_FIELD_UNIT + 1;
+  if (canada) {
+    for (size_t f = kWhole; f < kFieldCount; ++f) {
+      spans.first[f] = static_cast<uint32_t>(all.size());
+      const auto& words = whole_words[f - kWhole];
+      if (words.empty() || parts.Field(f).empty()) continue;
+      const size_t from = all.size();
+      for (const auto& [first, last] : words) put(first, last);
+      if (all.size() - from > 1) {
+        all.resize(static_cast<size_t>(
+            MergeSpans(address, all.data() + from, all.data() + all.size()) - all.data()));
+      }
+    }
+    spans.first[kFieldCount] = static_cast<uint32_t>(all.size());
+  } else {
+    // No whole-address fields: each starts and ends where the unit ends.
+    std::fill(spans.first.begin() + kWhole, spans.first.end(), static_cast<uint32_t>(all.size()));
+  }
 }
 
 // Runs `body` with a database session for one call; running out of memory
@@ -361,28 +500,68 @@ std::vector<BatchResult> ZarnAddress::ParseBatch(
   return out;
 }
 
+namespace {
+template <bool kSpans>
+void ParseBatchInto(detail::ReferenceDatabase& db, const ParseOptions& options,
+                    std::span<const std::string_view> addresses, std::span<BatchResult> out);
+}  // namespace
+
 void ZarnAddress::ParseBatch(std::span<const std::string_view> addresses,
                              std::span<BatchResult> out) const {
+  ParseBatchInto<false>(*db_, options_, addresses, out);
+}
+
+namespace {
+
+// The batch: each address parsed into its result, with where its parts came
+// from when kSpans asks (else no spans). Two functions, so that a batch
+// that does not ask runs none of that code.
+template <bool kSpans>
+void ParseBatchInto(detail::ReferenceDatabase& db, const ParseOptions& options,
+                    std::span<const std::string_view> addresses, std::span<BatchResult> out) {
+  constexpr bool spans = kSpans;
   const size_t n = std::min(addresses.size(), out.size());
   // A batch of one is a single call (ParseResultOf, the C interface).
-  DatabaseSession session(*db_, n == 1 ? DatabaseSession::Use::kOneCall
-                                       : DatabaseSession::Use::kBatch);
+  DatabaseSession session(db, n == 1 ? DatabaseSession::Use::kOneCall
+                                     : DatabaseSession::Use::kBatch);
   ZARN_THREAD_SCRATCH ThreadScratch scratch;
+  ZARN_THREAD_SCRATCH internal::WordPositions whole_words[internal::kWholeFieldCount];
+  ZARN_THREAD_SCRATCH internal::SourceMap map;
   for (size_t i = 0; i < n; ++i) {
     BatchResult& r = out[i];
     int number = 0;
     try {
       Diagnostics* diagnostics = nullptr;
-      if (options_.profile != Profile::kSpecified) {
+      if (options.profile != Profile::kSpecified) {
         r.diagnostics.flags = 0;
         r.diagnostics.unplaced_words.clear();
         diagnostics = &r.diagnostics;
       } else if (!r.diagnostics.empty()) {
         r.diagnostics = Diagnostics{};
       }
-      ParseInto(session, options_, addresses[i], scratch.text, scratch.table, diagnostics,
-                &r.parts);
-      ReadParts(scratch, r.parts);
+      internal::WordPositions(*words)[internal::kWholeFieldCount] = nullptr;
+      internal::SourceMap* tokenised = nullptr;  // the specified profile maps while cutting
+      if constexpr (spans) {
+        // Only the canada profile fills them.
+        if (options.profile == Profile::kCanada) {
+          for (auto& w : whole_words) w.clear();
+          words = &whole_words;
+        } else {
+          tokenised = &map;
+        }
+      }
+      ParseInto(session, options, addresses[i], scratch.text, scratch.table, diagnostics,
+                &r.parts, words, tokenised);
+      if constexpr (spans) {
+        int first_of[internal::kKindDirection + 1];
+        ReadParts(scratch, r.parts, first_of);
+        if (!r.spans) r.spans.emplace();
+        FillSpans(addresses[i], options.profile, scratch.table, whole_words, r.parts, first_of,
+                  tokenised != nullptr, map, *r.spans);
+      } else {
+        ReadParts(scratch, r.parts);
+        if (r.spans) r.spans.reset();
+      }
       r.error_number = 0;
       r.error_message.clear();
       continue;
@@ -407,12 +586,19 @@ void ZarnAddress::ParseBatch(std::span<const std::string_view> addresses,
     for (size_t f = 0; f < kFieldCount; ++f) r.parts.Field(f).clear();
     r.diagnostics.flags = 0;
     r.diagnostics.unplaced_words.clear();
+    r.spans.reset();
   }
 }
 
+}  // namespace
+
 void ZarnAddress::ParseBatch(std::span<const std::string_view> addresses,
                              std::span<ParseResult> out, const OutputOptions& options) const {
-  ParseBatch(addresses, out);
+  if (options.spans) {
+    ParseBatchInto<true>(*db_, options_, addresses, out);
+  } else {
+    ParseBatchInto<false>(*db_, options_, addresses, out);
+  }
   const size_t n = std::min(addresses.size(), out.size());
   if (!options.standard) {
     for (size_t i = 0; i < n; ++i) out[i].standard.reset();
@@ -427,6 +613,7 @@ void ZarnAddress::ParseBatch(std::span<const std::string_view> addresses,
       if (out[i].ok()) {
         out[i].error_number = kErrorOutOfMemory;
         out[i].error_message.clear();
+        out[i].spans.reset();
       }
     }
     return;
@@ -446,6 +633,7 @@ void ZarnAddress::ParseBatch(std::span<const std::string_view> addresses,
       r.error_message = std::move(forms[i].error_message);
       for (size_t f = 0; f < kFieldCount; ++f) r.parts.Field(f).clear();
       r.diagnostics = Diagnostics{};
+      r.spans.reset();
     }
   }
 }

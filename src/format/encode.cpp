@@ -284,6 +284,34 @@ void AppendResultJson(std::string& out, const ParseResult& result, const OutputO
       out.push_back('}');
     }
   }
+  if (options.spans) {
+    out.append(",\"spans\":");
+    if (!result.spans) {
+      out.append("null");
+    } else {
+      // Each field the profile fills, as its list of [start,end] pairs.
+      char sep = '{';
+      for (size_t f = 0; f < fields.size(); ++f) {
+        if (!fields[f].FilledBy(options.profile)) continue;
+        out.push_back(sep);
+        sep = ',';
+        out.push_back('"');
+        out.append(fields[f].name);
+        out.append("\":[");
+        const std::span<const Span> spans = result.spans->Field(f);
+        for (size_t k = 0; k < spans.size(); ++k) {
+          if (k > 0) out.push_back(',');
+          out.push_back('[');
+          out.append(std::to_string(spans[k].start));
+          out.push_back(',');
+          out.append(std::to_string(spans[k].end));
+          out.push_back(']');
+        }
+        out.push_back(']');
+      }
+      out.push_back('}');
+    }
+  }
   out.push_back('}');
 }
 

@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <type_traits>
 #include <vector>
 
 #include "platform/thread_scratch.h"
+#include "segments/source_map.h"
 
 namespace zarn::internal {
 
@@ -139,12 +141,24 @@ struct WordSpan {
   bool hash;  // holds a "#"
 };
 
-}  // namespace
-
-bool CleanAndTokeniseUtf8(std::string_view address, std::u16string& text, SegmentTable& table) {
+// With kMap, also the first byte of the character each unit of the
+// collapsed text came from, in `map` (a space written for a character, or
+// around a dash, maps to that character). Up to the first byte that does
+// not write exactly one unit (a space after a space, a removed or spaced
+// character, a multi-byte one), units and bytes are the same: the map
+// starts to be written there (most addresses have no such byte).
+template <bool kMap>
+[[gnu::always_inline]] inline bool CleanAndTokenise(std::string_view address, std::u16string& text, SegmentTable& table,
+                      SourceMap* map) {
   if (address.size() > kFrontEndMaxBytes) return false;
   const size_t room = 3 * address.size();
   if (text.size() < room) text.resize(room);
+  uint32_t* begin = nullptr;
+  bool mapping = false;  // units no longer stand at their bytes
+  if constexpr (kMap) {
+    if (map->begin.size() < room + 1) map->begin.resize(room + 1);
+    begin = map->begin.data();
+  }
   // The words as they are cut: at most one more than the spaces, of which
   // each byte writes at most two. The thread's own, kept between parses.
   ZARN_THREAD_SCRATCH std::vector<WordSpan> spans;
@@ -158,6 +172,7 @@ bool CleanAndTokeniseUtf8(std::string_view address, std::u16string& text, Segmen
   bool hash = false;
   bool after_space = true;  // leading spaces are dropped
   const auto* p = reinterpret_cast<const unsigned char*>(address.data());
+  const auto* const first = p;
   const auto* const end = p + address.size();
   bool checked = false;  // the non-ASCII rest was found valid
   // Ends the current word and writes the space after it.
@@ -174,17 +189,38 @@ bool CleanAndTokeniseUtf8(std::string_view address, std::u16string& text, Segmen
     const uint8_t action = kByteActions.action[byte];
     if (action == kKeep) {
       // The rest of the run of ASCII word characters.
-      do {
-        const unsigned char c = *p;
-        out[o++] = c;
-        digits += static_cast<unsigned>(c - '0') < 10 ? 1 : 0;
-        hash |= c == '#';
-        ++p;
-      } while (p != end && kByteActions.action[*p] == kKeep);
+      auto run = [&](auto mapped) {
+        do {
+          const unsigned char c = *p;
+          if constexpr (decltype(mapped)::value) begin[o] = static_cast<uint32_t>(p - first);
+          out[o++] = c;
+          digits += static_cast<unsigned>(c - '0') < 10 ? 1 : 0;
+          hash |= c == '#';
+          ++p;
+        } while (p != end && kByteActions.action[*p] == kKeep);
+      };
+      if (kMap && mapping) {
+        run(std::true_type{});
+      } else {
+        run(std::false_type{});
+      }
       after_space = false;
       continue;
     }
     if (action != kMulti) {
+      if constexpr (kMap) {
+        if (!mapping && (action != kSpace || after_space)) {
+          mapping = true;
+          map->prefix = o;
+        }
+        if (mapping) {
+          // Whatever this byte writes (spaces, a dash) comes from it.
+          const auto at = static_cast<uint32_t>(p - first);
+          begin[o] = at;
+          begin[o + 1] = at;
+          begin[o + 2] = at;
+        }
+      }
       ++p;
       if (action == kSpace) {
         if (!after_space) end_word();
@@ -206,6 +242,14 @@ bool CleanAndTokeniseUtf8(std::string_view address, std::u16string& text, Segmen
     // takes: `p` itself then stays in a register for the loop.
     const unsigned char* at = p;
     const uint32_t cp = utf8::unchecked::next(at);
+    if constexpr (kMap) {
+      if (!mapping) {
+        mapping = true;
+        map->prefix = o;
+      }
+      begin[o] = static_cast<uint32_t>(p - first);
+      begin[o + 1] = begin[o];
+    }
     p = at;
     if (cp > 0xFFFF) {
       out[o++] = static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
@@ -234,7 +278,22 @@ bool CleanAndTokeniseUtf8(std::string_view address, std::u16string& text, Segmen
     s.SetClass(w.digits == 0 ? kClassNoDigits : (w.digits == len ? kClassAllDigits : kClassMixed),
                w.hash);
   }
+  if constexpr (kMap) {
+    if (!mapping) map->prefix = o;
+    map->count = o;
+  }
   return true;
+}
+
+}  // namespace
+
+bool CleanAndTokeniseUtf8(std::string_view address, std::u16string& text, SegmentTable& table) {
+  return CleanAndTokenise<false>(address, text, table, nullptr);
+}
+
+bool CleanAndTokeniseUtf8(std::string_view address, std::u16string& text, SegmentTable& table,
+                          SourceMap& map) {
+  return CleanAndTokenise<true>(address, text, table, &map);
 }
 
 void ClassifySegment(Segment& s) {

@@ -12,6 +12,8 @@
 
 namespace zarn::internal {
 
+struct SourceMap;
+
 // Removes leading spaces and shortens every run of spaces to one, in place. A
 // run at the end leaves exactly one trailing space.
 std::u16string& CollapseSpaces(std::u16string& text);
@@ -34,6 +36,11 @@ int16_t Tokenise(std::u16string& address, SegmentTable& table);
 // succeed: for text that is not valid UTF-8 (whose error the conversion
 // reports) or long enough that a position could pass 32767.
 bool CleanAndTokeniseUtf8(std::string_view address, std::u16string& text, SegmentTable& table);
+// The same, also filling `map` with where each unit of the collapsed text
+// came from in `address` (as MapTokenisedText would for the specified
+// clean-up), when it returns true.
+bool CleanAndTokeniseUtf8(std::string_view address, std::u16string& text, SegmentTable& table,
+                          SourceMap& map);
 
 // Sets the character class of segments 1..Count() from the first `len`
 // characters of each text.

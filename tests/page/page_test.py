@@ -182,6 +182,33 @@ def case_one_line(tmp):
                      for m in row.find_elements("css selector", ".typed .hl")}
             check(marks.get("civic number") == "123" and marks.get("unit") == "5",
                   f"{profile}: highlights {marks}")
+        # An accented line: the service's spans are UTF-8 byte offsets, which
+        # the page turns into positions in its text; each part's mark holds
+        # exactly the words the part came from, in the order typed.
+        accented = "5-123 rue Saint-Denis O., Montréal (Québec) H2X 3K8"
+        want_marks = {
+            "canada": [("unit", "5"), ("street_number", "123"), ("street_type", "rue"),
+                       ("street", "Saint-Denis"), ("direction", "O"),
+                       ("municipality", "Montréal"), ("province", "Québec"),
+                       ("postal_code", "H2X 3K8")],
+            "specified": [("unit", "5"), ("street_number", "123"), ("street_type", "rue"),
+                          ("street", "Saint"), ("street", "Denis O"),
+                          ("street", "Montréal (Québec) H2X 3K8")],
+        }
+        for profile in ("canada", "specified"):
+            select(driver, "profile", profile)
+            parse_lines(driver, accented)
+            _, row = row_parts(driver, 0)
+            marks = []
+            for m in row.find_elements("css selector", ".typed .hl"):
+                kinds = [c[2:] for c in m.get_attribute("class").split() if c.startswith("p-")]
+                marks.append((kinds[0] if kinds else "?", m.text))
+            check(marks == want_marks[profile], f"{profile}: highlights {marks}")
+            typed = row.find_element("css selector", ".typed").text
+            check(typed == accented, f"{profile}: the typed line shows {typed!r}")
+        asked = [u for u in requests_made(driver) if "/v1/parse?" in u]
+        check(asked and all("spans=1" in u and u.startswith(server.origin + "/") for u in asked),
+              f"requests without spans=1: {asked}")
         # The JSON link gives the same request's answer.
         href = by_id(driver, "json-link").get_attribute("href")
         check(href.startswith(server.origin + "/v1/parse?"), f"JSON link {href}")

@@ -1096,6 +1096,97 @@ def case_options(tmp):
         p.wait()
 
 
+def spans_problems(address, answer, fields):
+    """What is wrong with an answer's spans: each a list of [start, end) byte
+    offsets inside the address, on whole characters, no byte in two fields,
+    and none for an empty field."""
+    raw = address.encode()
+    problems = []
+    spans = answer.get("spans")
+    if answer["error"] is not None:
+        return [] if spans is None else [f"spans {spans} for a failed address"]
+    if not isinstance(spans, dict) or sorted(spans) != sorted(fields):
+        return [f"spans {spans!r}: not one list per field"]
+    taken = []
+    for field, pairs in spans.items():
+        if not answer[field] and pairs:
+            problems.append(f"{field} is empty but has spans {pairs}")
+        for start, end in pairs:
+            if not 0 <= start < end <= len(raw):
+                problems.append(f"{field}: [{start},{end}) outside the address")
+                continue
+            try:
+                raw[start:end].decode()
+            except UnicodeDecodeError:
+                problems.append(f"{field}: [{start},{end}) cuts a character")
+            taken.append((start, end, field))
+    taken.sort()
+    for a, b in zip(taken, taken[1:]):
+        if a[1] > b[0]:
+            problems.append(f"{a[2]} and {b[2]} overlap")
+    return problems
+
+
+def under(address, pairs):
+    raw = address.encode()
+    return [raw[s:e].decode() for s, e in pairs]
+
+
+def case_spans(tmp):
+    """?spans=1 adds where each part came from, as byte offsets into the
+    address, on GET, POST and NDJSON; without it the answers are as before."""
+    canada_fields = ["street_number", "street", "street_type", "direction", "unit", "po_box",
+                     "rural_route", "general_delivery", "station", "municipality", "province",
+                     "postal_code"]
+    fields = {"specified": PARTS, "canada": canada_fields}
+    with Server() as s:
+        line = "5-123 rue Saint-Denis O., Montréal (Québec) H2X 3K8"
+        status, r = s.get_json(query(line, profile="canada", spans="1"))
+        check(status == 200, f"GET spans: {status} {r}")
+        check(list(r)[-2:] == ["error", "spans"], f"keys {list(r)}")
+        check(spans_problems(line, r, canada_fields) == [], f"{spans_problems(line, r, canada_fields)}")
+        got = {k: under(line, v) for k, v in r["spans"].items() if v}
+        check(got == {"unit": ["5"], "street_number": ["123"], "street_type": ["rue"],
+                      "street": ["Saint-Denis"], "direction": ["O"], "municipality": ["Montréal"],
+                      "province": ["Québec"], "postal_code": ["H2X 3K8"]}, f"canada: {got}")
+        # Offsets count UTF-8 bytes, not characters.
+        check(r["spans"]["province"] == [[37, 44]], f"province {r['spans']['province']}")
+        status, r = s.get_json(query("123 Main St. N", spans="true"))
+        check(status == 200 and list(r["spans"]) == PARTS, f"specified spans: {r}")
+        check(r["spans"] == {"street_number": [[0, 3]], "street": [[4, 8]], "street_type": [[9, 11]],
+                             "direction": [[13, 14]], "unit": []}, f"{r}")
+        for off in ("0", "false", ""):
+            status, r = s.get_json(query("123 Main St. N", spans=off))
+            check(status == 200 and "spans" not in r, f"spans={off}: {r}")
+        status, r = s.get_json(query("123 Main St. N", spans="yes"))
+        check(status == 400 and r["error"]["kind"] == "bad_parameter", f"spans=yes: {status} {r}")
+        status, _, data = s.request("GET", "/v1/parse?address=12%20Main%FF%20St&spans=1")
+        r = json.loads(data)
+        check(status == 422 and r["spans"] is None and r["error"]["kind"] == "invalid_utf8",
+              f"a failed address: {status} {r}")
+
+        # Batches: the same answers as without spans, plus valid spans.
+        addresses = samples()[:400] + [line, "   123   Main  St  ", "PO Box 4001 Stn A, Toronto ON  M5W 1A1"]
+        for profile in PROFILES:
+            status, _, data = s.post(f"/v1/parse?profile={profile}&spans=1&flags=1", addresses)
+            check(status == 200, f"POST spans: {status}")
+            with_spans = json.loads(data)
+            status, _, data = s.post(f"/v1/parse?profile={profile}&flags=1", addresses)
+            plain = json.loads(data)
+            check(len(with_spans) == len(plain) == len(addresses), "answer counts")
+            for a, w, p in zip(addresses, with_spans, plain):
+                problems = spans_problems(a, w, fields[profile])
+                check(problems == [], f"{profile} {a!r}: {problems}")
+                check({k: v for k, v in w.items() if k != "spans"} == p, f"{profile} {a!r}: {w} {p}")
+            body = "".join(json.dumps({"id": i, "address": a}) + "\n" for i, a in enumerate(addresses))
+            status, _, data = s.post(f"/v1/parse?profile={profile}&spans=1&flags=1", body.encode(),
+                                     content_type="application/x-ndjson")
+            lines = json_lines(data)
+            check(status == 200 and len(lines) == len(addresses), f"NDJSON spans: {status}")
+            for i, (got, want) in enumerate(zip(lines, with_spans)):
+                check(got == dict(want, id=i), f"NDJSON {addresses[i]!r}: {got} {want}")
+
+
 CASES = {name[len("case_"):]: fn for name, fn in globals().items() if name.startswith("case_")}
 
 

@@ -50,9 +50,12 @@ constexpr const char* kExamples = R"(Examples:
   curl -H 'Content-Type: application/json' -d '["123 Main St N",{"id":7,"address":"5-123 rue Saint-Denis Ouest"}]' http://127.0.0.1:8080/v1/parse
   curl -H 'Content-Type: application/x-ndjson' --data-binary @addresses.ndjson http://127.0.0.1:8080/v1/parse
 
-Endpoints: GET /v1/parse?address=...[&profile=canada][&flags=1], POST /v1/parse
-(a JSON array, or NDJSON streamed both ways), GET /healthz, GET /v1/version,
-GET /metrics. SIGTERM or SIGINT stops accepting connections and lets the
+Endpoints: GET /v1/parse?address=...[&profile=canada][&flags=1][&standard=1]
+[&spans=1], POST /v1/parse (a JSON array, or NDJSON streamed both ways; the
+same parameters), GET /healthz, GET /v1/version, GET /metrics. flags=1 adds
+the diagnostics, standard=1 the Canada Post standard form, spans=1 where each
+part came from: "spans":{"street":[[start,end],...],...}, byte offsets into
+the UTF-8 address, end excluded. SIGTERM or SIGINT stops accepting connections and lets the
 requests in flight finish.)";
 
 // "8MiB", "512k", "1000000": a size in bytes. False when it is not one.

@@ -102,7 +102,7 @@ Json ErrorJson(const std::string& kind, int number, const std::string& message) 
 
 // Appends one answer: the id when the caller gave one, then the result as
 // the library's encoder writes it (every field, the error, null when none,
-// and the diagnostics and standard form when asked for).
+// and the diagnostics, standard form and spans when asked for).
 void AppendResult(std::string& out, const Item* item, const zarn::ParseResult& r,
                   const zarn::OutputOptions& output) {
   if (item == nullptr || item->id.is_null()) {
@@ -214,7 +214,7 @@ bool ReadSwitch(const httplib::Request& req, httplib::Response& res, const char*
   return true;
 }
 
-// Reads ?profile=, ?flags=, ?standard= and ?language=; false (and a 400
+// Reads ?profile=, ?flags=, ?standard=, ?spans= and ?language=; false (and a 400
 // answer) for unusable values.
 bool ReadParseOptions(const httplib::Request& req, httplib::Response& res, zarn::Profile fallback,
                       zarn::Profile* profile, zarn::OutputOptions* output) {
@@ -229,7 +229,8 @@ bool ReadParseOptions(const httplib::Request& req, httplib::Response& res, zarn:
   *output = zarn::OutputOptions{};
   output->profile = *profile;
   if (!ReadSwitch(req, res, "flags", &output->diagnostics) ||
-      !ReadSwitch(req, res, "standard", &output->standard)) {
+      !ReadSwitch(req, res, "standard", &output->standard) ||
+      !ReadSwitch(req, res, "spans", &output->spans)) {
     return false;
   }
   if (req.has_param("language") &&

@@ -90,6 +90,15 @@ struct WholeAddress {
   std::u16string province;
   std::u16string postal_code;
 
+  // With `record` (set by the caller for one parse), the positions in the
+  // text as tokenised (Segment::start, Segment::end) of the words each part
+  // came from, in the order of the members above: kept as positions since
+  // the passes after MarkWholeAddress move and remove records.
+  enum Part { kPoBox, kRuralRoute, kGeneralDelivery, kStation, kMunicipality, kProvince,
+              kPostalCode, kPartCount };
+  bool record = false;
+  std::vector<std::pair<int16_t, int16_t>> words[kPartCount];
+
   // Whether the line ends as a whole address does: municipality, province
   // or postal code.
   bool HasTail() const {
@@ -100,6 +109,9 @@ struct WholeAddress {
     for (std::u16string* s : {&po_box, &rural_route, &general_delivery, &station, &municipality,
                               &province, &postal_code}) {
       s->clear();
+    }
+    if (record) {
+      for (auto& w : words) w.clear();
     }
   }
 };

@@ -96,6 +96,8 @@ void JoinInto(Context& c, int into, int from, std::u16string_view separator) {
   s.EditText() += separator;
   s.EditText() += c.table[from].text();
   s.len = CheckedPosition(s.text().size());
+  // The joined word reaches to the end of the last word typed in it.
+  if (s.start > 0 && c.table[from].start > 0) s.end = c.table[from].end;
   EraseSegment(c, from);
 }
 

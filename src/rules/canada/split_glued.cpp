@@ -38,6 +38,15 @@ bool IsUnitText(std::u16string_view t) {
   return IsAsciiAlnum(t.front());
 }
 
+// Gives `left` (a word cut after its first `kept` characters) and `right`
+// (what followed them after `gap` more) the positions of their characters.
+void SplitPositions(Segment& left, Segment& right, size_t kept, size_t gap) {
+  if (left.start <= 0) return;
+  right.start = static_cast<int16_t>(left.start + static_cast<int>(kept + gap));
+  right.end = left.end;
+  left.end = static_cast<int16_t>(left.start + static_cast<int>(kept) - 1);
+}
+
 // Splits "L-R" at its only dash; true when it did.
 bool SplitDashed(Context& c, int i) {
   const std::u16string_view t = c.table[i].text();
@@ -58,6 +67,9 @@ bool SplitDashed(Context& c, int i) {
   c.table[i].len = CheckedPosition(dash);
   InsertSegmentText(c, i + 1, u"-");
   InsertSegmentText(c, i + 2, c.state.scratch);
+  // The halves keep the positions of their characters in the text as
+  // typed; the dash keeps none, which tells it from a dash typed apart.
+  SplitPositions(c.table[i], c.table[i + 2], dash, 1);
   return true;
 }
 
@@ -79,6 +91,7 @@ bool SplitDesignator(Context& c, int i) {
   c.table[i].EditText().resize(letters);
   c.table[i].len = CheckedPosition(letters);
   InsertSegmentText(c, i + 1, c.state.scratch);
+  SplitPositions(c.table[i], c.table[i + 1], letters, 0);
   return true;
 }
 

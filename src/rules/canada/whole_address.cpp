@@ -46,6 +46,15 @@ bool Free(const Context& c, int i) {
 void Take(Context& c, int first, int last) {
   for (int i = first; i <= last; ++i) c.table[i].type = kKindWhole;
 }
+// Notes words first..last as where `part` came from, when asked to.
+void Note(Context& c, WholeAddress::Part part, int first, int last) {
+  WholeAddress& whole = c.state.whole;
+  if (!whole.record) return;
+  for (int i = std::max(first, 1); i <= last && i <= c.table.Count(); ++i) {
+    const Segment& s = c.table[i];
+    if (s.start > 0) whole.words[part].emplace_back(s.start, s.end);
+  }
+}
 void AppendWords(const Context& c, int first, int last, std::u16string& out) {
   for (int i = first; i <= last; ++i) {
     if (!out.empty()) out += u' ';
@@ -719,11 +728,16 @@ void MarkWholeAddress(Context& c) {
       case kPoBox: field = &whole.po_box; break;
       case kRuralRoute: field = &whole.rural_route; break;
       case kGeneralDelivery:
+        // The words of every general delivery form typed.
+        Note(c, WholeAddress::kGeneralDelivery, i, d.last);
         if (whole.general_delivery.empty()) whole.general_delivery = u"GD";
         break;
       default: break;
     }
     if (field != nullptr && field->empty() && d.id != 0) {
+      // The box or route: the words of its form, designator included.
+      Note(c, field == &whole.po_box ? WholeAddress::kPoBox : WholeAddress::kRuralRoute, i,
+           d.last);
       if (!d.kind_symbol.empty()) {
         *field = d.kind_symbol;
         *field += u' ';
@@ -741,6 +755,7 @@ void MarkWholeAddress(Context& c) {
       continue;
     }
     Take(c, s, s);
+    Note(c, WholeAddress::kStation, s, s);
     station_word = s;
     station_symbol = symbol;
     floor = s;
@@ -780,6 +795,7 @@ void MarkWholeAddress(Context& c) {
   }
   if (town.first != 0) {
     Take(c, town.first, last);
+    Note(c, WholeAddress::kMunicipality, town.first, last);
     AppendWords(c, town.first, last, whole.municipality);
   }
 
@@ -789,6 +805,7 @@ void MarkWholeAddress(Context& c) {
     whole.station = station_symbol;
     for (int i = station_word + 1; Free(c, i) && (town.first == 0 || i < town.first); ++i) {
       Take(c, i, i);
+      Note(c, WholeAddress::kStation, i, i);
       whole.station += u' ';
       whole.station += TextAt(c, i);
       if (WordAt(c, i).Is(kTraitCommaAfter)) break;
@@ -796,6 +813,16 @@ void MarkWholeAddress(Context& c) {
   }
   if (province_index >= 0) whole.province = kProvinceSymbols[province_index];
   if (postal_first != 0) whole.postal_code = postal;
+  // The province and the postal code stand in either order before `end`,
+  // each running up to the other or to `end`.
+  if (province_index >= 0 && province_first != 0) {
+    Note(c, WholeAddress::kProvince, province_first,
+         postal_first > province_first ? postal_first - 1 : end);
+  }
+  if (postal_first != 0) {
+    Note(c, WholeAddress::kPostalCode, postal_first,
+         province_first > postal_first ? province_first - 1 : end);
+  }
 
   // What the whole address leaves unsure.
   if (!whole.postal_code.empty()) {
