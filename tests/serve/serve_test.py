@@ -1151,7 +1151,7 @@ def case_spans(tmp):
                       "province": ["Québec"], "postal_code": ["H2X 3K8"]}, f"canada: {got}")
         # Offsets count UTF-8 bytes, not characters.
         check(r["spans"]["province"] == [[37, 44]], f"province {r['spans']['province']}")
-        status, r = s.get_json(query("123 Main St. N", spans="true"))
+        status, r = s.get_json(query("123 Main St. N", profile="specified", spans="true"))
         check(status == 200 and list(r["spans"]) == PARTS, f"specified spans: {r}")
         check(r["spans"] == {"street_number": [[0, 3]], "street": [[4, 8]], "street_type": [[9, 11]],
                              "direction": [[13, 14]], "unit": []}, f"{r}")
