@@ -123,7 +123,7 @@ static zarn_parser* zarn_get_parser(text* profile_text) {
     strlcpy(profile, "canada", sizeof profile);
     size = (int)strlen(profile);
   } else if (size <= 0 || size >= (int)sizeof profile ||
-      memchr(VARDATA_ANY(profile_text), '\0', size) != NULL)
+             memchr(VARDATA_ANY(profile_text), '\0', size) != NULL)
     size = -1;
   else {
     memcpy(profile, VARDATA_ANY(profile_text), size);

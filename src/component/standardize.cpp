@@ -128,8 +128,8 @@ void ZarnAddress::StandardizeBatch(std::span<const BatchResult> parsed, Language
                                    std::span<const std::string_view> addresses) const {
   const size_t n = std::min(parsed.size(), out.size());
   // A batch of one is a single call (ParseResultOf, the C interface).
-  DatabaseSession session(*db_, n == 1 ? DatabaseSession::Use::kOneCall
-                                       : DatabaseSession::Use::kBatch);
+  DatabaseSession session(*db_,
+                          n == 1 ? DatabaseSession::Use::kOneCall : DatabaseSession::Use::kBatch);
   for (size_t i = 0; i < n; ++i) {
     StandardResult& r = out[i];
     try {

@@ -304,8 +304,8 @@ constexpr int kStreetLineKinds[] = {internal::kKindStreetNumber, internal::kKind
                                     internal::kKindUnit};
 static_assert(ZARN_FIELD_STREET_NUMBER == 0 && ZARN_FIELD_STREET == 1 &&
               ZARN_FIELD_STREET_TYPE == 2 && ZARN_FIELD_DIRECTION == 3 && ZARN_FIELD_UNIT == 4 &&
-              ZARN_FIELD_PO_BOX == 5 && ZARN_FIELD_UNIT + 1 + internal::kWholeFieldCount ==
-                                                ZARN_FIELD_POSTAL_CODE + 1);
+              ZARN_FIELD_PO_BOX == 5 &&
+              ZARN_FIELD_UNIT + 1 + internal::kWholeFieldCount == ZARN_FIELD_POSTAL_CODE + 1);
 
 // Merges the spans [from, to) where they have only spaces between them (or
 // overlap, as a word joined to another one does), sorting them first when
@@ -368,8 +368,8 @@ void FillSpans(std::string_view address, Profile profile, const SegmentTable& ta
   size_t street_from = number ? 1 : 0;
   if (number) {
     const int at = first_of[internal::kKindStreetNumber];
-    if (at == 0 || !view.Bytes(address, table[at].start, table[at].end, &all[0].start,
-                               &all[0].end)) {
+    if (at == 0 ||
+        !view.Bytes(address, table[at].start, table[at].end, &all[0].start, &all[0].end)) {
       all.erase(all.begin());  // none after all
       street_from = 0;
     }
@@ -378,7 +378,8 @@ void FillSpans(std::string_view address, Profile profile, const SegmentTable& ta
   spans.first[ZARN_FIELD_STREET] = static_cast<uint32_t>(street_from);
   if (all.size() - street_from > 1) {
     Span* const from = all.data() + street_from;
-    all.resize(static_cast<size_t>(MergeSpans(address, from, all.data() + all.size()) - all.data()));
+    all.resize(
+        static_cast<size_t>(MergeSpans(address, from, all.data() + all.size()) - all.data()));
   }
   // The other three, in the order of the fields.
   spans.first[ZARN_FIELD_STREET_TYPE] = static_cast<uint32_t>(all.size());
@@ -522,8 +523,8 @@ void ParseBatchInto(detail::ReferenceDatabase& db, const ParseOptions& options,
   constexpr bool spans = kSpans;
   const size_t n = std::min(addresses.size(), out.size());
   // A batch of one is a single call (ParseResultOf, the C interface).
-  DatabaseSession session(db, n == 1 ? DatabaseSession::Use::kOneCall
-                                     : DatabaseSession::Use::kBatch);
+  DatabaseSession session(db,
+                          n == 1 ? DatabaseSession::Use::kOneCall : DatabaseSession::Use::kBatch);
   ZARN_THREAD_SCRATCH ThreadScratch scratch;
   ZARN_THREAD_SCRATCH internal::WordPositions whole_words[internal::kWholeFieldCount];
   ZARN_THREAD_SCRATCH internal::SourceMap map;
@@ -550,8 +551,8 @@ void ParseBatchInto(detail::ReferenceDatabase& db, const ParseOptions& options,
           tokenised = &map;
         }
       }
-      ParseInto(session, options, addresses[i], scratch.text, scratch.table, diagnostics,
-                &r.parts, words, tokenised);
+      ParseInto(session, options, addresses[i], scratch.text, scratch.table, diagnostics, &r.parts,
+                words, tokenised);
       if constexpr (spans) {
         int first_of[internal::kKindDirection + 1];
         ReadParts(scratch, r.parts, first_of);

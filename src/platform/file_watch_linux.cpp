@@ -40,8 +40,7 @@ bool Remote(const std::string& directory) {
     case 0x564CUL:      // NCP
     case 0x47504653UL:  // GPFS
       return true;
-    default:
-      return false;
+    default: return false;
   }
 }
 
@@ -146,8 +145,8 @@ bool FileWatch::Drain() {
       std::memcpy(&event, buffer + at, sizeof event);
       const char* name = buffer + at + sizeof event;
       at += static_cast<ssize_t>(sizeof event + event.len);
-      if ((event.mask & (IN_Q_OVERFLOW | IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED | IN_UNMOUNT)) !=
-          0) {
+      if ((event.mask &
+           (IN_Q_OVERFLOW | IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED | IN_UNMOUNT)) != 0) {
         changed = true;
         continue;
       }

@@ -51,8 +51,7 @@ struct SourceMap {
     // as Segment::start and Segment::end hold them) in `address`, the text
     // the map was made from; false when they are no word of the text (an
     // empty word, or a segment that no word made).
-    bool Bytes(std::string_view address, int first, int last, uint32_t* from,
-               uint32_t* to) const {
+    bool Bytes(std::string_view address, int first, int last, uint32_t* from, uint32_t* to) const {
       if (first < 1 || last < first) return false;
       if (static_cast<size_t>(last) <= prefix) {
         // Word characters as typed (ASCII), or the spaces between them.

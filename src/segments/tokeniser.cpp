@@ -148,8 +148,8 @@ struct WordSpan {
 // character, a multi-byte one), units and bytes are the same: the map
 // starts to be written there (most addresses have no such byte).
 template <bool kMap>
-[[gnu::always_inline]] inline bool CleanAndTokenise(std::string_view address, std::u16string& text, SegmentTable& table,
-                      SourceMap* map) {
+[[gnu::always_inline]] inline bool CleanAndTokenise(std::string_view address, std::u16string& text,
+                                                    SegmentTable& table, SourceMap* map) {
   if (address.size() > kFrontEndMaxBytes) return false;
   const size_t room = 3 * address.size();
   if (text.size() < room) text.resize(room);

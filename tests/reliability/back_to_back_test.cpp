@@ -95,8 +95,8 @@ void EditInAnotherProcess(const std::string& path, int version, Versions&) {
   if (child == 0) {
     sqlite3* db = nullptr;
     int rc = sqlite3_open(path.c_str(), &db);
-    if (rc == SQLITE_OK) rc = sqlite3_exec(db, version == 1 ? kToSecond : kToFirst, nullptr,
-                                           nullptr, nullptr);
+    if (rc == SQLITE_OK)
+      rc = sqlite3_exec(db, version == 1 ? kToSecond : kToFirst, nullptr, nullptr, nullptr);
     sqlite3_close(db);
     ::_exit(rc == SQLITE_OK ? 0 : 1);
   }

@@ -94,8 +94,16 @@ struct WholeAddress {
   // text as tokenised (Segment::start, Segment::end) of the words each part
   // came from, in the order of the members above: kept as positions since
   // the passes after MarkWholeAddress move and remove records.
-  enum Part { kPoBox, kRuralRoute, kGeneralDelivery, kStation, kMunicipality, kProvince,
-              kPostalCode, kPartCount };
+  enum Part {
+    kPoBox,
+    kRuralRoute,
+    kGeneralDelivery,
+    kStation,
+    kMunicipality,
+    kProvince,
+    kPostalCode,
+    kPartCount
+  };
   bool record = false;
   std::vector<std::pair<int16_t, int16_t>> words[kPartCount];
 
@@ -121,8 +129,8 @@ struct State {
   WholeAddress whole;
   // words[i] describes table[i]; words[0] is unused.
   std::vector<Word> words;
-  uint32_t flags = 0;       // zarn::DiagnosticFlag bits
-  std::u16string scratch;   // clean-up output, database keys
+  uint32_t flags = 0;      // zarn::DiagnosticFlag bits
+  std::u16string scratch;  // clean-up output, database keys
 };
 
 struct Context {

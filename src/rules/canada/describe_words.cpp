@@ -151,8 +151,8 @@ void DescribeWords(Context& c) {
     if (e != nullptr) {
       w.traits |=
           e->traits & (kTraitDesignatorBefore | kTraitDesignatorDigit | kTraitDesignatorAfter |
-                       kTraitDirection | kTraitParticle | kTraitNamePrefix |
-                       kTraitDeliveryLead | kTraitStation | kTraitProvinceEnd);
+                       kTraitDirection | kTraitParticle | kTraitNamePrefix | kTraitDeliveryLead |
+                       kTraitStation | kTraitProvinceEnd);
       w.direction = e->direction;
     }
     if (!w.Is(kTraitHasDigit)) FindStreetType(c, connection, i, e, w);

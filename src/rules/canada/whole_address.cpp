@@ -736,8 +736,7 @@ void MarkWholeAddress(Context& c) {
     }
     if (field != nullptr && field->empty() && d.id != 0) {
       // The box or route: the words of its form, designator included.
-      Note(c, field == &whole.po_box ? WholeAddress::kPoBox : WholeAddress::kRuralRoute, i,
-           d.last);
+      Note(c, field == &whole.po_box ? WholeAddress::kPoBox : WholeAddress::kRuralRoute, i, d.last);
       if (!d.kind_symbol.empty()) {
         *field = d.kind_symbol;
         *field += u' ';

@@ -64,11 +64,9 @@ class Lists {
       // The delivery form carries the French and route traits of its own row.
       if (r.french) Entry(r.delivery).traits |= kTraitFrenchGeneric;
     }
-    ForEachWholeAddressWord(
-        [](std::u16string_view word, uint32_t trait, void* to) {
-          static_cast<Lists*>(to)->Entry(word).traits |= trait;
-        },
-        this);
+    ForEachWholeAddressWord([](std::u16string_view word, uint32_t trait,
+                               void* to) { static_cast<Lists*>(to)->Entry(word).traits |= trait; },
+                            this);
     for (std::u16string_view w : kOrdinalSuffixes) {
       std::u16string folded;
       FoldInto(w, folded);
