@@ -545,7 +545,6 @@ void ParseBatchInto(detail::ReferenceDatabase& db, const ParseOptions& options,
       if constexpr (spans) {
         // Only the canada profile fills them.
         if (options.profile == Profile::kCanada) {
-          for (auto& w : whole_words) w.clear();
           words = &whole_words;
         } else {
           tokenised = &map;
